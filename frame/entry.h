@@ -1,0 +1,5 @@
+// Included by the generated entry-point files.
+#pragma once
+#include "frame/frame.h"
+#include "frame/variant.h"
+#define QARN_API __attribute__((visibility("default")))

@@ -1,0 +1,124 @@
+#!/usr/bin/env python3
+"""Generates the build's view of the registry.
+
+  gen.py SRCDIR OUTDIR
+writes into OUTDIR:
+  entries_<dir>.cpp   the entry points of every present family in <dir>
+  exports.map         the linker version script: present exports global, all else local
+  exports.txt         present export names, one a line
+  registry.inc        every export as a C++ initialiser (for tests, qarn, bench)
+Files are rewritten only when their contents change, so ninja rebuilds only what moved.
+"""
+import os, sys
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import registry as R
+
+# Frame entry function for each signature kind (frame/frame.h and its siblings).
+FRAME_FN = {
+    'f:f': 'unary',
+}
+
+def vec_ctype(k, prec, nbytes):
+    lb = R.lane_bytes(k, prec)
+    flt = k == 'F' or (k == 'f' and prec == 'f')
+    dbl = k == 'D' or (k == 'f' and prec == 'd')
+    base = '__m128' if nbytes <= 16 else '__m256'
+    return base + ('' if flt else 'd' if dbl else 'i')
+
+def int_ctype(k, prec):
+    lb = R.lane_bytes(k, prec)
+    signed = k in 'il'
+    return ('int' if signed else 'uint') + str(8 * lb) + '_t'
+
+def signature(row):
+    """(return C type, [param decls], [call args]) of a register-form export."""
+    args, ptrs, res = R.parse_kind(row['kind'])
+    prec, w = row['prec'], row['width']
+    vparams, gprs = [], []
+    for i, k in enumerate(args):
+        if w == 1 and k in 'iulqc':
+            gprs.append((int_ctype(k, prec), 'a%d' % i))
+        else:
+            n = R.regs_for(R.storage(R.lane_bytes(k, prec), w))
+            ct = vec_ctype(k, prec, R.storage(R.lane_bytes(k, prec), w) if n == 1 else 32)
+            for j in range(n):
+                vparams.append((ct, 'a%d_%d' % (i, j)))
+    for i, k in enumerate(ptrs):
+        gprs.append(('void*', 'p%d' % i))
+    # Our integer registers rcx, rdx, r8, r9 are System V argument slots 4, 3, 5, 6;
+    # slots 1 and 2 (rdi, rsi) are placeholders the body never touches.
+    slots = [None] * 6
+    for (ct, nm), s in zip(gprs, (3, 2, 4, 5)):
+        slots[s] = (ct, nm)
+    last = max([i for i, s in enumerate(slots) if s] or [-1])
+    gp = []
+    for i in range(last + 1):
+        gp.append(slots[i] if slots[i] else ('long', '_unused%d' % i))
+    params = ['%s %s' % p for p in vparams + gp]
+    call = [nm for _, nm in vparams] + [nm for _, nm in gprs]
+    rk = res[0]
+    if w == 1 and rk in 'iulq':
+        rt = 'uint64_t' if len(res) == 2 else int_ctype(rk, prec)
+    else:
+        nb = R.storage(R.lane_bytes(rk, prec), w)
+        rt = vec_ctype(rk, prec, nb if nb <= 32 else 32)
+    return rt, params, call
+
+def entry(row, body_name):
+    fn = FRAME_FN[row['kind']]
+    k, w = row['kernel'], row['width']
+    if row['form'] == 'ref':
+        args, ptrs, res = R.parse_kind(row['kind'])
+        ps = ['void* out'] + ['const void* a%d' % i for i in range(len(args))] + ['void* p%d' % i for i in range(len(ptrs))]
+        call = ['out'] + ['a%d' % i for i in range(len(args))] + ['p%d' % i for i in range(len(ptrs))]
+        return ('extern "C" QARN_API QARN_MS void* %s(%s) {\n  return qarn::frame::%s_ref<%s, %d>(%s);\n}\n'
+                % (body_name, ', '.join(ps), fn, k, w, ', '.join(call)))
+    rt, params, call = signature(row)
+    return ('extern "C" QARN_API %s %s(%s) {\n  return qarn::frame::%s<%s, %d>(%s);\n}\n'
+            % (rt, body_name, ', '.join(params), fn, k, w, ', '.join(call)))
+
+def write_if_changed(path, text):
+    try:
+        if open(path).read() == text:
+            return
+    except OSError:
+        pass
+    open(path, 'w').write(text)
+
+def main():
+    src, out = sys.argv[1], sys.argv[2]
+    os.makedirs(out, exist_ok=True)
+    rows = R.exports()
+    R.check(rows)
+    present = [r for r in rows if os.path.exists(os.path.join(src, r['src'])) and r['kind'] in FRAME_FN]
+    names = {r['name'] for r in present}
+    by_dir = {}
+    for r in present:
+        by_dir.setdefault(r['src'].split('/')[0], []).append(r)
+    for d in ('explog', 'pow', 'roots', 'trig', 'atrig', 'hyper', 'special', 'fpmanip', 'convert', 'intdiv'):
+        rs = by_dir.get(d, [])
+        text = ['// Generated from frame/registry.py by frame/gen.py; do not edit.',
+                '#include "frame/entry.h"']
+        for h in sorted({r['src'] for r in rs}):
+            text.append('#include "%s"' % h)
+        text.append('')
+        for r in rs:
+            if r['body'] and r['body'] in names:
+                text.append('extern "C" QARN_API __attribute__((alias("%s"))) void %s();' % (r['body'], r['name']))
+            else:
+                text.append(entry(r, r['name']))
+        write_if_changed(os.path.join(out, 'entries_%s.cpp' % d), '\n'.join(text) + '\n')
+    write_if_changed(os.path.join(out, 'exports.map'),
+                     '{\n  global:\n' + ''.join('    %s;\n' % n for n in sorted(names)) + '  local: *;\n};\n')
+    write_if_changed(os.path.join(out, 'exports.txt'), ''.join(n + '\n' for n in sorted(names)))
+    inc = []
+    for r in rows:
+        inc.append('{"%s", "%s", \'%s\', %d, "%s", "%s", %s, %s, %s, "%s"},' % (
+            r['name'], r['family'], r['prec'], r['width'], r['variant'], r['kind'],
+            'true' if r['form'] == 'ref' else 'false',
+            'true' if r['name'] in names else 'false',
+            '"%s"' % r['body'] if r['body'] else 'nullptr', r['filler']))
+    write_if_changed(os.path.join(out, 'registry.inc'), '\n'.join(inc) + '\n')
+
+if __name__ == '__main__':
+    main()

@@ -1,0 +1,197 @@
+// Thin typed layer over the AVX registers: float x4/x8, double x2/x4.
+//
+// A family kernel is one template over these four types; the frame instantiates
+// it per register and per width.  Only AVX is assumed: 256-bit integer work is
+// split into its two 128-bit halves, and there is no fused multiply-add, so every
+// product and sum rounds exactly where the source says.
+#pragma once
+#include <immintrin.h>
+#include <cstdint>
+#include <cstring>
+
+#define QARN_INLINE inline __attribute__((always_inline))
+
+namespace qarn {
+
+struct vf4 { __m128 v; };
+struct vf8 { __m256 v; };
+struct vd2 { __m128d v; };
+struct vd4 { __m256d v; };
+
+template <class V> struct lanes_of;
+template <> struct lanes_of<vf4> { static constexpr int n = 4; using elem = float; using bits = uint32_t; };
+template <> struct lanes_of<vf8> { static constexpr int n = 8; using elem = float; using bits = uint32_t; };
+template <> struct lanes_of<vd2> { static constexpr int n = 2; using elem = double; using bits = uint64_t; };
+template <> struct lanes_of<vd4> { static constexpr int n = 4; using elem = double; using bits = uint64_t; };
+template <class V> using elem_t = typename lanes_of<V>::elem;
+template <class V> inline constexpr int nlanes = lanes_of<V>::n;
+
+// ---- constants: every constant is an exact bit pattern ---------------------
+template <class V> QARN_INLINE V bits(typename lanes_of<V>::bits b);
+template <> QARN_INLINE vf4 bits<vf4>(uint32_t b) { return {_mm_castsi128_ps(_mm_set1_epi32(int(b)))}; }
+template <> QARN_INLINE vf8 bits<vf8>(uint32_t b) { return {_mm256_castsi256_ps(_mm256_set1_epi32(int(b)))}; }
+template <> QARN_INLINE vd2 bits<vd2>(uint64_t b) { return {_mm_castsi128_pd(_mm_set1_epi64x(int64_t(b)))}; }
+template <> QARN_INLINE vd4 bits<vd4>(uint64_t b) { return {_mm256_castsi256_pd(_mm256_set1_epi64x(int64_t(b)))}; }
+
+// ---- arithmetic -------------------------------------------------------------
+#define QARN_ARITH(V, sfx, w)                                                              \
+  QARN_INLINE V operator+(V a, V b) { return {w##_add_##sfx(a.v, b.v)}; }                 \
+  QARN_INLINE V operator-(V a, V b) { return {w##_sub_##sfx(a.v, b.v)}; }                 \
+  QARN_INLINE V operator*(V a, V b) { return {w##_mul_##sfx(a.v, b.v)}; }                 \
+  QARN_INLINE V operator/(V a, V b) { return {w##_div_##sfx(a.v, b.v)}; }                 \
+  QARN_INLINE V operator&(V a, V b) { return {w##_and_##sfx(a.v, b.v)}; }                 \
+  QARN_INLINE V operator|(V a, V b) { return {w##_or_##sfx(a.v, b.v)}; }                  \
+  QARN_INLINE V operator^(V a, V b) { return {w##_xor_##sfx(a.v, b.v)}; }                 \
+  /* a AND NOT m */                                                                        \
+  QARN_INLINE V andnot(V a, V m) { return {w##_andnot_##sfx(m.v, a.v)}; }                 \
+  /* m ? b : a, lane by lane, from the sign bit of m */                                    \
+  QARN_INLINE V blend(V m, V a, V b) { return {w##_blendv_##sfx(a.v, b.v, m.v)}; }        \
+  QARN_INLINE int movemask(V m) { return w##_movemask_##sfx(m.v); }                        \
+  QARN_INLINE V vsqrt(V a) { return {w##_sqrt_##sfx(a.v)}; }                               \
+  template <int Imm> QARN_INLINE V vround(V a) { return {w##_round_##sfx(a.v, Imm)}; }     \
+  template <int Pred> QARN_INLINE V cmp(V a, V b) { return {w##_cmp_##sfx(a.v, b.v, Pred)}; }
+QARN_ARITH(vf4, ps, _mm)
+QARN_ARITH(vf8, ps, _mm256)
+QARN_ARITH(vd2, pd, _mm)
+QARN_ARITH(vd4, pd, _mm256)
+#undef QARN_ARITH
+
+template <class V> QARN_INLINE V vabs(V a) {
+  if constexpr (sizeof(elem_t<V>) == 4) return andnot(a, bits<V>(0x80000000u));
+  else return andnot(a, bits<V>(0x8000000000000000ull));
+}
+
+// ---- integer work on the lane patterns (same lane size as the elements) ----
+// 256-bit registers are split into 128-bit halves: AVX has no 256-bit integer ops.
+namespace detail {
+QARN_INLINE __m128i lo(__m256 a) { return _mm_castps_si128(_mm256_castps256_ps128(a)); }
+QARN_INLINE __m128i hi(__m256 a) { return _mm_castps_si128(_mm256_extractf128_ps(a, 1)); }
+QARN_INLINE __m128i lo(__m256d a) { return _mm_castpd_si128(_mm256_castpd256_pd128(a)); }
+QARN_INLINE __m128i hi(__m256d a) { return _mm_castpd_si128(_mm256_extractf128_pd(a, 1)); }
+QARN_INLINE __m256 join_ps(__m128i l, __m128i h) {
+  return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_castsi128_ps(l)), _mm_castsi128_ps(h), 1);
+}
+QARN_INLINE __m256d join_pd(__m128i l, __m128i h) {
+  return _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_castsi128_pd(l)), _mm_castsi128_pd(h), 1);
+}
+}  // namespace detail
+
+#define QARN_INT2(name, op32, op64)                                                                   \
+  QARN_INLINE vf4 name(vf4 a, vf4 b) {                                                                \
+    return {_mm_castsi128_ps(op32(_mm_castps_si128(a.v), _mm_castps_si128(b.v)))};                    \
+  }                                                                                                   \
+  QARN_INLINE vf8 name(vf8 a, vf8 b) {                                                                \
+    return {detail::join_ps(op32(detail::lo(a.v), detail::lo(b.v)), op32(detail::hi(a.v), detail::hi(b.v)))}; \
+  }                                                                                                   \
+  QARN_INLINE vd2 name(vd2 a, vd2 b) {                                                                \
+    return {_mm_castsi128_pd(op64(_mm_castpd_si128(a.v), _mm_castpd_si128(b.v)))};                    \
+  }                                                                                                   \
+  QARN_INLINE vd4 name(vd4 a, vd4 b) {                                                                \
+    return {detail::join_pd(op64(detail::lo(a.v), detail::lo(b.v)), op64(detail::hi(a.v), detail::hi(b.v)))}; \
+  }
+QARN_INT2(iadd, _mm_add_epi32, _mm_add_epi64)
+QARN_INT2(isub, _mm_sub_epi32, _mm_sub_epi64)
+QARN_INT2(icmpgt, _mm_cmpgt_epi32, _mm_cmpgt_epi64)
+QARN_INT2(icmpeq, _mm_cmpeq_epi32, _mm_cmpeq_epi64)
+#undef QARN_INT2
+
+#define QARN_SHIFT(name, op32, op64)                                                                  \
+  template <int N> QARN_INLINE vf4 name(vf4 a) { return {_mm_castsi128_ps(op32(_mm_castps_si128(a.v), N))}; } \
+  template <int N> QARN_INLINE vf8 name(vf8 a) {                                                      \
+    return {detail::join_ps(op32(detail::lo(a.v), N), op32(detail::hi(a.v), N))};                     \
+  }                                                                                                   \
+  template <int N> QARN_INLINE vd2 name(vd2 a) { return {_mm_castsi128_pd(op64(_mm_castpd_si128(a.v), N))}; } \
+  template <int N> QARN_INLINE vd4 name(vd4 a) {                                                      \
+    return {detail::join_pd(op64(detail::lo(a.v), N), op64(detail::hi(a.v), N))};                     \
+  }
+QARN_SHIFT(ishl, _mm_slli_epi32, _mm_slli_epi64)
+QARN_SHIFT(ishr, _mm_srli_epi32, _mm_srli_epi64)
+#undef QARN_SHIFT
+
+// ---- per-lane table loads ------------------------------------------------------
+// Index vectors are plain int32 lanes in one xmm (4 lanes) or two (8 lanes).
+struct idx2 { __m128i v; };  // two double lanes: int32 lanes 0-1
+struct idx4 { __m128i v; };
+struct idx8 { __m128i lo, hi; };
+template <class V> struct idx_of;
+template <> struct idx_of<vf4> { using type = idx4; };
+template <> struct idx_of<vf8> { using type = idx8; };
+template <> struct idx_of<vd2> { using type = idx2; };
+template <> struct idx_of<vd4> { using type = idx4; };
+template <class V> using idx_t = typename idx_of<V>::type;
+
+// The low 32 bits of each lane's pattern, as int32 lanes.
+QARN_INLINE idx4 low32(vf4 a) { return {_mm_castps_si128(a.v)}; }
+QARN_INLINE idx8 low32(vf8 a) { return {detail::lo(a.v), detail::hi(a.v)}; }
+QARN_INLINE idx2 low32(vd2 a) { return {_mm_shuffle_epi32(_mm_castpd_si128(a.v), 0x08)}; }
+QARN_INLINE idx4 low32(vd4 a) {
+  return {_mm_castps_si128(_mm_shuffle_ps(_mm_castpd_ps(_mm256_castpd256_pd128(a.v)),
+                                          _mm_castpd_ps(_mm256_extractf128_pd(a.v, 1)), 0x88))};
+}
+// The high 32 bits of each lane's pattern (double only).
+QARN_INLINE idx2 high32(vd2 a) { return {_mm_shuffle_epi32(_mm_castpd_si128(a.v), 0x0D)}; }
+QARN_INLINE idx4 high32(vd4 a) {
+  return {_mm_castps_si128(_mm_shuffle_ps(_mm_castpd_ps(_mm256_castpd256_pd128(a.v)),
+                                          _mm_castpd_ps(_mm256_extractf128_pd(a.v, 1)), 0xDD))};
+}
+QARN_INLINE idx2 operator&(idx2 a, int m) { return {_mm_and_si128(a.v, _mm_set1_epi32(m))}; }
+QARN_INLINE idx4 operator&(idx4 a, int m) { return {_mm_and_si128(a.v, _mm_set1_epi32(m))}; }
+QARN_INLINE idx8 operator&(idx8 a, int m) {
+  return {_mm_and_si128(a.lo, _mm_set1_epi32(m)), _mm_and_si128(a.hi, _mm_set1_epi32(m))};
+}
+
+// Table of single values.
+QARN_INLINE vf4 lookup(const float* t, idx4 i) {
+  return {_mm_setr_ps(t[_mm_cvtsi128_si32(i.v)], t[_mm_extract_epi32(i.v, 1)],
+                      t[_mm_extract_epi32(i.v, 2)], t[_mm_extract_epi32(i.v, 3)])};
+}
+QARN_INLINE vf8 lookup(const float* t, idx8 i) {
+  vf4 a = lookup(t, idx4{i.lo}), b = lookup(t, idx4{i.hi});
+  return {_mm256_insertf128_ps(_mm256_castps128_ps256(a.v), b.v, 1)};
+}
+QARN_INLINE vd2 lookup(const double* t, idx2 i) {
+  return {_mm_setr_pd(t[_mm_cvtsi128_si32(i.v)], t[_mm_extract_epi32(i.v, 1)])};
+}
+QARN_INLINE vd4 lookup(const double* t, idx4 i) {
+  __m128d a = _mm_setr_pd(t[_mm_cvtsi128_si32(i.v)], t[_mm_extract_epi32(i.v, 1)]);
+  __m128d b = _mm_setr_pd(t[_mm_extract_epi32(i.v, 2)], t[_mm_extract_epi32(i.v, 3)]);
+  return {_mm256_insertf128_pd(_mm256_castpd128_pd256(a), b, 1)};
+}
+
+// Table of (hi, lo) pairs stored side by side: t[2j], t[2j+1].
+template <class V> struct pair { V hi, lo; };
+QARN_INLINE pair<vf4> lookup2(const float* t, idx4 i) {
+  auto ld = [&](int j) { return _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(t + 2 * j))); };
+  __m128 p0 = ld(_mm_cvtsi128_si32(i.v)), p1 = ld(_mm_extract_epi32(i.v, 1));
+  __m128 p2 = ld(_mm_extract_epi32(i.v, 2)), p3 = ld(_mm_extract_epi32(i.v, 3));
+  __m128 a = _mm_unpacklo_ps(p0, p1), b = _mm_unpacklo_ps(p2, p3);  // h0 h1 l0 l1 | h2 h3 l2 l3
+  return {{_mm_movelh_ps(a, b)}, {_mm_movehl_ps(b, a)}};
+}
+QARN_INLINE pair<vf8> lookup2(const float* t, idx8 i) {
+  pair<vf4> a = lookup2(t, idx4{i.lo}), b = lookup2(t, idx4{i.hi});
+  return {{_mm256_insertf128_ps(_mm256_castps128_ps256(a.hi.v), b.hi.v, 1)},
+          {_mm256_insertf128_ps(_mm256_castps128_ps256(a.lo.v), b.lo.v, 1)}};
+}
+QARN_INLINE pair<vd2> lookup2(const double* t, idx2 i) {
+  __m128d p0 = _mm_loadu_pd(t + 2 * _mm_cvtsi128_si32(i.v)), p1 = _mm_loadu_pd(t + 2 * _mm_extract_epi32(i.v, 1));
+  return {{_mm_unpacklo_pd(p0, p1)}, {_mm_unpackhi_pd(p0, p1)}};
+}
+QARN_INLINE pair<vd4> lookup2(const double* t, idx4 i) {
+  __m256d a = _mm256_castpd128_pd256(_mm_loadu_pd(t + 2 * _mm_cvtsi128_si32(i.v)));
+  __m256d b = _mm256_castpd128_pd256(_mm_loadu_pd(t + 2 * _mm_extract_epi32(i.v, 1)));
+  a = _mm256_insertf128_pd(a, _mm_loadu_pd(t + 2 * _mm_extract_epi32(i.v, 2)), 1);
+  b = _mm256_insertf128_pd(b, _mm_loadu_pd(t + 2 * _mm_extract_epi32(i.v, 3)), 1);
+  return {{_mm256_unpacklo_pd(a, b)}, {_mm256_unpackhi_pd(a, b)}};
+}
+
+// In-register selection from a 4-entry float table by the low 2 bits of each lane
+// of `sel` (the table is replicated in both 128-bit halves for 8 lanes).
+QARN_INLINE vf4 permute4(const float* t4, vf4 sel) {
+  return {_mm_permutevar_ps(_mm_loadu_ps(t4), _mm_castps_si128(sel.v))};
+}
+QARN_INLINE vf8 permute4(const float* t4, vf8 sel) {
+  __m256 t = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(t4));
+  return {_mm256_permutevar_ps(t, _mm256_castps_si256(sel.v))};
+}
+
+}  // namespace qarn

@@ -1,0 +1,26 @@
+// The export registry as the tests, qarn and the benchmarks see it (generated
+// from frame/registry.py into registry.inc).
+#pragma once
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace qarn::reg {
+
+struct Export {
+  const char* name;
+  const char* family;
+  char prec;            // 'f' float, 'd' double, 'i' integer division
+  int width;            // 1, 2, 3, 4, 8, 16
+  const char* variant;  // "default", "_native", "_half", "_rm"
+  const char* kind;     // argument kinds ':' result kinds (see frame/registry.py)
+  bool by_ref;          // by-reference calling form
+  bool present;         // built into this library
+  const char* body;     // the export whose code this name shares, or nullptr
+  const char* filler;   // lane-3 filler of width 3
+};
+
+std::span<const Export> all();
+const Export* find(std::string_view name);
+
+}  // namespace qarn::reg
