@@ -34,6 +34,16 @@ template <int W> requires (W == 3 || W == 4) struct group<double, W> { using V =
 template <> struct group<double, 8> { using V = vd4; using N = __m256d; static constexpr int n = 2; };
 template <> struct group<double, 16> { using V = vd4; using N = __m256d; static constexpr int n = 4; };
 
+// Integer lanes travel the same way: 32-bit lanes as float lanes do, 64-bit lanes as
+// double lanes do (AVX has no 256-bit integer arithmetic: work on the 128-bit halves).
+template <int W> requires (W <= 4) struct group<int32_t, W> { using N = __m128i; static constexpr int n = 1; };
+template <> struct group<int32_t, 8> { using N = __m256i; static constexpr int n = 1; };
+template <> struct group<int32_t, 16> { using N = __m256i; static constexpr int n = 2; };
+template <int W> requires (W <= 2) struct group<int64_t, W> { using N = __m128i; static constexpr int n = 1; };
+template <int W> requires (W == 3 || W == 4) struct group<int64_t, W> { using N = __m256i; static constexpr int n = 1; };
+template <> struct group<int64_t, 8> { using N = __m256i; static constexpr int n = 2; };
+template <> struct group<int64_t, 16> { using N = __m256i; static constexpr int n = 4; };
+
 namespace frame {
 
 // Bits of the special-lane mask that belong to the value (lane 3 of width 3 holds
