@@ -113,11 +113,12 @@ def main():
     write_if_changed(os.path.join(out, 'exports.txt'), ''.join(n + '\n' for n in sorted(names)))
     inc = []
     for r in rows:
-        inc.append('{"%s", "%s", \'%s\', %d, "%s", "%s", %s, %s, %s, "%s"},' % (
+        inc.append('{"%s", "%s", \'%s\', %d, "%s", "%s", %s, %s, %s, "%s", "%s", %r, %r, %g},' % (
             r['name'], r['family'], r['prec'], r['width'], r['variant'], r['kind'],
             'true' if r['form'] == 'ref' else 'false',
             'true' if r['name'] in names else 'false',
-            '"%s"' % r['body'] if r['body'] else 'nullptr', r['filler']))
+            '"%s"' % r['body'] if r['body'] else 'nullptr', r['filler'], r['stem'],
+            float(r['lo']), float(r['hi']), r['ulp']))
     write_if_changed(os.path.join(out, 'registry.inc'), '\n'.join(inc) + '\n')
 
 if __name__ == '__main__':

@@ -75,6 +75,27 @@ fam('fmod remainder', 'fpmanip/remainder.h', 'ff:f', V1)
 fam('remquo', 'fpmanip/remainder.h', 'ff:fpi', V1)
 fam('fma', 'fpmanip/fma.h', 'fff:f', VR)
 
+# Interval of ordinary operands per family, (float lo, hi), (double lo, hi): the
+# random range of the accuracy tests and the benchmarks.  Families not listed use
+# DEFAULT_DOMAIN.
+DEFAULT_DOMAIN = ((-100.0, 100.0), (-100.0, 100.0))
+DOMAIN = {
+    'exp': ((-87.0, 88.5), (-708.0, 709.5)),
+    'exp2': ((-126.0, 127.9), (-1022.0, 1023.9)),
+    'exp10': ((-37.9, 38.5), (-307.6, 308.2)),
+}
+
+# Largest error in ulp each variant may show against the exact value (the tests
+# assert it; see the family headers for the measured worst cases).
+ULP_BOUND = {
+    ('exp', 'f'): {'default': 3, '_rm': 3, '_native': 3, '_half': 3},
+    ('exp', 'd'): {'default': 3, '_rm': 3, '_native': 3, '_half': 3},
+    ('exp2', 'f'): {'default': 3, '_rm': 3, '_native': 3, '_half': 3},
+    ('exp2', 'd'): {'default': 3, '_rm': 3, '_native': 3, '_half': 3},
+    ('exp10', 'f'): {'default': 3, '_rm': 3, '_native': 3, '_half': 3},
+    ('exp10', 'd'): {'default': 3, '_rm': 3, '_native': 3, '_half': 3},
+}
+
 # Families that run every lane through the lane fallback (mask over all lanes).
 ALL_LANES = {'fma', 'lgamma', 'lgammar', 'tgamma'}
 # Families with no special lanes at all in any variant (never build a mask).
@@ -177,10 +198,13 @@ def exports():
     rows = []
     for name, f in FAMILIES.items():
         for prec in ('f', 'd'):
+            dom = DOMAIN.get(name, DEFAULT_DOMAIN)[0 if prec == 'f' else 1]
             for var in f['variants']:
                 for w in WIDTHS:
                     mark = 'f' if prec == 'f' else ''
                     rows.append(dict(name=PREFIX + name + mark + str(w) + var, family=name, prec=prec,
+                                     stem=PREFIX + name + mark, lo=dom[0], hi=dom[1],
+                                     ulp=ULP_BOUND.get((name, prec), {}).get(var or 'default', -1),
                                      width=w, variant=var or 'default', kind=f['kind'],
                                      form=form_of(f['kind'], prec, w), src=f['src'],
                                      filler=f['filler'], body=None,
@@ -190,6 +214,7 @@ def exports():
     for cname, family, kind, prec in conversions():
         for w in WIDTHS:
             rows.append(dict(name=PREFIX + cname + str(w), family=family, prec=prec, width=w,
+                             stem=PREFIX + cname, lo=-1e4, hi=1e4, ulp=0,
                              variant='default', kind=kind, form='reg', src=conv_src(family),
                              filler='int1', body=None, kernel=conv_kernel(cname, family)))
     # Second names: the same code under another name (width 3 keeps separate functions).

@@ -1,5 +1,7 @@
 #include "support/registry.h"
 
+#include <string>
+
 namespace qarn::reg {
 namespace {
 const Export kExports[] = {
@@ -13,5 +15,9 @@ const Export* find(std::string_view name) {
   for (const Export& e : kExports)
     if (name == e.name) return &e;
   return nullptr;
+}
+const Export* sibling(const Export& e, int width) {
+  std::string v = std::string(e.variant) == "default" ? "" : e.variant;
+  return find(std::string(e.stem) + std::to_string(width) + v);
 }
 }  // namespace qarn::reg

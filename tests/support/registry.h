@@ -18,7 +18,13 @@ struct Export {
   bool present;         // built into this library
   const char* body;     // the export whose code this name shares, or nullptr
   const char* filler;   // lane-3 filler of width 3
+  const char* stem;     // the name without width and variant
+  double lo, hi;        // interval of ordinary operands (tests, benchmarks)
+  double ulp;           // accuracy bound in ulp (0 exact, -1 none stated)
 };
+
+// The export of the same family, precision and variant at another width.
+const Export* sibling(const Export& e, int width);
 
 std::span<const Export> all();
 const Export* find(std::string_view name);

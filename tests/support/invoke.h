@@ -1,0 +1,61 @@
+// Calls any export through the register-level caller, placing every argument
+// lane where the calling convention puts it and reading every result lane back,
+// so tests and qarn work on lanes and never on C prototypes.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "support/regcall.h"
+#include "support/registry.h"
+
+namespace qarn::abi {
+
+// Lane bit patterns of one vector (4-byte lanes use the low 32 bits).
+using Lanes = std::vector<uint64_t>;
+
+struct Shape {
+  std::string args, ptrs, results;  // kinds, one letter per vector
+  int width = 1;
+  int lanes = 1;                    // storage lanes (4 for width 3)
+  int lane_bytes(char kind) const;
+  char prec = 'f';
+};
+Shape shape_of(const reg::Export& e);
+
+struct Outcome {
+  std::vector<Lanes> results;   // register results, then pointer results
+  RegBlock before{}, after{};
+  bool caller_area_intact = true, rsp_balanced = true, guards_intact = true;
+  uintptr_t returned = 0, buffer = 0;  // by-reference form: rax and the buffer address
+};
+
+class Invoker {
+ public:
+  // Exports are looked up in the shared library at `so_path`.
+  explicit Invoker(const char* so_path);
+  ~Invoker();
+  const void* address(const reg::Export& e) const;
+  // `args` holds one Lanes per argument (shape().args order), `lanes` entries each.
+  // `garbage` seeds every register and the unused lanes; `misalign` shifts by-ref buffers.
+  Outcome call(const reg::Export& e, const std::vector<Lanes>& args, uint64_t garbage = 1,
+               int misalign = 0) const;
+
+ private:
+  void* so_ = nullptr;
+  mutable Stack stack_;
+};
+
+// Bit helpers for tests.
+inline uint64_t bits_of(double d) { uint64_t b; __builtin_memcpy(&b, &d, 8); return b; }
+inline uint64_t bits_of(float f) { uint32_t b; __builtin_memcpy(&b, &f, 4); return b; }
+inline double as_double(uint64_t b) { double d; __builtin_memcpy(&d, &b, 8); return d; }
+inline float as_float(uint64_t b) { uint32_t u = uint32_t(b); float f; __builtin_memcpy(&f, &u, 4); return f; }
+
+// Random register contents (splitmix64 stream from `seed`), MXCSR at its default.
+RegBlock random_block(uint64_t seed);
+
+// Path of the built shared library (set by the build).
+const char* library_path();
+
+}  // namespace qarn::abi

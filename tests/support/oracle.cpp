@@ -1,0 +1,106 @@
+#include "support/oracle.h"
+
+#include <mpfr.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace qarn::oracle {
+namespace {
+
+using unary_fn = int (*)(mpfr_ptr, mpfr_srcptr, mpfr_rnd_t);
+
+struct Entry { const char* name; unary_fn fn; };
+const Entry kUnary[] = {
+    {"exp", mpfr_exp},     {"exp2", mpfr_exp2},   {"exp10", mpfr_exp10}, {"expm1", mpfr_expm1},
+    {"log", mpfr_log},     {"log2", mpfr_log2},   {"log10", mpfr_log10}, {"log1p", mpfr_log1p},
+    {"sqrt", mpfr_sqrt},   {"rsqrt", mpfr_rec_sqrt}, {"cbrt", mpfr_cbrt},
+    {"sin", mpfr_sin},     {"cos", mpfr_cos},     {"tan", mpfr_tan},
+    {"asin", mpfr_asin},   {"acos", mpfr_acos},   {"atan", mpfr_atan},
+    {"sinh", mpfr_sinh},   {"cosh", mpfr_cosh},   {"tanh", mpfr_tanh},
+    {"asinh", mpfr_asinh}, {"acosh", mpfr_acosh}, {"atanh", mpfr_atanh},
+    {"erf", mpfr_erf},     {"erfc", mpfr_erfc},   {"tgamma", mpfr_gamma},
+};
+
+unary_fn lookup(const char* family) {
+  for (const Entry& e : kUnary)
+    if (std::strcmp(e.name, family) == 0) return e.fn;
+  return nullptr;
+}
+
+constexpr mpfr_prec_t kPrec = 256;
+
+// exact <- f(x) with the exponent range wide enough for every double result.
+void eval(mpfr_t exact, const char* family, double x) {
+  mpfr_t mx;
+  mpfr_init2(mx, 64);
+  mpfr_set_d(mx, x, MPFR_RNDN);
+  lookup(family)(exact, mx, MPFR_RNDN);
+  mpfr_clear(mx);
+}
+
+}  // namespace
+
+bool has_unary(const char* family) { return lookup(family) != nullptr; }
+
+double reference(const char* family, char prec, double x) {
+  mpfr_t e;
+  mpfr_init2(e, kPrec);
+  eval(e, family, x);
+  double r;
+  if (prec == 'f') {
+    // Round once to float, with float's exponent range and subnormals.
+    mpfr_exp_t emin = mpfr_get_emin(), emax = mpfr_get_emax();
+    mpfr_t f;
+    mpfr_init2(f, 24);
+    mpfr_set_emin(-148);
+    mpfr_set_emax(128);
+    int t = mpfr_set(f, e, MPFR_RNDN);
+    mpfr_subnormalize(f, t, MPFR_RNDN);
+    r = mpfr_get_flt(f, MPFR_RNDN);
+    mpfr_set_emin(emin);
+    mpfr_set_emax(emax);
+    mpfr_clear(f);
+  } else {
+    mpfr_exp_t emin = mpfr_get_emin(), emax = mpfr_get_emax();
+    mpfr_t d;
+    mpfr_init2(d, 53);
+    mpfr_set_emin(-1073);
+    mpfr_set_emax(1024);
+    int t = mpfr_set(d, e, MPFR_RNDN);
+    mpfr_subnormalize(d, t, MPFR_RNDN);
+    r = mpfr_get_d(d, MPFR_RNDN);
+    mpfr_set_emin(emin);
+    mpfr_set_emax(emax);
+    mpfr_clear(d);
+  }
+  mpfr_clear(e);
+  return r;
+}
+
+double ulp_error(const char* family, char prec, double x, double got) {
+  const double inf = std::numeric_limits<double>::infinity();
+  double rounded = reference(family, prec, x);
+  if (std::isnan(rounded) || std::isnan(got)) return std::isnan(rounded) && std::isnan(got) ? 0 : inf;
+  if (std::isinf(rounded) || std::isinf(got)) return rounded == got ? 0 : inf;
+  mpfr_t e, g;
+  mpfr_init2(e, kPrec);
+  mpfr_init2(g, kPrec);
+  eval(e, family, x);
+  mpfr_set_d(g, got, MPFR_RNDN);
+  int p = prec == 'f' ? 24 : 53;
+  long emin_ulp = prec == 'f' ? -149 : -1074;
+  long ex = mpfr_zero_p(e) ? emin_ulp + p : long(mpfr_get_exp(e));  // |e| in [2^(ex-1), 2^ex)
+  long ulp_exp = ex - p;
+  if (ulp_exp < emin_ulp) ulp_exp = emin_ulp;
+  mpfr_sub(g, g, e, MPFR_RNDN);
+  mpfr_abs(g, g, MPFR_RNDN);
+  mpfr_mul_2si(g, g, -ulp_exp, MPFR_RNDN);
+  double err = mpfr_get_d(g, MPFR_RNDU);
+  mpfr_clear(e);
+  mpfr_clear(g);
+  return err;
+}
+
+}  // namespace qarn::oracle
