@@ -54,9 +54,10 @@ double reference(const char* family, char prec, double x) {
     mpfr_exp_t emin = mpfr_get_emin(), emax = mpfr_get_emax();
     mpfr_t f;
     mpfr_init2(f, 24);
+    int t = mpfr_set(f, e, MPFR_RNDN);
     mpfr_set_emin(-148);
     mpfr_set_emax(128);
-    int t = mpfr_set(f, e, MPFR_RNDN);
+    t = mpfr_check_range(f, t, MPFR_RNDN);
     mpfr_subnormalize(f, t, MPFR_RNDN);
     r = mpfr_get_flt(f, MPFR_RNDN);
     mpfr_set_emin(emin);
@@ -66,9 +67,10 @@ double reference(const char* family, char prec, double x) {
     mpfr_exp_t emin = mpfr_get_emin(), emax = mpfr_get_emax();
     mpfr_t d;
     mpfr_init2(d, 53);
+    int t = mpfr_set(d, e, MPFR_RNDN);
     mpfr_set_emin(-1073);
     mpfr_set_emax(1024);
-    int t = mpfr_set(d, e, MPFR_RNDN);
+    t = mpfr_check_range(d, t, MPFR_RNDN);
     mpfr_subnormalize(d, t, MPFR_RNDN);
     r = mpfr_get_d(d, MPFR_RNDN);
     mpfr_set_emin(emin);
