@@ -16,6 +16,13 @@ import registry as R
 # Frame entry function for each signature kind (frame/frame.h and its siblings).
 FRAME_FN = {
     'f:f': 'unary',
+    # frame/forms.h
+    'ff:f': 'binary', 'fi:f': 'scale', 'f:i': 'to_int', 'c:f': 'from_code',
+    'f:fpi': 'with_ptr', 'f:fpf': 'with_ptr', 'ff:fpi': 'with_ptr',
+    # conversions and integer division (frame/plain.h)
+    **{k: 'plain' for k in ('F:i', 'F:l', 'F:u', 'F:q', 'D:i', 'D:l', 'D:u', 'D:q',
+                            'i:F', 'i:D', 'l:F', 'l:D', 'u:F', 'u:D', 'q:F', 'q:D', 'D:F',
+                            'ii:i', 'uu:u', 'ii:ii', 'uu:uu')},
 }
 
 def vec_ctype(k, prec, nbytes):
@@ -104,13 +111,21 @@ def main():
         text.append('')
         for r in rs:
             if r['body'] and r['body'] in names:
-                text.append('extern "C" QARN_API __attribute__((alias("%s"))) void %s();' % (r['body'], r['name']))
+                # A second name, declared with the type of the code it names.
+                if r['form'] == 'ref':
+                    rt, params = 'QARN_MS void*', ['void*'] * (1 + sum(map(len, R.parse_kind(r['kind'])[:2])))
+                else:
+                    rt, params, _ = signature(r)
+                text.append('extern "C" QARN_API %s %s(%s) __attribute__((alias("%s")));'
+                            % (rt, r['name'], ', '.join(params), r['body']))
             else:
                 text.append(entry(r, r['name']))
         write_if_changed(os.path.join(out, 'entries_%s.cpp' % d), '\n'.join(text) + '\n')
     write_if_changed(os.path.join(out, 'exports.map'),
                      '{\n  global:\n' + ''.join('    %s;\n' % n for n in sorted(names)) + '  local: *;\n};\n')
     write_if_changed(os.path.join(out, 'exports.txt'), ''.join(n + '\n' for n in sorted(names)))
+    write_if_changed(os.path.join(out, 'exports_byref.txt'),
+                     ''.join(r['name'] + '\n' for r in present if r['form'] == 'ref'))
     inc = []
     for r in rows:
         inc.append('{"%s", "%s", \'%s\', %d, "%s", "%s", %s, %s, %s, "%s", "%s", %r, %r, %g},' % (

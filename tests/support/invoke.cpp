@@ -67,7 +67,7 @@ const char* library_path() {
 
 Invoker::Invoker(const char* so_path) {
   so_ = dlopen(so_path, RTLD_NOW | RTLD_LOCAL);
-  if (!so_) throw std::runtime_error(std::string("cannot load ") + so_path + ": " + dlerror());
+  if (!so_) throw std::runtime_error(std::string("cannot load ") + (so_path ? so_path : "self") + ": " + dlerror());
 }
 
 Invoker::~Invoker() {

@@ -32,7 +32,8 @@ struct Outcome {
 
 class Invoker {
  public:
-  // Exports are looked up in the shared library at `so_path`.
+  // Exports are looked up in the shared library at `so_path`, or with nullptr in the
+  // program itself (white-box tests link the static library with -rdynamic).
   explicit Invoker(const char* so_path);
   ~Invoker();
   const void* address(const reg::Export& e) const;

@@ -1,0 +1,70 @@
+#!/usr/bin/env python3
+"""Static checks of the built library's machine code.
+
+  check_disasm.py LIB EXPORTS_TXT
+
+1. No instruction beyond AVX anywhere in the library (no AVX2, FMA, F16C, BMI,
+   AVX-512): the library must run on processors that have AVX only.
+2. No export body writes a register its callers expect preserved (rdi, rsi,
+   xmm6-xmm15 / ymm6-ymm15) or clears upper halves (vzeroupper); those saves
+   belong to the lane loop alone.  By-reference exports (ordinary Windows x64
+   functions) are exempt from 2; the compiler saves what they use.
+Exits 1 and lists the offending instructions if any check fails.
+"""
+import re, subprocess, sys
+
+BEYOND_AVX = re.compile(
+    r'\s(vfn?m(add|sub)[a-z0-9]*|vcvtph2ps|vcvtps2ph|vpbroadcast[a-z]*|vperm[dq]|vpermps|vpermpd|vp?gather[a-z]*'
+    r'|vpsllv[dq]|vpsrlv[dq]|vpsrav[dq]|vinserti128|vextracti128|vpmaskmov[dq]|vperm2i128|andn|bextr|blsi|blsr'
+    r'|blsmsk|bzhi|pdep|pext|rorx|sarx|shlx|shrx|lzcnt|tzcnt|movbe)\s|%zmm|%k[0-7]|\svbroadcasts[sd]\s+%xmm')
+# 256-bit integer instructions (vp* on ymm), except the AVX ones that only test or permute floats.
+INT256 = re.compile(r'\svp[a-z0-9]+\s.*%ymm')
+INT256_OK = re.compile(r'\svp(test|ermil[a-z]*|erm2f128)\s')
+PRESERVED = re.compile(r'^%([xy]mm([6-9]|1[0-5])|[re]?di|[re]?si|dil|sil)$')
+NO_WRITE = re.compile(r'^(v?u?comis[sd]|v?ptest|vtestp[sd]|cmp[a-z]*|test[a-z]*|push[a-z]*|bt[a-z]*)$')
+
+def main():
+    lib, exports_txt = sys.argv[1], sys.argv[2]
+    exports = set(open(exports_txt).read().split())
+    out = subprocess.run(['objdump', '-d', '--no-show-raw-insn', lib], capture_output=True, text=True,
+                         check=True).stdout
+    by_ref = set()
+    try:
+        by_ref = set(open(exports_txt.replace('exports.txt', 'exports_byref.txt')).read().split())
+    except OSError:
+        pass
+    bad, fn = [], None
+    for line in out.splitlines():
+        m = re.match(r'^[0-9a-f]+ <([^>]+)>:$', line)
+        if m:
+            fn = m.group(1)
+            continue
+        if '\t' not in line:
+            continue
+        if BEYOND_AVX.search(line) or (INT256.search(line) and not INT256_OK.search(line)):
+            bad.append('beyond AVX in %s: %s' % (fn, line.strip()))
+        if fn in exports and fn not in by_ref:
+            parts = line.split('\t')
+            insn = parts[-1].strip()
+            if not insn:
+                continue
+            mnem, _, ops = insn.partition(' ')
+            if mnem == 'vzeroupper':
+                bad.append('vzeroupper in export %s' % fn)
+                continue
+            ops = ops.split('#')[0].strip()
+            if not ops or NO_WRITE.match(mnem):
+                continue
+            dst = re.split(r',(?![^()]*\))', ops)[-1].strip()
+            if PRESERVED.match(dst):
+                bad.append('preserved register written in %s: %s' % (fn, insn))
+    for b in bad[:40]:
+        print(b)
+    if bad:
+        print('%d problem(s)' % len(bad))
+        return 1
+    print('ok: %d exports checked, no instruction beyond AVX' % len(exports))
+    return 0
+
+if __name__ == '__main__':
+    sys.exit(main())
