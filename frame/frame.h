@@ -129,42 +129,76 @@ template <class V> QARN_INLINE V load(const elem_t<V>* p) {
 }
 
 template <class K, class V> concept has_fixup = requires(V x, V& r) { K::fixup(x, r); };
+// Families whose every lane finishes on the main path say `static constexpr bool
+// has_special = false;` and never build a mask.
+template <class K> concept no_special = requires { requires !K::has_special; };
 
 // One floating input, one floating result.
-template <class K, int W, class... N> QARN_INLINE auto unary(N... in) {
+//
+// The hot part builds the mask first; when a lane is special it jumps (a tail
+// call: the arguments are still in their registers) to the cold part, which runs
+// the whole protocol: main path, mask, inline fix-ups, spill, lane loop.  Both
+// parts run the same instructions on the same lanes, so their bits agree, and the
+// fast path needs no frame, no saved register and no call.
+template <class K, int W, class... N> QARN_INLINE void unary_inputs(typename group<typename K::elem, W>::V (&x)[sizeof...(N)], N... in) {
   using T = typename K::elem;
-  using G = group<T, W>;
-  using V = typename G::V;
-  constexpr int L = nlanes<V>;
-  static_assert(sizeof...(N) == G::n);
-  V x[G::n] = {V{in}...};
-  V r[G::n];
+  int g = 0;
+  ((x[g++] = {in}), ...);
+  #pragma GCC unroll 4
+  for (g = 0; g < int(sizeof...(N)); ++g) x[g] = fill<W>(x[g], T(K::filler));
+}
+
+template <class K, int W, class V, int n> QARN_INLINE uint32_t unary_mask(const V (&x)[n]) {
   uint32_t mask = 0;
-  for (int g = 0; g < G::n; ++g) {
-    x[g] = fill<W>(x[g], T(K::filler));
-    r[g] = K::main(x[g]);
-    mask |= uint32_t(movemask(K::special(x[g]))) << (g * L);
+  if constexpr (!no_special<K>) {
+    #pragma GCC unroll 4
+    for (int g = 0; g < n; ++g) mask |= uint32_t(movemask(K::special(x[g]))) << (g * nlanes<V>);
   }
-  mask &= width_mask<W>;
-  if (__builtin_expect(mask != 0, 0)) {
-    if constexpr (has_fixup<K, V>) {
-      for (int g = 0; g < G::n; ++g) mask &= ~(uint32_t(movemask(K::fixup(x[g], r[g]))) << (g * L));
-      mask &= width_mask<W>;
-    }
-    if (mask != 0) {
-      alignas(64) T xs[spill_len<T, W>];
-      alignas(64) T rs[spill_len<T, W>];
-      for (int g = 0; g < G::n; ++g) {
-        store(xs + g * L, x[g]);
-        store(rs + g * L, r[g]);
-      }
-      lane_loop<const T*, T*>(mask, K::fallback, xs, rs);
-      for (int g = 0; g < G::n; ++g) r[g] = load<V>(rs + g * L);
-    }
-  }
-  if constexpr (G::n == 1) return give(r[0].v);
-  else if constexpr (G::n == 2) return give(r[0].v, r[1].v);
+  return mask & width_mask<W>;
+}
+
+template <class V, int n> QARN_INLINE auto give_all(const V (&r)[n]) {
+  if constexpr (n == 1) return give(r[0].v);
+  else if constexpr (n == 2) return give(r[0].v, r[1].v);
   else return give(r[0].v, r[1].v, r[2].v, r[3].v);
+}
+
+template <class K, int W, class... N> [[gnu::noinline, gnu::cold]] auto unary_slow(N... in) {
+  using T = typename K::elem;
+  using V = typename group<T, W>::V;
+  constexpr int n = sizeof...(N), L = nlanes<V>;
+  V x[n], r[n];
+  unary_inputs<K, W>(x, in...);
+  for (int g = 0; g < n; ++g) r[g] = K::main(x[g]);
+  uint32_t mask = unary_mask<K, W>(x);
+  if constexpr (has_fixup<K, V>) {
+    for (int g = 0; g < n; ++g) mask &= ~(uint32_t(movemask(K::fixup(x[g], r[g]))) << (g * L));
+    mask &= width_mask<W>;
+  }
+  if (mask != 0) {
+    alignas(64) T xs[spill_len<T, W>];
+    alignas(64) T rs[spill_len<T, W>];
+    for (int g = 0; g < n; ++g) {
+      store(xs + g * L, x[g]);
+      store(rs + g * L, r[g]);
+    }
+    lane_loop<const T*, T*>(mask, K::fallback, xs, rs);
+    for (int g = 0; g < n; ++g) r[g] = load<V>(rs + g * L);
+  }
+  return give_all(r);
+}
+
+template <class K, int W, class... N> QARN_INLINE auto unary(N... in) {
+  using V = typename group<typename K::elem, W>::V;
+  constexpr int n = sizeof...(N);
+  static_assert(n == group<typename K::elem, W>::n);
+  V x[n], r[n];
+  unary_inputs<K, W>(x, in...);
+  if constexpr (!no_special<K>)
+    if (__builtin_expect(unary_mask<K, W>(x) != 0, 0)) return unary_slow<K, W>(in...);
+  #pragma GCC unroll 4
+  for (int g = 0; g < n; ++g) r[g] = K::main(x[g]);
+  return give_all(r);
 }
 
 }  // namespace frame

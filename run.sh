@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# One entry point for a fresh Debian machine:
+#   ./run.sh report   install what is missing, build, print a short report of the library
+#   ./run.sh test     install what is missing, build, run the tests
+set -euo pipefail
+cd "$(dirname "$0")"
+BUILD=${QARN_BUILD:-build}
+PACKAGES="g++ cmake ninja-build python3 libmpfr-dev libgmp-dev libgtest-dev libbenchmark-dev libsleef-dev binutils"
+
+install_missing() {
+  local missing=()
+  for p in $PACKAGES; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "== installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+  fi
+}
+
+build() {
+  cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+  ninja -C "$BUILD"
+}
+
+report() {
+  local q="$BUILD/tools/qarn"
+  echo
+  echo "== exports present"
+  "$q" list | grep -E ' present$' | awk '$2 > 0' || true
+  "$q" list | tail -n 1
+  echo
+  echo "== a worked call: __ocl_qarn_e9_expf8 on eight floats in ymm0 (NaN and -100 go through the lane fallback)"
+  "$q" eval expf8 0 1 -1 10 -100 88.7228317 nan -inf
+  echo
+  echo "== accuracy against MPFR (worst error found in ulp)"
+  for e in expf8 expf8_native exp4 exp24 exp2f8 exp108 exp10f8_native; do "$q" ulp "$e" -n 40000; done
+  echo
+  echo "== speed per element against SLEEF and libm"
+  "$BUILD/bench/qarn_bench" --quick 2>/dev/null || echo "(benchmark not built)"
+}
+
+case "${1:-}" in
+  report) install_missing; build; report ;;
+  test) install_missing; build; cd "$BUILD" && ctest -j2 --output-on-failure ;;
+  *) echo "usage: $0 report|test" >&2; exit 2 ;;
+esac
