@@ -34,11 +34,11 @@ template <class V> QARN_INLINE V add_exp23(V p, V S) { return iadd(p, ishl<23>(S
 // Double paths with k in S's low bits, N = 2^B steps per octave: m = k >> B lands in
 // bits 52-63 after shifting left 52 - B and clearing the fraction bits.
 template <int B, class V> QARN_INLINE V add_exp52(V res, V S) {
-  return iadd(res, ishl<52 - B>(S) & bits<V>(0xFFF0000000000000ull));
+  return iadd(res, ishl<52 - B>(S) & kc<V, 0xFFF0000000000000ull>());
 }
 // The cubic of expf and exp10f _native/_half.
 template <class V> QARN_INLINE V cubic2(V f) {
-  return ((bits<V>(0x3D63582B) * f + bits<V>(0x3E77D66A)) * f + bits<V>(0x3F317422)) * f + bits<V>(0x3F800000);
+  return ((kc<V, 0x3D63582B>() * f + kc<V, 0x3E77D66A>()) * f + kc<V, 0x3F317422>()) * f + kc<V, 0x3F800000>();
 }
 }  // namespace expk
 
@@ -51,24 +51,24 @@ template <var Vr> struct exp_k<float, Vr> {
 
   template <class V> static QARN_INLINE V main(V x) {
     if constexpr (Vr == var::def || Vr == var::rm) {
-      V k = vround<0>(x * bits<V>(0x40B8AA3B));                       // x * 4/ln2
-      V r = (x - k * bits<V>(0x3E317000)) - k * bits<V>(0x3705FDF4);  // ln2/4 in two pieces
-      V S = k + bits<V>(0x4B4001FC);                                    // 1.5*2^23 + 4*127
-      V s = ((r * r) * (bits<V>(0x3EFFFFFF) + r * (bits<V>(0x3E2ABB12) + r * bits<V>(0x3D2ABB12))) +
+      V k = vround<0>(x * kc<V, 0x40B8AA3B>());                       // x * 4/ln2
+      V r = (x - k * kc<V, 0x3E317000>()) - k * kc<V, 0x3705FDF4>();  // ln2/4 in two pieces
+      V S = k + kc<V, 0x4B4001FC>();                                    // 1.5*2^23 + 4*127
+      V s = ((r * r) * (kc<V, 0x3EFFFFFF>() + r * (kc<V, 0x3E2ABB12>() + r * kc<V, 0x3D2ABB12>())) +
              permute4(tab::D4f, S)) + r;
       V t = permute4(tab::T4f, S);
-      return (t + t * s) * (ishl<21>(S) & bits<V>(0x7F800000));        // * 2^floor(k/4)
+      return (t + t * s) * (ishl<21>(S) & kc<V, 0x7F800000>());        // * 2^floor(k/4)
     } else {
-      V t = x * bits<V>(0x3FB8AA3B);
-      V S = t + bits<V>(0x4B400000);
-      V f = t - (S - bits<V>(0x4B400000));
+      V t = x * kc<V, 0x3FB8AA3B>();
+      V S = t + kc<V, 0x4B400000>();
+      V f = t - (S - kc<V, 0x4B400000>());
       return expk::add_exp23(expk::cubic2(f), S);
     }
   }
-  template <class V> static QARN_INLINE V special(V x) { return cmp<_CMP_NLE_UQ>(vabs(x), bits<V>(0x42AEAC4F)); }
+  template <class V> static QARN_INLINE V special(V x) { return cmp<_CMP_NLE_UQ>(vabs(x), kc<V, 0x42AEAC4F>()); }
   template <class V> static QARN_INLINE V fixup(V x, V& r) {
-    V over = cmp<_CMP_GT_OQ>(x, bits<V>(0x42B17217)), under = cmp<_CMP_LT_OQ>(x, bits<V>(0xC2CFF1B4));
-    r = blend(under, blend(over, r, bits<V>(0x7F800000)), bits<V>(0));
+    V over = cmp<_CMP_GT_OQ>(x, kc<V, 0x42B17217>()), under = cmp<_CMP_LT_OQ>(x, kc<V, 0xC2CFF1B4>());
+    r = blend(under, blend(over, r, kc<V, 0x7F800000>()), bits<V>(0));
     return over | under;
   }
 };
@@ -77,33 +77,32 @@ template <var Vr> struct exp_k<double, Vr> {
   using elem = double;
   static constexpr double filler = 0.75;
   static constexpr auto fallback = &exp_lane_fallback;
-  static constexpr uint64_t kShift = 0x4338000000000000ull;  // 1.5*2^52
 
   template <class V> static QARN_INLINE V main(V x) {
     if constexpr (Vr == var::def) {
-      V S = x * bits<V>(0x40571547652B82FEull) + bits<V>(kShift);  // x * 64/ln2, rounded
-      V k = S - bits<V>(kShift);
-      V r = (x - k * bits<V>(0x3F862E42FEFA0000ull)) - k * bits<V>(0x3D1CF79ABC9E3B3Aull);
-      V p = r + (r * r) * (bits<V>(0x3FDFFFFFFFFFDB3Bull) +
-                           r * (bits<V>(0x3FC555555555653Eull) +
-                                r * (bits<V>(0x3FA555573F218B93ull) + r * bits<V>(0x3F8111112D9F549Bull))));
+      V S = x * kc<V, 0x40571547652B82FEull>() + kc<V, 0x4338000000000000ull>();  // x * 64/ln2, rounded
+      V k = S - kc<V, 0x4338000000000000ull>();
+      V r = (x - k * kc<V, 0x3F862E42FEFA0000ull>()) - k * kc<V, 0x3D1CF79ABC9E3B3Aull>();
+      V p = r + (r * r) * (kc<V, 0x3FDFFFFFFFFFDB3Bull>() +
+                           r * (kc<V, 0x3FC555555555653Eull>() +
+                                r * (kc<V, 0x3FA555573F218B93ull>() + r * kc<V, 0x3F8111112D9F549Bull>())));
       auto e = lookup2(tab::E64d, low32(S) & 63);
       return expk::add_exp52<6>(e.hi + (e.hi * p + e.lo), S);
     } else {
-      V S = x * bits<V>(0x40671547652B82FEull) + bits<V>(kShift);  // x * 128/ln2, rounded
-      V k = S - bits<V>(kShift);
-      V r = x - k * bits<V>(0x3F762E42FEFA39EFull);
-      V p = (bits<V>(0x3FDFFFFC2808F7E8ull) * r + bits<V>(0x3FF0000000000000ull)) * r + bits<V>(0x3FF0000000000000ull);
+      V S = x * kc<V, 0x40671547652B82FEull>() + kc<V, 0x4338000000000000ull>();  // x * 128/ln2, rounded
+      V k = S - kc<V, 0x4338000000000000ull>();
+      V r = x - k * kc<V, 0x3F762E42FEFA39EFull>();
+      V p = (kc<V, 0x3FDFFFFC2808F7E8ull>() * r + kc<V, 0x3FF0000000000000ull>()) * r + kc<V, 0x3FF0000000000000ull>();
       return expk::add_exp52<7>(p * lookup(tab::P128d, low32(S) & 127), S);
     }
   }
   template <class V> static QARN_INLINE V special(V x) {
-    return cmp<_CMP_NLT_UQ>(vabs(x), bits<V>(0x4086232B00000000ull));  // high word > 0x4086232A
+    return cmp<_CMP_NLT_UQ>(vabs(x), kc<V, 0x4086232B00000000ull>());  // high word > 0x4086232A
   }
   template <class V> static QARN_INLINE V fixup(V x, V& r) {
-    V over = cmp<_CMP_GT_OQ>(x, bits<V>(0x40862E42FEFA39EFull));
-    V under = cmp<_CMP_LT_OQ>(x, bits<V>(0xC0874910D52D3051ull));
-    r = blend(under, blend(over, r, bits<V>(0x7FF0000000000000ull)), bits<V>(0));
+    V over = cmp<_CMP_GT_OQ>(x, kc<V, 0x40862E42FEFA39EFull>());
+    V under = cmp<_CMP_LT_OQ>(x, kc<V, 0xC0874910D52D3051ull>());
+    r = blend(under, blend(over, r, kc<V, 0x7FF0000000000000ull>()), bits<V>(0));
     return over | under;
   }
 };
@@ -117,19 +116,19 @@ template <var Vr> struct exp2_k<float, Vr> {
 
   template <class V> static QARN_INLINE V main(V x) {
     if constexpr (Vr == var::def || Vr == var::rm) {
-      V S = x + bits<V>(0x48400000);  // 1.5*2^17: x rounded to a multiple of 1/64
-      V f = x - (S - bits<V>(0x48400000));
-      V q = f * (bits<V>(0x3F317243) + bits<V>(0x3E75FDFC) * f);
+      V S = x + kc<V, 0x48400000>();  // 1.5*2^17: x rounded to a multiple of 1/64
+      V f = x - (S - kc<V, 0x48400000>());
+      V q = f * (kc<V, 0x3F317243>() + kc<V, 0x3E75FDFC>() * f);
       auto e = lookup2(tab::E64f, low32(S) & 63);
-      return iadd(e.hi + (e.hi * q + e.lo), ishl<17>(S) & bits<V>(0xFF800000));
+      return iadd(e.hi + (e.hi * q + e.lo), ishl<17>(S) & kc<V, 0xFF800000>());
     } else {
-      V S = x + bits<V>(0x4B400000);
-      V f = x - (S - bits<V>(0x4B400000));
-      V p = ((bits<V>(0x3D61FBCC) * f + bits<V>(0x3E786F13)) * f + bits<V>(0x3F31798D)) * f + bits<V>(0x3F7FFB49);
+      V S = x + kc<V, 0x4B400000>();
+      V f = x - (S - kc<V, 0x4B400000>());
+      V p = ((kc<V, 0x3D61FBCC>() * f + kc<V, 0x3E786F13>()) * f + kc<V, 0x3F31798D>()) * f + kc<V, 0x3F7FFB49>();
       return expk::add_exp23(p, S);
     }
   }
-  template <class V> static QARN_INLINE V special(V x) { return cmp<_CMP_NLE_UQ>(vabs(x), bits<V>(0x42FC0000)); }
+  template <class V> static QARN_INLINE V special(V x) { return cmp<_CMP_NLE_UQ>(vabs(x), kc<V, 0x42FC0000>()); }
 };
 
 template <var Vr> struct exp2_k<double, Vr> {
@@ -139,28 +138,28 @@ template <var Vr> struct exp2_k<double, Vr> {
 
   template <class V> static QARN_INLINE V main(V x) {
     if constexpr (Vr == var::def) {
-      V S = x + bits<V>(0x42D8000000000000ull);  // 1.5*2^46: x rounded to a multiple of 1/64
-      V f = x - (S - bits<V>(0x42D8000000000000ull));
-      V q = f * (bits<V>(0x3FE62E42FEFA39EFull) +
-                 f * (bits<V>(0x3FCEBFBDFF82A23Aull) +
-                      f * (bits<V>(0x3FAC6B08D7076268ull) +
-                           f * (bits<V>(0x3F83B2AD33F8B48Bull) + f * bits<V>(0x3F55D870C4D8440Aull)))));
+      V S = x + kc<V, 0x42D8000000000000ull>();  // 1.5*2^46: x rounded to a multiple of 1/64
+      V f = x - (S - kc<V, 0x42D8000000000000ull>());
+      V q = f * (kc<V, 0x3FE62E42FEFA39EFull>() +
+                 f * (kc<V, 0x3FCEBFBDFF82A23Aull>() +
+                      f * (kc<V, 0x3FAC6B08D7076268ull>() +
+                           f * (kc<V, 0x3F83B2AD33F8B48Bull>() + f * kc<V, 0x3F55D870C4D8440Aull>()))));
       auto e = lookup2(tab::E64d, low32(S) & 63);
       return expk::add_exp52<6>(e.hi + (e.hi * q + e.lo), S);
     } else {
-      V S = x + bits<V>(0x4338000000000000ull);
-      V f = x - (S - bits<V>(0x4338000000000000ull));
-      V p = bits<V>(0x3FF0000000261500ull) +
-            f * (bits<V>(0x3FE62E430C7E923Cull) +
-                 f * (bits<V>(0x3FCEBFBDADCB0BA8ull) +
-                      f * (bits<V>(0x3FAC6AED4B950AE1ull) +
-                           f * (bits<V>(0x3F83B2DBBC0FE08Eull) +
-                                f * (bits<V>(0x3F55F456A8ADF058ull) + f * bits<V>(0x3F241D3336B2AE61ull))))));
+      V S = x + kc<V, 0x4338000000000000ull>();
+      V f = x - (S - kc<V, 0x4338000000000000ull>());
+      V p = kc<V, 0x3FF0000000261500ull>() +
+            f * (kc<V, 0x3FE62E430C7E923Cull>() +
+                 f * (kc<V, 0x3FCEBFBDADCB0BA8ull>() +
+                      f * (kc<V, 0x3FAC6AED4B950AE1ull>() +
+                           f * (kc<V, 0x3F83B2DBBC0FE08Eull>() +
+                                f * (kc<V, 0x3F55F456A8ADF058ull>() + f * kc<V, 0x3F241D3336B2AE61ull>())))));
       return expk::add_exp52<0>(p, S);
     }
   }
   template <class V> static QARN_INLINE V special(V x) {
-    return cmp<_CMP_NLT_UQ>(vabs(x), bits<V>(0x408FF00000000000ull));  // high word > 0x408FEFFF
+    return cmp<_CMP_NLT_UQ>(vabs(x), kc<V, 0x408FF00000000000ull>());  // high word > 0x408FEFFF
   }
 };
 
@@ -173,54 +172,53 @@ template <var Vr> struct exp10_k<float, Vr> {
 
   template <class V> static QARN_INLINE V main(V x) {
     if constexpr (Vr == var::def) {
-      V S = x * bits<V>(0x43D49A78) + bits<V>(0x4B400000);  // x * 128*log2(10), rounded
-      V k = S - bits<V>(0x4B400000);
-      V r = (x - k * bits<V>(0x3B1A4000)) - k * bits<V>(0xB5FB2BD8);
-      V q = r * (bits<V>(0x40135D97) + bits<V>(0x4029A929) * r);
+      V S = x * kc<V, 0x43D49A78>() + kc<V, 0x4B400000>();  // x * 128*log2(10), rounded
+      V k = S - kc<V, 0x4B400000>();
+      V r = (x - k * kc<V, 0x3B1A4000>()) - k * kc<V, 0xB5FB2BD8>();
+      V q = r * (kc<V, 0x40135D97>() + kc<V, 0x4029A929>() * r);
       auto e = lookup2(tab::E128f, low32(S) & 127);
-      return iadd(e.hi + (e.hi * q + e.lo), ishl<16>(S) & bits<V>(0xFF800000));
+      return iadd(e.hi + (e.hi * q + e.lo), ishl<16>(S) & kc<V, 0xFF800000>());
     } else {
-      V t = x * bits<V>(0x40549A78);
-      V S = t + bits<V>(0x4B400000);
-      V f = t - (S - bits<V>(0x4B400000));
+      V t = x * kc<V, 0x40549A78>();
+      V S = t + kc<V, 0x4B400000>();
+      V f = t - (S - kc<V, 0x4B400000>());
       return expk::add_exp23(expk::cubic2(f), S);
     }
   }
-  template <class V> static QARN_INLINE V special(V x) { return cmp<_CMP_NLE_UQ>(vabs(x), bits<V>(0x4217B818)); }
+  template <class V> static QARN_INLINE V special(V x) { return cmp<_CMP_NLE_UQ>(vabs(x), kc<V, 0x4217B818>()); }
 };
 
 template <var Vr> struct exp10_k<double, Vr> {
   using elem = double;
   static constexpr double filler = 0.75;
   static constexpr auto fallback = &exp10_lane_fallback;
-  static constexpr uint64_t kShift = 0x4338800000000000ull;
 
   template <class V> static QARN_INLINE V main(V x) {
     if constexpr (Vr == var::def) {
-      V S = x * bits<V>(0x407A934F0979A371ull) + bits<V>(kShift);  // x * 128*log2(10), rounded
-      V k = S - bits<V>(kShift);
-      V r = (x - k * bits<V>(0x3F63441350A00000ull)) - k * bits<V>(0xBD10C0219DC1DA99ull);
-      V q = r * (bits<V>(0x40026BB1BBB55516ull) +
-                 r * (bits<V>(0x40053524C73CE8E3ull) +
-                      r * (bits<V>(0x4000470591CCEA8Bull) +
-                           r * (bits<V>(0x3FF2BD767584DB59ull) + r * bits<V>(0x3FE144C03EFAFB54ull)))));
+      V S = x * kc<V, 0x407A934F0979A371ull>() + kc<V, 0x4338800000000000ull>();  // x * 128*log2(10), rounded
+      V k = S - kc<V, 0x4338800000000000ull>();
+      V r = (x - k * kc<V, 0x3F63441350A00000ull>()) - k * kc<V, 0xBD10C0219DC1DA99ull>();
+      V q = r * (kc<V, 0x40026BB1BBB55516ull>() +
+                 r * (kc<V, 0x40053524C73CE8E3ull>() +
+                      r * (kc<V, 0x4000470591CCEA8Bull>() +
+                           r * (kc<V, 0x3FF2BD767584DB59ull>() + r * kc<V, 0x3FE144C03EFAFB54ull>()))));
       auto e = lookup2(tab::E128d, low32(S) & 127);
       return expk::add_exp52<7>(e.hi + (e.hi * q + e.lo), S);
     } else {
-      V t = x * bits<V>(0x400A934F0979A371ull);
-      V S = t + bits<V>(kShift);
-      V f = t - (S - bits<V>(kShift));
-      V p = bits<V>(0x3FF0000000000000ull) +
-            f * (bits<V>(0x3FE62E4302EEB44Dull) +
-                 f * (bits<V>(0x3FCEBFBDEC29C82Aull) +
-                      f * (bits<V>(0x3FAC6AF6E92BE375ull) +
-                           f * (bits<V>(0x3F83B2B9FBD8970Full) +
-                                f * (bits<V>(0x3F55F07B4611E454ull) + f * bits<V>(0x3F24308FABC18DECull))))));
+      V t = x * kc<V, 0x400A934F0979A371ull>();
+      V S = t + kc<V, 0x4338800000000000ull>();
+      V f = t - (S - kc<V, 0x4338800000000000ull>());
+      V p = kc<V, 0x3FF0000000000000ull>() +
+            f * (kc<V, 0x3FE62E4302EEB44Dull>() +
+                 f * (kc<V, 0x3FCEBFBDEC29C82Aull>() +
+                      f * (kc<V, 0x3FAC6AF6E92BE375ull>() +
+                           f * (kc<V, 0x3F83B2B9FBD8970Full>() +
+                                f * (kc<V, 0x3F55F07B4611E454ull>() + f * kc<V, 0x3F24308FABC18DECull>())))));
       return expk::add_exp52<0>(p, S);
     }
   }
   template <class V> static QARN_INLINE V special(V x) {
-    return cmp<_CMP_NLT_UQ>(vabs(x), bits<V>(0x40733A7100000000ull));  // high word > 0x40733A70
+    return cmp<_CMP_NLT_UQ>(vabs(x), kc<V, 0x40733A7100000000ull>());  // high word > 0x40733A70
   }
 };
 
