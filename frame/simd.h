@@ -33,6 +33,31 @@ template <> QARN_INLINE vf8 bits<vf8>(uint32_t b) { return {_mm256_castsi256_ps(
 template <> QARN_INLINE vd2 bits<vd2>(uint64_t b) { return {_mm_castsi128_pd(_mm_set1_epi64x(int64_t(b)))}; }
 template <> QARN_INLINE vd4 bits<vd4>(uint64_t b) { return {_mm256_castsi256_pd(_mm256_set1_epi64x(int64_t(b)))}; }
 
+// Constants read from full-width rows in read-only data: kc<V, 0x3FB8AA3B>() is a
+// memory operand of the instruction that uses it, with no broadcast and no register
+// held for it.  The build finds every kc<...> in the sources and defines one row per
+// value (build/gen/constants.h, weak so the compiler cannot fold it back into an
+// immediate broadcast); values it has not seen fall back to bits<V>().
+template <uint32_t B> struct row32;
+template <uint64_t B> struct row64;
+template <class V, typename lanes_of<V>::bits B> QARN_INLINE V kc() {
+  if constexpr (sizeof(elem_t<V>) == 4) {
+    if constexpr (requires { row32<uint32_t(B)>::v; }) {
+      const float* p = reinterpret_cast<const float*>(row32<uint32_t(B)>::v);
+      if constexpr (sizeof(V) == 16) return {_mm_load_ps(p)}; else return {_mm256_load_ps(p)};
+    } else {
+      return bits<V>(B);
+    }
+  } else {
+    if constexpr (requires { row64<uint64_t(B)>::v; }) {
+      const double* p = reinterpret_cast<const double*>(row64<uint64_t(B)>::v);
+      if constexpr (sizeof(V) == 16) return {_mm_load_pd(p)}; else return {_mm256_load_pd(p)};
+    } else {
+      return bits<V>(B);
+    }
+  }
+}
+
 // ---- arithmetic -------------------------------------------------------------
 #define QARN_ARITH(V, sfx, w)                                                              \
   QARN_INLINE V operator+(V a, V b) { return {w##_add_##sfx(a.v, b.v)}; }                 \
@@ -44,10 +69,11 @@ template <> QARN_INLINE vd4 bits<vd4>(uint64_t b) { return {_mm256_castsi256_pd(
   QARN_INLINE V operator^(V a, V b) { return {w##_xor_##sfx(a.v, b.v)}; }                 \
   /* a AND NOT m */                                                                        \
   QARN_INLINE V andnot(V a, V m) { return {w##_andnot_##sfx(m.v, a.v)}; }                 \
-  /* m ? b : a, lane by lane, from the sign bit of m */                                    \
-  QARN_INLINE V blend(V m, V a, V b) { return {w##_blendv_##sfx(a.v, b.v, m.v)}; }        \
   QARN_INLINE int movemask(V m) { return w##_movemask_##sfx(m.v); }                        \
   QARN_INLINE V vsqrt(V a) { return {w##_sqrt_##sfx(a.v)}; }                               \
+  /* a if a > b (a < b), else b: NaN or equal operands give b */                            \
+  QARN_INLINE V vmax(V a, V b) { return {w##_max_##sfx(a.v, b.v)}; }                       \
+  QARN_INLINE V vmin(V a, V b) { return {w##_min_##sfx(a.v, b.v)}; }                       \
   template <int Imm> QARN_INLINE V vround(V a) { return {w##_round_##sfx(a.v, Imm)}; }     \
   template <int Pred> QARN_INLINE V cmp(V a, V b) { return {w##_cmp_##sfx(a.v, b.v, Pred)}; }
 QARN_ARITH(vf4, ps, _mm)
@@ -55,6 +81,23 @@ QARN_ARITH(vf8, ps, _mm256)
 QARN_ARITH(vd2, pd, _mm)
 QARN_ARITH(vd4, pd, _mm256)
 #undef QARN_ARITH
+
+// m ? b : a, lane by lane, from the sign bit of m.  The 256-bit forms are written
+// as the instruction itself: the compiler rewrites the intrinsic as a select on
+// (m < 0), and without 256-bit integer compares it would split that select into
+// one branch per lane.
+QARN_INLINE vf4 blend(vf4 m, vf4 a, vf4 b) { return {_mm_blendv_ps(a.v, b.v, m.v)}; }
+QARN_INLINE vd2 blend(vd2 m, vd2 a, vd2 b) { return {_mm_blendv_pd(a.v, b.v, m.v)}; }
+QARN_INLINE vf8 blend(vf8 m, vf8 a, vf8 b) {
+  __m256 r;
+  asm("vblendvps %3, %2, %1, %0" : "=x"(r) : "x"(a.v), "x"(b.v), "x"(m.v));
+  return {r};
+}
+QARN_INLINE vd4 blend(vd4 m, vd4 a, vd4 b) {
+  __m256d r;
+  asm("vblendvpd %3, %2, %1, %0" : "=x"(r) : "x"(a.v), "x"(b.v), "x"(m.v));
+  return {r};
+}
 
 template <class V> QARN_INLINE V vabs(V a) {
   if constexpr (sizeof(elem_t<V>) == 4) return andnot(a, bits<V>(0x80000000u));
@@ -108,6 +151,23 @@ QARN_SHIFT(ishl, _mm_slli_epi32, _mm_slli_epi64)
 QARN_SHIFT(ishr, _mm_srli_epi32, _mm_srli_epi64)
 #undef QARN_SHIFT
 
+// Arithmetic (sign-filling) right shift of 32-bit lanes.
+template <int N> QARN_INLINE vf4 isra(vf4 a) { return {_mm_castsi128_ps(_mm_srai_epi32(_mm_castps_si128(a.v), N))}; }
+template <int N> QARN_INLINE vf8 isra(vf8 a) {
+  return {detail::join_ps(_mm_srai_epi32(detail::lo(a.v), N), _mm_srai_epi32(detail::hi(a.v), N))};
+}
+// The lane patterns read as int32 and converted to float.
+QARN_INLINE vf4 cvt_int(vf4 a) { return {_mm_cvtepi32_ps(_mm_castps_si128(a.v))}; }
+QARN_INLINE vf8 cvt_int(vf8 a) { return {_mm256_cvtepi32_ps(_mm256_castps_si256(a.v))}; }
+
+// Processor reciprocal estimate (relative error at most 1.5*2^-12, value differs
+// between makers).  The double forms take it of the lanes rounded to float and
+// widen the estimate back.
+QARN_INLINE vf4 rcp_est(vf4 a) { return {_mm_rcp_ps(a.v)}; }
+QARN_INLINE vf8 rcp_est(vf8 a) { return {_mm256_rcp_ps(a.v)}; }
+QARN_INLINE vd2 rcp_est(vd2 a) { return {_mm_cvtps_pd(_mm_rcp_ps(_mm_cvtpd_ps(a.v)))}; }
+QARN_INLINE vd4 rcp_est(vd4 a) { return {_mm256_cvtps_pd(_mm_rcp_ps(_mm256_cvtpd_ps(a.v)))}; }
+
 // ---- per-lane table loads ------------------------------------------------------
 // Index vectors are plain int32 lanes in one xmm (4 lanes) or two (8 lanes).
 struct idx2 { __m128i v; };  // two double lanes: int32 lanes 0-1
@@ -139,6 +199,25 @@ QARN_INLINE idx4 operator&(idx4 a, int m) { return {_mm_and_si128(a.v, _mm_set1_
 QARN_INLINE idx8 operator&(idx8 a, int m) {
   return {_mm_and_si128(a.lo, _mm_set1_epi32(m)), _mm_and_si128(a.hi, _mm_set1_epi32(m))};
 }
+
+QARN_INLINE idx2 operator-(idx2 a, int m) { return {_mm_sub_epi32(a.v, _mm_set1_epi32(m))}; }
+QARN_INLINE idx4 operator-(idx4 a, int m) { return {_mm_sub_epi32(a.v, _mm_set1_epi32(m))}; }
+QARN_INLINE idx8 operator-(idx8 a, int m) {
+  return {_mm_sub_epi32(a.lo, _mm_set1_epi32(m)), _mm_sub_epi32(a.hi, _mm_set1_epi32(m))};
+}
+template <int N> QARN_INLINE idx2 shr(idx2 a) { return {_mm_srli_epi32(a.v, N)}; }
+template <int N> QARN_INLINE idx4 shr(idx4 a) { return {_mm_srli_epi32(a.v, N)}; }
+// Integral-valued lanes as int32 indices (exact for the integers they hold).
+QARN_INLINE idx4 to_idx(vf4 a) { return {_mm_cvtps_epi32(a.v)}; }
+QARN_INLINE idx8 to_idx(vf8 a) {
+  __m256i i = _mm256_cvtps_epi32(a.v);
+  return {_mm256_castsi256_si128(i), _mm256_extractf128_si256(i, 1)};
+}
+QARN_INLINE idx2 to_idx(vd2 a) { return {_mm_cvtpd_epi32(a.v)}; }
+QARN_INLINE idx4 to_idx(vd4 a) { return {_mm256_cvtpd_epi32(a.v)}; }
+// int32 index lanes converted to double lanes.
+QARN_INLINE vd2 cvt_int(idx2 a) { return {_mm_cvtepi32_pd(a.v)}; }
+QARN_INLINE vd4 cvt_int(idx4 a) { return {_mm256_cvtepi32_pd(a.v)}; }
 
 // Table of single values.
 QARN_INLINE vf4 lookup(const float* t, idx4 i) {
