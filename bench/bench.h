@@ -1,0 +1,50 @@
+// Shared between the benchmark files: element count, the per-element time
+// counter, and what the final summary needs to pair our exports with SLEEF and
+// libm.
+#pragma once
+#include <benchmark/benchmark.h>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace qbench {
+
+// Elements per benchmark iteration: a few thousand, so that inputs and results
+// stay in L1 and the loop measures the function, not memory.
+inline constexpr int kElems = 4096;
+
+// Every benchmark reports seconds per element in this counter (shown as "1.23n"
+// for 1.23 ns) and computes a "min" statistic over its repetitions.
+inline constexpr const char* kPerElem = "time/el";
+void per_elem(benchmark::State& st, long elems);
+benchmark::internal::Benchmark* setup(benchmark::internal::Benchmark* b);
+
+// One line of the ratio table: an export and the benchmarks it is compared with.
+struct Row {
+  std::string family, variant, exp;  // exp: our benchmark
+  char prec = 'f';
+  int width = 1;
+  std::string sleef;           // SLEEF benchmark (its native width), or empty
+  std::string sleef_fn;        // the SLEEF function and how many calls one of our calls is worth
+  std::string sleef_acc;       // "u10", "u35", ... (what the target is stated against)
+  double sleef_factor = 1.0;   // SLEEF ns/element at its width -> ns/element at ours
+  std::string libm;            // scalar libm benchmark, or empty
+};
+std::vector<Row>& rows();
+
+// One line of the call-overhead table: the export called in a loop against its
+// main path inlined into the same loop.
+struct OverheadRow {
+  std::string label, inlined, framed, called_c, called_regs;
+};
+std::vector<OverheadRow>& overhead_rows();
+
+// Present exports that no driver here can call yet: (signature kind, family).
+std::vector<std::pair<std::string, std::string>>& skipped();
+
+// Registration (bench_exports.cpp, bench_overhead.cpp); lib is the dlopen handle
+// of libocl_qarn_e9.so.
+void register_exports(void* lib);
+void register_overhead(void* lib);
+
+}  // namespace qbench

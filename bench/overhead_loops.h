@@ -1,0 +1,14 @@
+// Loops compiled with the kernels' flags (bench_overhead_kernel.cpp), called from
+// bench_overhead.cpp.  Pointers travel in rdx, rcx, r8 and r9: the first two
+// integer arguments are placeholders, since rdi and rsi are fixed there.
+#pragma once
+
+namespace qbench::kernel_flags {
+
+using Loop = void (*)(long, long, const void* x, void* r, long n, const void* fn);
+struct LoopSet {
+  Loop main, frame, call;
+};
+extern const LoopSet expf8, exp4;
+
+}  // namespace qbench::kernel_flags
