@@ -32,10 +32,9 @@ namespace expk {
 // Float paths add n (from S = t + 1.5*2^23) to the exponent: the low 9 bits of S.
 template <class V> QARN_INLINE V add_exp23(V p, V S) { return iadd(p, ishl<23>(S)); }
 // Double paths with k in S's low bits, N = 2^B steps per octave: m = k >> B lands in
-// bits 52-63 after shifting left 52 - B and clearing the fraction bits.
-template <int B, class V> QARN_INLINE V add_exp52(V res, V S) {
-  return iadd(res, ishl<52 - B>(S) & kc<V, 0xFFF0000000000000ull>());
-}
+// bits 52-63 after shifting left 52 - B and clearing the fraction bits.  Taken as
+// soon as S exists, so S need not stay live through the polynomial.
+template <int B, class V> QARN_INLINE V exp52(V S) { return ishl<52 - B>(S) & kc<V, 0xFFF0000000000000ull>(); }
 // The cubic of expf and exp10f _native/_half.
 template <class V> QARN_INLINE V cubic2(V f) {
   return ((kc<V, 0x3D63582B>() * f + kc<V, 0x3E77D66A>()) * f + kc<V, 0x3F317422>()) * f + kc<V, 0x3F800000>();
@@ -81,19 +80,21 @@ template <var Vr> struct exp_k<double, Vr> {
   template <class V> static QARN_INLINE V main(V x) {
     if constexpr (Vr == var::def) {
       V S = x * kc<V, 0x40571547652B82FEull>() + kc<V, 0x4338000000000000ull>();  // x * 64/ln2, rounded
+      V m = expk::exp52<6>(S);
       V k = S - kc<V, 0x4338000000000000ull>();
       V r = (x - k * kc<V, 0x3F862E42FEFA0000ull>()) - k * kc<V, 0x3D1CF79ABC9E3B3Aull>();
       V p = r + (r * r) * (kc<V, 0x3FDFFFFFFFFFDB3Bull>() +
                            r * (kc<V, 0x3FC555555555653Eull>() +
                                 r * (kc<V, 0x3FA555573F218B93ull>() + r * kc<V, 0x3F8111112D9F549Bull>())));
       auto e = lookup2(tab::E64d, low32(S) & 63);
-      return expk::add_exp52<6>(e.hi + (e.hi * p + e.lo), S);
+      return iadd(e.hi + (e.hi * p + e.lo), m);
     } else {
       V S = x * kc<V, 0x40671547652B82FEull>() + kc<V, 0x4338000000000000ull>();  // x * 128/ln2, rounded
+      V m = expk::exp52<7>(S);
       V k = S - kc<V, 0x4338000000000000ull>();
       V r = x - k * kc<V, 0x3F762E42FEFA39EFull>();
       V p = (kc<V, 0x3FDFFFFC2808F7E8ull>() * r + kc<V, 0x3FF0000000000000ull>()) * r + kc<V, 0x3FF0000000000000ull>();
-      return expk::add_exp52<7>(p * lookup(tab::P128d, low32(S) & 127), S);
+      return iadd(p * lookup(tab::P128d, low32(S) & 127), m);
     }
   }
   template <class V> static QARN_INLINE V special(V x) {
@@ -139,15 +140,17 @@ template <var Vr> struct exp2_k<double, Vr> {
   template <class V> static QARN_INLINE V main(V x) {
     if constexpr (Vr == var::def) {
       V S = x + kc<V, 0x42D8000000000000ull>();  // 1.5*2^46: x rounded to a multiple of 1/64
+      V m = expk::exp52<6>(S);
       V f = x - (S - kc<V, 0x42D8000000000000ull>());
       V q = f * (kc<V, 0x3FE62E42FEFA39EFull>() +
                  f * (kc<V, 0x3FCEBFBDFF82A23Aull>() +
                       f * (kc<V, 0x3FAC6B08D7076268ull>() +
                            f * (kc<V, 0x3F83B2AD33F8B48Bull>() + f * kc<V, 0x3F55D870C4D8440Aull>()))));
       auto e = lookup2(tab::E64d, low32(S) & 63);
-      return expk::add_exp52<6>(e.hi + (e.hi * q + e.lo), S);
+      return iadd(e.hi + (e.hi * q + e.lo), m);
     } else {
       V S = x + kc<V, 0x4338000000000000ull>();
+      V m = expk::exp52<0>(S);
       V f = x - (S - kc<V, 0x4338000000000000ull>());
       V p = kc<V, 0x3FF0000000261500ull>() +
             f * (kc<V, 0x3FE62E430C7E923Cull>() +
@@ -155,7 +158,7 @@ template <var Vr> struct exp2_k<double, Vr> {
                       f * (kc<V, 0x3FAC6AED4B950AE1ull>() +
                            f * (kc<V, 0x3F83B2DBBC0FE08Eull>() +
                                 f * (kc<V, 0x3F55F456A8ADF058ull>() + f * kc<V, 0x3F241D3336B2AE61ull>())))));
-      return expk::add_exp52<0>(p, S);
+      return iadd(p, m);
     }
   }
   template <class V> static QARN_INLINE V special(V x) {
@@ -196,6 +199,7 @@ template <var Vr> struct exp10_k<double, Vr> {
   template <class V> static QARN_INLINE V main(V x) {
     if constexpr (Vr == var::def) {
       V S = x * kc<V, 0x407A934F0979A371ull>() + kc<V, 0x4338800000000000ull>();  // x * 128*log2(10), rounded
+      V m = expk::exp52<7>(S);
       V k = S - kc<V, 0x4338800000000000ull>();
       V r = (x - k * kc<V, 0x3F63441350A00000ull>()) - k * kc<V, 0xBD10C0219DC1DA99ull>();
       V q = r * (kc<V, 0x40026BB1BBB55516ull>() +
@@ -203,10 +207,11 @@ template <var Vr> struct exp10_k<double, Vr> {
                       r * (kc<V, 0x4000470591CCEA8Bull>() +
                            r * (kc<V, 0x3FF2BD767584DB59ull>() + r * kc<V, 0x3FE144C03EFAFB54ull>()))));
       auto e = lookup2(tab::E128d, low32(S) & 127);
-      return expk::add_exp52<7>(e.hi + (e.hi * q + e.lo), S);
+      return iadd(e.hi + (e.hi * q + e.lo), m);
     } else {
       V t = x * kc<V, 0x400A934F0979A371ull>();
       V S = t + kc<V, 0x4338800000000000ull>();
+      V m = expk::exp52<0>(S);
       V f = t - (S - kc<V, 0x4338800000000000ull>());
       V p = kc<V, 0x3FF0000000000000ull>() +
             f * (kc<V, 0x3FE62E4302EEB44Dull>() +
@@ -214,7 +219,7 @@ template <var Vr> struct exp10_k<double, Vr> {
                       f * (kc<V, 0x3FAC6AF6E92BE375ull>() +
                            f * (kc<V, 0x3F83B2B9FBD8970Full>() +
                                 f * (kc<V, 0x3F55F07B4611E454ull>() + f * kc<V, 0x3F24308FABC18DECull>())))));
-      return expk::add_exp52<0>(p, S);
+      return iadd(p, m);
     }
   }
   template <class V> static QARN_INLINE V special(V x) {
