@@ -100,8 +100,8 @@ QARN_INLINE vd4 blend(vd4 m, vd4 a, vd4 b) {
 }
 
 template <class V> QARN_INLINE V vabs(V a) {
-  if constexpr (sizeof(elem_t<V>) == 4) return andnot(a, bits<V>(0x80000000u));
-  else return andnot(a, bits<V>(0x8000000000000000ull));
+  if constexpr (sizeof(elem_t<V>) == 4) return a & kc<V, 0x7FFFFFFFu>();
+  else return a & kc<V, 0x7FFFFFFFFFFFFFFFull>();
 }
 
 // ---- integer work on the lane patterns (same lane size as the elements) ----
