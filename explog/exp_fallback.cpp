@@ -4,6 +4,7 @@
 // round once to float; their results are normal doubles, so no subnormal step is
 // needed.  Reduction by 64 steps of 2^(j/64) (table R64d: hi and hi's relative
 // error) with a polynomial good to about 2^-60 relative on |r| <= ln2/128.
+#include "explog/exp_scalar.h"
 #include "frame/scalar.h"
 #include "tables/exp_tables.h"
 
@@ -110,12 +111,11 @@ const bounds kExp10F{d_of(0x4043441360000000ull), d_of(0xC04693C6A0000000ull), -
 
 }  // namespace
 
-QARN_FALLBACK void exp_lane_fallback(const double* x, double* r) {
-  *r = exp_family(fam::e, *x, kExp, false, 971, biased_exp(*x));
-}
-QARN_FALLBACK void expf_lane_fallback(const float* x, float* r) {
-  *r = float(exp_family(fam::e, double(*x), kExpF, false, 75, biased_exp(*x)));
-}
+double qarn::explog::exp_scalar(double x) { return exp_family(fam::e, x, kExp, false, 971, biased_exp(x)); }
+double qarn::explog::expf_scalar(float x) { return exp_family(fam::e, double(x), kExpF, false, 75, biased_exp(x)); }
+
+QARN_FALLBACK void exp_lane_fallback(const double* x, double* r) { *r = qarn::explog::exp_scalar(*x); }
+QARN_FALLBACK void expf_lane_fallback(const float* x, float* r) { *r = float(qarn::explog::expf_scalar(*x)); }
 QARN_FALLBACK void exp2_lane_fallback(const double* x, double* r) {
   *r = exp_family(fam::two, *x, kExp2, true, 0, 0);
 }
