@@ -74,24 +74,24 @@ QARN_INLINE __m256d sub64(__m256d a, __m256d b) {
   return joind(_mm_sub_epi64(lo(a), lo(b)), _mm_sub_epi64(hi(a), hi(b)));
 }
 
-// Masks that turn a result rounded in some mode into the result of direction R.
-// above (below) marks the lanes whose result came out above (below) the exact value,
-// neg the lanes whose exact value is negative; dec lanes step the magnitude's
-// pattern down by one, inc lanes up by one (the sign bit stays).
+// Masks that turn a magnitude rounded in some mode into the result of direction R.
+// above (below) marks the lanes whose magnitude came out above (below) the exact
+// magnitude, neg the lanes whose exact value is negative; dec lanes step the
+// magnitude's pattern down by one, inc lanes up by one (the sign bit stays).
 struct steps32 { __m128i dec, inc; };
 struct steps64 { __m256d dec, inc; };
 template <rnd R> QARN_INLINE steps32 directed(__m128i above, __m128i below, __m128i neg) {
   const __m128i z = _mm_setzero_si128();
-  if constexpr (R == rnd::rtz) return {_mm_or_si128(_mm_andnot_si128(neg, above), _mm_and_si128(neg, below)), z};
-  else if constexpr (R == rnd::rtn) return {_mm_andnot_si128(neg, above), _mm_and_si128(neg, above)};
-  else if constexpr (R == rnd::rtp) return {_mm_and_si128(neg, below), _mm_andnot_si128(neg, below)};
+  if constexpr (R == rnd::rtz) return {above, z};
+  else if constexpr (R == rnd::rtn) return {_mm_andnot_si128(neg, above), _mm_and_si128(neg, below)};
+  else if constexpr (R == rnd::rtp) return {_mm_and_si128(neg, above), _mm_andnot_si128(neg, below)};
   else return {z, z};
 }
 template <rnd R> QARN_INLINE steps64 directed(__m256d above, __m256d below, __m256d neg) {
   const __m256d z = _mm256_setzero_pd();
-  if constexpr (R == rnd::rtz) return {_mm256_or_pd(_mm256_andnot_pd(neg, above), _mm256_and_pd(neg, below)), z};
-  else if constexpr (R == rnd::rtn) return {_mm256_andnot_pd(neg, above), _mm256_and_pd(neg, above)};
-  else if constexpr (R == rnd::rtp) return {_mm256_and_pd(neg, below), _mm256_andnot_pd(neg, below)};
+  if constexpr (R == rnd::rtz) return {above, z};
+  else if constexpr (R == rnd::rtn) return {_mm256_andnot_pd(neg, above), _mm256_and_pd(neg, below)};
+  else if constexpr (R == rnd::rtp) return {_mm256_and_pd(neg, above), _mm256_andnot_pd(neg, below)};
   else return {z, z};
 }
 // Applies the steps to 32-bit patterns (mask lanes are all-ones, that is -1).

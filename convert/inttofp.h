@@ -1,19 +1,24 @@
 // Integer to floating with an explicit rounding direction: cvti32tofp,
 // cvtu32tofp, cvti64tofp, cvtu64tofp to float or double.
 //
-// Signed sources convert their magnitude and put the sign back at the end (the
-// most negative value has the magnitude 2^31 or 2^63).  The magnitude is split
-// into pieces that convert exactly with a magic-number trick (p OR the bits of
-// 2^k, read as floating, minus 2^k), and the pieces are added with one rounding
-// in the current MXCSR mode: that sum is the rte result, which so follows MXCSR.
-// The directed members compare the sum with the exact magnitude and step the
-// pattern by one where it went the wrong way, so they give their own direction
-// under any MXCSR mode.  Zero always converts to +0.
+// Signed sources convert their magnitude and OR the sign in at the end (the most
+// negative value has the magnitude 2^31 or 2^63), so every rounding below is that
+// of the magnitude.  The magnitude is split into pieces that convert exactly with
+// a magic-number trick (p OR the bits of 2^k, read as floating, minus 2^k), and
+// the pieces are added in the current MXCSR mode: that sum is the rte result,
+// which so follows MXCSR (under round-down a negative value therefore rounds
+// toward zero, under round-up away from it).  The directed members compare the
+// sum with the exact magnitude and step the pattern by one where it went the
+// wrong way, so they give their own direction under any MXCSR mode.  Under
+// round-down a zero piece comes out of the trick as -0, and zero converts to -0
+// in every direction; in the other modes it converts to +0.
 //
-// 64-bit to float: above 2^53 the low 11 bits (all below the float's rounding
-// bit) are folded into one sticky bit, which makes the value exact in double
-// without changing how it rounds to float; the double then narrows with one
-// rounding, and the directed members correct that like the narrowing does.
+// 64-bit to float needs three pieces of at most 23 bits.  rte adds the upper two
+// first, gets that sum's rounding error exactly, and where the sum fell exactly
+// half an ulp short of the upper value while the low piece is non-zero, sets the
+// sum's lowest fraction bit so that the tie does not go down; adding the low piece
+// is the final rounding.  The directed members add the low pieces first and only
+// need the sign of the total rounding error of the two additions.
 #pragma once
 #include "convert/convert.h"
 
@@ -22,25 +27,22 @@ namespace qarn {
 namespace itf {
 using namespace cv;
 
-// The float of 32-bit lanes with magnitude a, sign bits sign and all-ones neg where
-// negative.  The signed pieces are added, so the one rounding is that of the signed
-// value in MXCSR's mode; the sum's sign is then rebuilt (zero is +0 in every mode).
+// The float of 32-bit lanes with magnitude a, sign bits sign and all-ones neg
+// where negative.
 template <rnd R> QARN_INLINE __m128 from_u32(__m128i a, __m128i neg, __m128i sign) {
   __m128 lo = _mm_sub_ps(_mm_castsi128_ps(_mm_or_si128(_mm_and_si128(a, c32(0x007FFFFF)), c32(0x4B000000))),
                          f32(0x4B000000));                                 // a mod 2^23
   __m128 hi = _mm_sub_ps(_mm_castsi128_ps(_mm_or_si128(_mm_srli_epi32(a, 23), c32(0x56800000))),
                          f32(0x56800000));                                 // (a >> 23) * 2^23
-  lo = _mm_xor_ps(lo, _mm_castsi128_ps(sign));
-  hi = _mm_xor_ps(hi, _mm_castsi128_ps(sign));
-  __m128 s = _mm_add_ps(hi, lo);
-  __m128i p = _mm_or_si128(_mm_andnot_si128(c32(0x80000000), _mm_castps_si128(s)), sign);
+  __m128 r = _mm_add_ps(hi, lo);                                           // the one rounding
+  __m128i p = _mm_castps_si128(r);
   if constexpr (R != rnd::rte) {
-    __m128 d = _mm_sub_ps(s, hi);  // exact: s - hi against lo tells the side s rounded to
+    __m128 d = _mm_sub_ps(r, hi);  // exact: r - hi against lo tells the side r rounded to
     __m128i above = _mm_castps_si128(_mm_cmp_ps(d, lo, _CMP_GT_OQ));
     __m128i below = _mm_castps_si128(_mm_cmp_ps(d, lo, _CMP_LT_OQ));
     p = step32(p, directed<R>(above, below, neg));
   }
-  return _mm_castsi128_ps(p);
+  return _mm_castsi128_ps(_mm_or_si128(p, sign));
 }
 
 // The double of 64-bit lanes with magnitude a (patterns), the same way.
@@ -49,44 +51,49 @@ template <rnd R> QARN_INLINE __m256d from_u64(__m256d a, __m256d neg, __m256d si
   __m256d lo = _mm256_sub_pd(_mm256_or_pd(_mm256_and_pd(a, d64(0x000FFFFFFFFFFFFF)), two52), two52);
   __m256d top = joind(_mm_srli_epi64(cv::lo(a), 52), _mm_srli_epi64(cv::hi(a), 52));
   __m256d hi = _mm256_sub_pd(_mm256_or_pd(top, two104), two104);
-  lo = _mm256_xor_pd(lo, sign);
-  hi = _mm256_xor_pd(hi, sign);
-  __m256d s = _mm256_add_pd(hi, lo);
-  __m256d p = _mm256_or_pd(_mm256_andnot_pd(d64(0x8000000000000000), s), sign);
+  __m256d r = _mm256_add_pd(hi, lo);  // the one rounding
   if constexpr (R != rnd::rte) {
-    __m256d d = _mm256_sub_pd(s, hi);  // exact
+    __m256d d = _mm256_sub_pd(r, hi);  // exact
     steps64 st = directed<R>(_mm256_cmp_pd(d, lo, _CMP_GT_OQ), _mm256_cmp_pd(d, lo, _CMP_LT_OQ), neg);
-    p = add64(sub64(p, st.inc), st.dec);
+    r = add64(sub64(r, st.inc), st.dec);
   }
-  return p;
+  return _mm256_or_pd(r, sign);
 }
 
-// The float of 64-bit lanes with magnitude a.
-template <rnd R> QARN_INLINE __m128 f_from_u64(__m256d a, __m256d neg, __m256d sign) {
-  // Above 2^53 keep bits 11-63, with bit 11 also set when any of bits 0-10 is.
-  auto fold = [](__m128i v) {
-    const __m128i z = _mm_setzero_si128();
-    __m128i low_zero = _mm_cmpeq_epi64(_mm_and_si128(v, c64(0x7FF)), z);
-    __m128i folded = _mm_andnot_si128(c64(0x7FF), _mm_or_si128(v, _mm_andnot_si128(low_zero, c64(0x800))));
-    __m128i narrow = _mm_cmpeq_epi64(_mm_srli_epi64(v, 53), z);
-    return sel(folded, v, narrow);
-  };
-  __m256d e = joind(fold(cv::lo(a)), fold(cv::hi(a)));
-  const __m256d two52 = d64(0x4330000000000000), two104 = d64(0x4670000000000000);
-  __m256d lo = _mm256_sub_pd(_mm256_or_pd(_mm256_and_pd(e, d64(0x000FFFFFFFFFFFFF)), two52), two52);
-  __m256d top = joind(_mm_srli_epi64(cv::lo(e), 52), _mm_srli_epi64(cv::hi(e), 52));
-  __m256d hi = _mm256_sub_pd(_mm256_or_pd(top, two104), two104);
-  // Exact, signed, and +0 for zero.
-  __m256d d = _mm256_or_pd(_mm256_andnot_pd(d64(0x8000000000000000), _mm256_add_pd(hi, lo)), sign);
-  __m128 f = _mm256_cvtpd_ps(d);  // the one rounding, in MXCSR's mode
-  __m128i p = _mm_castps_si128(f);
-  if constexpr (R != rnd::rte) {
-    __m256d b = _mm256_cvtps_pd(f);
-    __m128i above = low32(_mm256_cmp_pd(d, b, _CMP_LT_OQ));
-    __m128i below = low32(_mm256_cmp_pd(b, d, _CMP_LT_OQ));
-    p = step32(p, directed<R>(above, below, low32(neg)));
+// The float of 64-bit lanes with magnitude a (patterns); neg and sign are 32-bit
+// lanes.  All the work is on the four 32-bit halves at once.
+template <rnd R> QARN_INLINE __m128 f_from_u64(__m256d a, __m128i neg, __m128i sign) {
+  const __m128i l = low32(a), h = high32(a);
+  const __m128i m23 = c32(0x007FFFFF);
+  const __m128i q0 = _mm_and_si128(l, m23);                                            // bits 0-22
+  const __m128i q1 = _mm_and_si128(_mm_or_si128(_mm_srli_epi32(l, 23), _mm_slli_epi32(h, 9)), m23);  // 23-45
+  const __m128i q2 = _mm_srli_epi32(h, 14);                                            // 46-63
+  __m128 p0 = _mm_sub_ps(_mm_castsi128_ps(_mm_or_si128(q0, c32(0x4B000000))), f32(0x4B000000));
+  __m128 f1 = _mm_sub_ps(_mm_castsi128_ps(_mm_or_si128(q1, c32(0x56800000))), f32(0x56800000));
+  __m128 f2 = _mm_sub_ps(_mm_castsi128_ps(_mm_or_si128(q2, c32(0x62000000))), f32(0x62000000));
+  __m128i p;
+  if constexpr (R == rnd::rte) {
+    __m128 s = _mm_add_ps(f2, f1);
+    __m128 e = _mm_add_ps(f1, _mm_sub_ps(f2, s));  // exact: f2 + f1 - s
+    // Half an ulp of s: its sign and exponent with 24 taken off the exponent.
+    __m128 half = _mm_castsi128_ps(_mm_sub_epi32(_mm_and_si128(_mm_castps_si128(s), c32(0xFF800000)),
+                                                 c32(0x0C000000)));
+    __m128i tie = _mm_andnot_si128(_mm_cmpeq_epi32(q0, _mm_setzero_si128()),
+                                   _mm_castps_si128(_mm_cmp_ps(e, half, _CMP_EQ_OQ)));
+    s = _mm_or_ps(s, _mm_castsi128_ps(_mm_and_si128(tie, c32(1))));
+    p = _mm_castps_si128(_mm_add_ps(s, p0));
+  } else {
+    __m128 t = _mm_add_ps(f1, p0);
+    __m128 e1 = _mm_add_ps(p0, _mm_sub_ps(f1, t));
+    __m128 r = _mm_add_ps(f2, t);
+    __m128 e2 = _mm_add_ps(t, _mm_sub_ps(f2, r));
+    __m128 e = _mm_add_ps(e1, e2);  // only its sign is used: below zero, r is above
+    const __m128 z = _mm_setzero_ps();
+    __m128i above = _mm_castps_si128(_mm_cmp_ps(e, z, _CMP_LT_OQ));
+    __m128i below = _mm_castps_si128(_mm_cmp_ps(e, z, _CMP_GT_OQ));
+    p = step32(_mm_castps_si128(r), directed<R>(above, below, neg));
   }
-  return _mm_castsi128_ps(p);
+  return _mm_castsi128_ps(_mm_or_si128(p, sign));
 }
 
 // |v| and the sign of 64-bit signed lanes.
@@ -123,10 +130,11 @@ template <rnd R, class T> struct cvtu32tofp_k {
   static QARN_INLINE block<T> run(__m128i v) {
     using namespace cv;
     if constexpr (std::is_same_v<T, double>) {
-      // v in the low half of 2^52's pattern reads as 2^52 + v: exact.
+      // v in the low half of 2^52's pattern reads as 2^52 + v: exact (zero gives
+      // -0 under round-down, like every magic-number piece).
       const __m128i h = c32(0x43300000);
       __m256d d = joind(_mm_unpacklo_epi32(v, h), _mm_unpackhi_epi32(v, h));
-      return _mm256_andnot_pd(d64(0x8000000000000000), _mm256_sub_pd(d, d64(0x4330000000000000)));
+      return _mm256_sub_pd(d, d64(0x4330000000000000));
     } else {
       const __m128i z = _mm_setzero_si128();
       return itf::from_u32<R>(v, z, z);
@@ -141,7 +149,7 @@ template <rnd R, class T> struct cvti64tofp_k {
   static QARN_INLINE block<T> run(__m256i v) {
     itf::split64 s = itf::signed64(v);
     if constexpr (std::is_same_v<T, double>) return itf::from_u64<R>(s.a, s.neg, s.sign);
-    else return itf::f_from_u64<R>(s.a, s.neg, s.sign);
+    else return itf::f_from_u64<R>(s.a, cv::low32(s.neg), cv::high32(s.sign));
   }
 };
 
@@ -150,9 +158,14 @@ template <rnd R, class T> struct cvtu64tofp_k {
   using res = T;
   static constexpr int nargs = 1, nres = 1;
   static QARN_INLINE block<T> run(__m256i v) {
-    const __m256d a = _mm256_castsi256_pd(v), z = _mm256_setzero_pd();
-    if constexpr (std::is_same_v<T, double>) return itf::from_u64<R>(a, z, z);
-    else return itf::f_from_u64<R>(a, z, z);
+    const __m256d a = _mm256_castsi256_pd(v);
+    if constexpr (std::is_same_v<T, double>) {
+      const __m256d z = _mm256_setzero_pd();
+      return itf::from_u64<R>(a, z, z);
+    } else {
+      const __m128i z = _mm_setzero_si128();
+      return itf::f_from_u64<R>(a, z, z);
+    }
   }
 };
 

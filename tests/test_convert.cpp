@@ -98,26 +98,69 @@ float mpfr_to_float(mpfr_t x, mpfr_rnd_t m) {
   return f;
 }
 
-// Integer to floating (result bits) in an MPFR mode.
-uint64_t ref_inttofp(char src, char dst, uint64_t v, mpfr_rnd_t m) {
+// Integer to floating (result bits).  The directed members round the signed value
+// in their own direction whatever MXCSR says.  rte rounds the magnitude in MXCSR's
+// mode and then takes the sign, so under round-down a negative value rounds toward
+// zero; the 64-bit to float rte members round twice (see upper_then_low).  Zero is
+// +0, except under round-down where it is -0 in every direction (but for the signed
+// 32-bit to double members, which use the processor's conversion).
+float upper_then_low(uint64_t a, mpfr_rnd_t m);
+uint64_t ref_inttofp(char src, char dst, Rnd rnd, uint64_t v, mpfr_rnd_t mxcsr) {
+  const bool is_signed = src == 'i' || src == 'l';
+  const int64_t sv = src == 'i' ? int64_t(int32_t(v)) : int64_t(v);
+  const bool neg = is_signed && sv < 0;
+  const uint64_t a = src == 'i' || src == 'u' ? (neg ? 0 - uint64_t(sv) : v & 0xFFFFFFFF) : (neg ? 0 - v : v);
+  const bool flt = dst == 'F';
+  if (a == 0) {
+    const bool minus = mxcsr == MPFR_RNDD && !(src == 'i' && !flt);
+    return flt ? bits_of(minus ? -0.0f : 0.0f) : bits_of(minus ? -0.0 : 0.0);
+  }
   mpfr_t x;
   mpfr_init2(x, 64);
-  if (src == 'i') mpfr_set_sj(x, int32_t(v), MPFR_RNDN);
-  else if (src == 'u') mpfr_set_uj(x, uint32_t(v), MPFR_RNDN);
-  else if (src == 'l') mpfr_set_sj(x, int64_t(v), MPFR_RNDN);
-  else mpfr_set_uj(x, v, MPFR_RNDN);
+  mpfr_set_uj(x, a, MPFR_RNDN);
   uint64_t r;
-  if (dst == 'F') {
-    r = bits_of(mpfr_to_float(x, m));
+  if (rnd == RTE && flt && wide(src) && mxcsr != MPFR_RNDN) {
+    r = bits_of(neg ? -upper_then_low(a, mxcsr) : upper_then_low(a, mxcsr));
   } else {
+    // Directed: the signed value in the direction; rte: the magnitude in the mode.
+    mpfr_rnd_t m = rnd == RTE ? mxcsr : kMpfr[rnd];
+    if (neg && rnd != RTE) mpfr_neg(x, x, MPFR_RNDN);
     mpfr_t y;
-    mpfr_init2(y, 53);
+    mpfr_init2(y, flt ? 24 : 53);
     mpfr_set(y, x, m);
-    r = bits_of(mpfr_get_d(y, MPFR_RNDN));
+    if (neg && rnd == RTE) mpfr_neg(y, y, MPFR_RNDN);
+    r = flt ? bits_of(mpfr_get_flt(y, MPFR_RNDN)) : bits_of(mpfr_get_d(y, MPFR_RNDN));
     mpfr_clear(y);
   }
   mpfr_clear(x);
   return r;
+}
+
+// The 64-bit to float rte result for a magnitude a in a rounding mode: the value
+// without its low 23 bits rounds to S; if S is low by exactly half its ulp and the
+// low 23 bits are not all zero, S's lowest significand bit is set; then S plus the
+// low bits rounds again.  Under round-to-nearest this is the correctly rounded value;
+// under the other modes the two roundings can land an ulp from the mode's own result.
+float upper_then_low(uint64_t a, mpfr_rnd_t m) {
+  const uint64_t low = a & 0x7FFFFF, upper = a - low;
+  mpfr_t s, err, r;
+  mpfr_inits2(24, s, r, (mpfr_ptr)0);
+  mpfr_init2(err, 128);
+  mpfr_set_uj(s, upper, m);
+  mpfr_set_uj(err, upper, MPFR_RNDN);
+  mpfr_sub(err, err, s, MPFR_RNDN);  // exact
+  if (low != 0 && upper != 0) {
+    const mpfr_exp_t e = mpfr_get_exp(s);  // s in [2^(e-1), 2^e): ulp 2^(e-24)
+    mpfr_t q;
+    mpfr_init2(q, 24);
+    mpfr_div_2si(q, s, e - 24, MPFR_RNDN);  // s in ulps, an integer below 2^24
+    if (mpfr_cmp_si_2exp(err, 1, e - 25) == 0 && mpfr_get_ui(q, MPFR_RNDN) % 2 == 0) mpfr_nextabove(s);
+    mpfr_clear(q);
+  }
+  mpfr_add_ui(r, s, low, m);
+  float f = mpfr_get_flt(r, MPFR_RNDN);
+  mpfr_clears(s, r, err, (mpfr_ptr)0);
+  return f;
 }
 
 uint64_t ref_narrow(double x, mpfr_rnd_t m) {
@@ -130,13 +173,13 @@ uint64_t ref_narrow(double x, mpfr_rnd_t m) {
   return bits_of(f);
 }
 
-// The expected result bits of one lane; MXCSR's mode only matters to the rte members
-// of integer to floating and double to float.
+// The expected result bits of one lane; MXCSR's mode matters to the rte members of
+// integer to floating and double to float, and to zero from integer to floating.
 uint64_t expect(const Conv& c, uint64_t in, mpfr_rnd_t mxcsr_mode = MPFR_RNDN) {
   mpfr_rnd_t m = c.rnd == RTE ? mxcsr_mode : kMpfr[c.rnd];
   if (is_fp(c.src) && is_fp(c.dst)) return ref_narrow(as_double(in), m);
   if (is_fp(c.src)) return ref_fptoint(c.dst, c.rnd, c.sat, c.src == 'F' ? double(as_float(in)) : as_double(in));
-  return ref_inttofp(c.src, c.dst, in, m);
+  return ref_inttofp(c.src, c.dst, c.rnd, in, mxcsr_mode);
 }
 uint64_t filler_of(char src) { return src == 'F' ? 0x3F400000 : src == 'D' ? 0x3FE8000000000000 : 1; }
 
@@ -193,6 +236,14 @@ std::vector<uint64_t> int_inputs(bool is64, int random) {
       }
   }
   for (int i = 0; i < random; ++i) out.push_back(rng()() >> (rng()() % 64));
+  // Float ties in the bits above the low 23 (even and odd lower neighbours), with and
+  // without low bits: the case the 64-bit to float rte members settle separately.
+  if (is64)
+    for (int k = 47; k < 64; ++k)
+      for (int i = 0; i < 8; ++i) {
+        uint64_t ulp = 1ull << (k - 23), top = (1ull << k) | (rng()() & ((1ull << k) - 1) & ~(ulp - 1));
+        out.push_back(top + ulp / 2 + (i < 2 ? 0 : i < 4 ? 1 : rng()() & 0x7FFFFF));
+      }
   size_t m = out.size();
   for (size_t i = 0; i < m; ++i) out.push_back(0 - out[i]);  // negatives, and values near 2^n
   if (!is64)
@@ -265,14 +316,56 @@ TEST(Conversions, WidthOneAgainstReference) {
 }
 
 // The directed members give their own direction whatever MXCSR says; rte rounds in
-// MXCSR's mode; floating to integer never depends on it.
+// MXCSR's mode as described at ref_inttofp; floating to integer never depends on it.
 TEST(Conversions, MxcsrModes) {
   const mpfr_rnd_t mode_of[] = {MPFR_RNDN, MPFR_RNDD, MPFR_RNDU, MPFR_RNDZ};
+  const char* env = std::getenv("QARN_CONVERT_SAMPLES");
+  const int samples = env ? std::atoi(env) : 300;
   for (const Conv& c : conversions(1)) {
     Check chk{c.e->name};
-    std::vector<uint64_t> in = inputs(c.src, 300);
+    std::vector<uint64_t> in = inputs(c.src, samples);
     for (unsigned mode = 1; mode < 4; ++mode)
       for (uint64_t x : in) chk(x, call1_mxcsr(c, x, mode), expect(c, x, mode_of[mode]), " (MXCSR mode)");
+  }
+}
+
+// Values fixed by hand under a non-default MXCSR mode (1 down, 2 up, 3 toward zero).
+TEST(Conversions, NamedValuesInMxcsrModes) {
+  struct Row { const char* name; unsigned mode; uint64_t in, want; };
+  const uint64_t tie_up = (1ull << 63) + (1ull << 39) + 1;  // upper bits a tie, low bit set
+  const uint64_t minus_tie = 0 - ((1ull << 62) + (1ull << 38) + 1);
+  const Row rows[] = {
+      // rte rounds the magnitude: toward zero under round-down, away from it under round-up.
+      {"cvti32tofprtef1", 1, uint32_t(-16777217), bits_of(-16777216.0f)},
+      {"cvti32tofprtef1", 2, uint32_t(-16777217), bits_of(-16777218.0f)},
+      {"cvti32tofprtef1", 2, 16777217, bits_of(16777218.0f)},
+      {"cvti64tofprte1", 1, uint64_t(-9007199254740993ll), bits_of(-9007199254740992.0)},
+      {"cvti64tofprtef1", 2, uint64_t(-16777217ll), bits_of(-16777218.0f)},
+      // The upper tie broken upward even under round-down and toward zero; under
+      // round-up the upper sum is already above and the low bit lifts it once more.
+      {"cvtu64tofprtef1", 1, tie_up, bits_of(9223373136366403584.0f)},
+      {"cvtu64tofprtef1", 3, tie_up, bits_of(9223373136366403584.0f)},
+      {"cvti64tofprtef1", 1, minus_tie, bits_of(-4611686568183201792.0f)},
+      {"cvtu64tofprtef1", 2, tie_up, bits_of(9223374235878031360.0f)},
+      {"cvtu64tofprtef1", 1, (1ull << 63) + (1ull << 39), bits_of(9223372036854775808.0f)},
+      // The directed members keep their direction.
+      {"cvtu64tofprtzf1", 2, ~0ull, bits_of(18446742974197923840.0f)},
+      {"cvtu64tofprtpf1", 1, tie_up, bits_of(9223373136366403584.0f)},
+      {"cvti64tofprtnf1", 2, minus_tie, bits_of(-4611686568183201792.0f)},
+      {"cvti64tofprtzf1", 1, minus_tie, bits_of(-4611686018427387904.0f)},
+      {"cvti32tofprtnf1", 2, uint32_t(-16777217), bits_of(-16777218.0f)},
+      {"cvtu32tofprtzf1", 2, 4294967295u, bits_of(4294967040.0f)},
+      // Zero: -0 under round-down, from every magic-number path, +0 otherwise.
+      {"cvti32tofprtef1", 1, 0, 0x80000000}, {"cvti32tofprtpf1", 1, 0, 0x80000000},
+      {"cvtu32tofprtn1", 1, 0, 0x8000000000000000}, {"cvti32tofprtn1", 1, 0, 0},
+      {"cvti64tofprtz1", 1, 0, 0x8000000000000000}, {"cvtu64tofprtef1", 1, 0, 0x80000000},
+      {"cvti64tofprtpf1", 1, 0, 0x80000000}, {"cvtu64tofprtnf1", 2, 0, 0}, {"cvti32tofprtzf1", 3, 0, 0},
+  };
+  for (const Row& r : rows) {
+    const Export* e = qarn::reg::find(kPrefix + r.name);
+    ASSERT_NE(e, nullptr) << r.name;
+    Check chk{r.name};
+    chk(r.in, call1_mxcsr(parse(*e), r.in, r.mode), r.want, " (MXCSR mode)");
   }
 }
 
