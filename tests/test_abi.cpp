@@ -97,8 +97,8 @@ void run(const reg::Export& e, bool with_specials, uint64_t seed) {
     std::vector<Lanes> args(sh.args.size(), Lanes(sh.lanes));
     for (size_t a = 0; a < args.size(); ++a)
       for (int i = 0; i < sh.lanes; ++i) {
-        bool spec = with_specials && (i == trial % sh.width || next(s) % 4 == 0);
-        args[a][i] = spec ? special(e, sh.args[a], s) : ordinary(e, sh.args[a], s);
+        bool odd = with_specials && (i == trial % sh.width || next(s) % 4 == 0);
+        args[a][i] = odd ? special(e, sh.args[a], s) : ordinary(e, sh.args[a], s);
       }
     // Lane 3 of width 3 is not part of the value: make it as hostile as possible.
     if (sh.width == 3)
