@@ -154,12 +154,12 @@ def main():
                      ''.join(r['name'] + '\n' for r in present if r['form'] == 'ref'))
     inc = []
     for r in rows:
-        inc.append('{"%s", "%s", \'%s\', %d, "%s", "%s", %s, %s, %s, "%s", "%s", %r, %r, %g},' % (
+        inc.append('{"%s", "%s", \'%s\', %d, "%s", "%s", %s, %s, %s, "%s", "%s", %r, %r, %g, %s},' % (
             r['name'], r['family'], r['prec'], r['width'], r['variant'], r['kind'],
             'true' if r['form'] == 'ref' else 'false',
             'true' if r['name'] in names else 'false',
             '"%s"' % r['body'] if r['body'] else 'nullptr', r['filler'], r['stem'],
-            float(r['lo']), float(r['hi']), r['ulp']))
+            float(r['lo']), float(r['hi']), r['ulp'], 'true' if r['estimate'] else 'false'))
     write_if_changed(os.path.join(out, 'registry.inc'), '\n'.join(inc) + '\n')
 
 if __name__ == '__main__':

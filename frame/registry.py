@@ -83,6 +83,11 @@ DOMAIN = {
     'exp': ((-87.0, 88.5), (-708.0, 709.5)),
     'exp2': ((-126.0, 127.9), (-1022.0, 1023.9)),
     'exp10': ((-37.9, 38.5), (-307.6, 308.2)),
+    'expm1': ((-86.6, 86.6), (-707.7, 707.7)),
+    'log': ((0.5, 2.0), (0.5, 2.0)),
+    'log2': ((0.5, 2.0), (0.5, 2.0)),
+    'log10': ((0.5, 2.0), (0.5, 2.0)),
+    'log1p': ((-0.75, 3.0), (-0.75, 3.0)),
 }
 
 # Largest error in ulp each variant may show against the exact value; the tests
@@ -97,7 +102,38 @@ ULP_BOUND = {
     ('exp2', 'd'): {'default': 3, '_rm': 1.7e7, '_native': 1.7e7, '_half': 1.7e7},
     ('exp10', 'f'): {'default': 3, '_rm': 3200, '_native': 3200, '_half': 3200},
     ('exp10', 'd'): {'default': 3, '_rm': 4.1e7, '_native': 4.1e7, '_half': 4.1e7},
+    # expm1 _native: the error of q ~ e^r - 1 at the largest |r| against the smallest
+    # e^x - 1 of its step, just past the first step either side of 0: float, quadratic
+    # r^3/6 at |r| = ln2/64 (~232 ulp of 0.011) plus 2^(1/32) rounded to float (<= 64);
+    # double, cubic r^4/24 at |r| = ln2/256 (~5.2e6 ulp of 0.0027).  Measured 283.7
+    # (every float operand) and 5.19e6.
+    ('expm1', 'f'): {'default': 3, '_native': 300},
+    ('expm1', 'd'): {'default': 3, '_native': 5.3e6},
+    # log, log2, log10, log1p.  Default paths: measured below 1 ulp.  Float _native and
+    # _half are table-free polynomials in f = m - 1, |f| <= 1/3: their error is the
+    # polynomial's at the worst f (logf degree 5 ~1570 ulp, degree 8 ~4; log2f and
+    # log10f degree 5 ~890 and ~990).  Double _native/_half/_rm: the cubic leaves
+    # ~r^4/4, largest against the result where the reciprocal estimate moves c off the
+    # power of two next to 1: x = 1 - 2.5*2^-12 with an estimate 1.5*2^-12 high gives
+    # c = 513, r ~ 1.34e-3, r^4/4 ~ 8.1e-13 against ulp(6.1e-4) = 2^-63: 7.5e6 ulp
+    # (1 + 2^-13 with an estimate 1.5*2^-12 low: 4.9e6).  Measured 2.4e6 with this
+    # processor's estimate, 7.4e6 with an emulated one at the 1.5*2^-12 limit.
+    # log1pf _native: its tail (x - u) + 1 is lost for |x| < 2^-25, so the result is 0
+    # against x: just under 2^24 ulp.
+    ('log', 'f'): {'default': 3, '_rm': 3, '_native': 1750, '_half': 5},
+    ('log', 'd'): {'default': 3, '_rm': 8.4e6, '_native': 8.4e6, '_half': 8.4e6},
+    ('log2', 'f'): {'default': 3, '_rm': 3, '_native': 1000, '_half': 1000},
+    ('log2', 'd'): {'default': 3, '_rm': 8.4e6, '_native': 8.4e6, '_half': 8.4e6},
+    ('log10', 'f'): {'default': 3, '_native': 1100, '_half': 1100},
+    ('log10', 'd'): {'default': 3, '_native': 8.4e6, '_half': 8.4e6},
+    ('log1p', 'f'): {'default': 2, '_native': 1.68e7},
+    ('log1p', 'd'): {'default': 2, '_native': 8.4e6},
 }
+
+# Families whose results depend on the processor's reciprocal or reciprocal-square-
+# root estimate (which differs between processor makers): their lane bits are not
+# pinned by a checked-in fingerprint.
+USES_ESTIMATE = {'log', 'log2', 'log10', 'log1p'}
 
 # Families that run every lane through the lane fallback (mask over all lanes).
 ALL_LANES = {'fma', 'lgamma', 'lgammar', 'tgamma'}
@@ -208,6 +244,7 @@ def exports():
                     rows.append(dict(name=PREFIX + name + mark + str(w) + var, family=name, prec=prec,
                                      stem=PREFIX + name + mark, lo=dom[0], hi=dom[1],
                                      ulp=ULP_BOUND.get((name, prec), {}).get(var or 'default', -1),
+                                     estimate=name in USES_ESTIMATE,
                                      width=w, variant=var or 'default', kind=f['kind'],
                                      form=form_of(f['kind'], prec, w), src=f['src'],
                                      filler=f['filler'], body=None,
@@ -217,7 +254,7 @@ def exports():
     for cname, family, kind, prec in conversions():
         for w in WIDTHS:
             rows.append(dict(name=PREFIX + cname + str(w), family=family, prec=prec, width=w,
-                             stem=PREFIX + cname, lo=-1e4, hi=1e4, ulp=0,
+                             stem=PREFIX + cname, lo=-1e4, hi=1e4, ulp=0, estimate=False,
                              variant='default', kind=kind, form='reg', src=conv_src(family),
                              filler='int1', body=None, kernel=conv_kernel(cname, family)))
     # Second names: the same code under another name (width 3 keeps separate functions).

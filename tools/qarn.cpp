@@ -3,6 +3,8 @@
 //   qarn list [--missing|--present] [FAMILY]   every export by family, present or missing
 //   qarn eval EXPORT VALUE...                  call one export through the register-level caller
 //   qarn ulp EXPORT [--range LO HI] [-n N]     worst error against MPFR and its input
+//   qarn hash                                  lane fingerprints of every present export
+//                                              (the format of tests/golden/lane_hashes.txt)
 //
 // eval takes one VALUE per argument (used in every lane) or one per lane of each
 // argument in turn.  A VALUE is a decimal or hexadecimal float (1.5, -0x1.8p+3, nan,
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "support/invoke.h"
+#include "support/lanehash.h"
 #include "support/oracle.h"
 
 namespace qa = qarn::abi;
@@ -28,7 +31,8 @@ int usage() {
   std::fprintf(stderr,
                "usage: qarn list [--missing|--present] [FAMILY]\n"
                "       qarn eval EXPORT VALUE...\n"
-               "       qarn ulp EXPORT [--range LO HI] [-n N]\n");
+               "       qarn ulp EXPORT [--range LO HI] [-n N]\n"
+               "       qarn hash\n");
   return 2;
 }
 
@@ -176,6 +180,16 @@ int cmd_ulp(int argc, char** argv) {
   return (e->ulp < 0 || worst <= e->ulp) ? 0 : 1;
 }
 
+// One line per family, precision and variant: the width-1 export's fingerprint.
+int cmd_hash() {
+  qa::Invoker inv(qa::library_path());
+  std::map<std::string, uint64_t> lines;
+  for (const Export& e : qarn::reg::all())
+    if (e.present && e.width == 1 && !e.estimate) lines[qa::hash_key(e)] = qa::lane_hash(inv, e);
+  for (auto& [k, h] : lines) std::printf("%s %016" PRIx64 "\n", k.c_str(), h);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -184,6 +198,7 @@ int main(int argc, char** argv) {
     if (!std::strcmp(argv[1], "list")) return cmd_list(argc - 2, argv + 2);
     if (!std::strcmp(argv[1], "eval")) return cmd_eval(argc - 2, argv + 2);
     if (!std::strcmp(argv[1], "ulp")) return cmd_ulp(argc - 2, argv + 2);
+    if (!std::strcmp(argv[1], "hash")) return cmd_hash();
   } catch (const std::exception& ex) {
     std::fprintf(stderr, "qarn: %s\n", ex.what());
     return 1;

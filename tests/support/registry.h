@@ -21,6 +21,7 @@ struct Export {
   const char* stem;     // the name without width and variant
   double lo, hi;        // interval of ordinary operands (tests, benchmarks)
   double ulp;           // accuracy bound in ulp (0 exact, -1 none stated)
+  bool estimate;        // results depend on the processor's reciprocal estimates
 };
 
 // The export of the same family, precision and variant at another width.

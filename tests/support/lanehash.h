@@ -1,0 +1,19 @@
+// A fingerprint of an export's lanes: the export called on a fixed set of operands
+// (ordinary values of its interval, zeros, subnormals, infinities, NaNs with
+// payloads, integer extremes), every live result lane hashed.  The operands do not
+// depend on the width, so all widths of a family, precision and variant share one
+// fingerprint; tests/golden/lane_hashes.txt records them, so that any change to any
+// bit of any export shows up.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "support/invoke.h"
+
+namespace qarn::abi {
+
+uint64_t lane_hash(const Invoker& inv, const reg::Export& e);
+// "stem variant" of an export: the key of its fingerprint.
+std::string hash_key(const reg::Export& e);
+
+}  // namespace qarn::abi
