@@ -1,0 +1,106 @@
+// log1p in float and double: main paths and the special-lane test.
+//
+// 1 + x is formed as a head u_hi and an exact tail u_lo: u_hi is u = 1 + x with its
+// low bits cleared (so that c*y stays exact for the reciprocal c), except for tiny
+// x, where u_hi = u itself (then c is a power of two and nothing needs clearing).
+// The logarithm paths of explog/log.h then run on u_hi with the tail, scaled like
+// u_hi, added to the reduced argument.  The sign of x is OR-ed into the result, so
+// that log1p(-0) = -0.  Special lanes (x <= -1, huge, inf, NaN) go to the lane
+// fallback, which runs the log fallback on 1 + x.
+#pragma once
+#include "explog/log.h"
+
+extern "C" {
+QARN_HIDDEN QARN_MS void log1pf_lane_fallback(const float* x, float* r);
+QARN_HIDDEN QARN_MS void log1p_lane_fallback(const double* x, double* r);
+}
+
+namespace qarn {
+
+template <class T, var Vr> struct log1p_k;
+
+template <var Vr> struct log1p_k<float, Vr> {
+  using elem = float;
+  static constexpr double filler = 0.75;
+  static constexpr auto fallback = &log1pf_lane_fallback;
+
+  template <class V> static QARN_INLINE V main(V x) {
+    V one = bits<V>(0x3F800000);
+    V u = one + x;
+    V res;
+    if constexpr (Vr == var::def) {
+      V small = cmp<_CMP_LT_OQ>(vabs(x), bits<V>(0x39800000));  // 2^-12
+      V uh = blend(small, u & bits<V>(0xFFFFFF00), u);
+      V ul = (one - uh) + x;
+      V y = logk::mant(uh, 0x3B800000);  // 1.f * 2^-8
+      V c = vround<0>(rcp_est(y));       // 128..256
+      // R = c * 2^-(exponent of uh) - 8: uh*R = c*y exactly.
+      V R = c * isub(bits<V>(0x7B000000), uh & bits<V>(0x7F800000));
+      V r = (uh * R - one) + ul * R;
+      V E = logk::expo(uh);
+      auto t = lookup2(tab::L1Pf, to_idx(c) - 128);
+      V H = E * bits<V>(0x3F317200) + t.hi;
+      V S = H + r;
+      V err = r - (S - H);
+      V Q = (r * r) * (bits<V>(0xBF000036) + bits<V>(0x3EAAAB39) * r);
+      res = S + (((E * bits<V>(0x35BFBE00) + t.lo) + err) + Q);
+    } else {
+      V tail = (x - u) + one;
+      V w = isub(u, bits<V>(0x3F2AAAAB));
+      V e = cvt_int(isra<23>(w));
+      V m = iadd(w & bits<V>(0x007FFFFF), bits<V>(0x3F2AAAAB));
+      V scale = isub(one, w & bits<V>(0xFF800000));  // 2^-e
+      V f = (m - one) + tail * scale;
+      V P = f + (f * f) * (bits<V>(0xBF000000) +
+                           f * (bits<V>(0x3EAA7160) + f * (bits<V>(0xBE88E8FE) + f * bits<V>(0x3E612933))));
+      res = e * bits<V>(0x3F317218) + P;
+    }
+    return res | (x & bits<V>(0x80000000));
+  }
+  template <class V> static QARN_INLINE V special(V x) {
+    if constexpr (Vr == var::def) {
+      return cmp<_CMP_LT_OQ>(x, bits<V>(0xBF7FFFFF)) | cmp<_CMP_NLE_UQ>(x, bits<V>(0x7A800000));
+    } else {
+      V u = bits<V>(0x3F800000) + x;  // u not in [2^-126, 2^127)
+      return icmpgt(bits<V>(0x01800000), iadd(u, bits<V>(0x01000000)));
+    }
+  }
+};
+
+template <var Vr> struct log1p_k<double, Vr> {
+  using elem = double;
+  static constexpr double filler = 0.75;
+  static constexpr auto fallback = &log1p_lane_fallback;
+
+  template <class V> static QARN_INLINE V main(V x) {
+    V one = bits<V>(0x3FF0000000000000ull);
+    V u = one + x;
+    V small = cmp<_CMP_LT_OQ>(vabs(x), bits<V>(0x3E00000000000000ull));  // 2^-29
+    V uh = blend(small, u & bits<V>(0xFFFFFFFFFFFFFC00ull), u);
+    V ul = (one - uh) + x;
+    V E = logk::expo(uh);
+    V y = logk::mant(uh, 0x3F50000000000000ull);  // 1.f * 2^-10
+    V c = vround<0>(rcp_est(y));                   // 512..1024
+    // c * 2^-(exponent of uh) - 10, the factor that takes uh to c*y.
+    V cs = c * isub(bits<V>(0x7F40000000000000ull), uh & bits<V>(0x7FF0000000000000ull));
+    V r = (c * y - one) + ul * cs;  // c*y exact: y has 43 bits, c at most 10
+    V res;
+    if constexpr (Vr == var::def) {
+      auto t = lookup2(tab::LDd, to_idx(c) - 512);
+      V H = E * bits<V>(0x3FE62E42FEFA0000ull) + t.hi;
+      V S = H + r;
+      V err = r - (S - H);
+      V Q = logk::quintic_ln(r);
+      res = S + (((E * bits<V>(0x3D7CF79ABC9E0000ull) + t.lo) + err) + Q);
+    } else {
+      V P = logk::cubic_ln(r);
+      res = (P + lookup(tab::LNd, to_idx(c) - 512)) + (E - logk::native_bias(c)) * bits<V>(0x3FE62E42FEFA39EFull);
+    }
+    return res | (x & bits<V>(0x8000000000000000ull));
+  }
+  template <class V> static QARN_INLINE V special(V x) {
+    return cmp<_CMP_LT_OQ>(x, bits<V>(0xBFEFFFFFFFFFFFFFull)) | cmp<_CMP_NLE_UQ>(x, bits<V>(0x7F3FFFFFFFFFF000ull));
+  }
+};
+
+}  // namespace qarn

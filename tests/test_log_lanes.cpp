@@ -1,0 +1,293 @@
+// log, log2, log10 and log1p: which lanes reach the lane fallbacks, the values
+// the families promise exactly, accuracy where the reductions are most delicate
+// (next to 1, and next to 0 and -1 for log1p), and the fallbacks' general paths
+// on subnormal inputs.  The fallbacks are wrapped at link time (--wrap) to record
+// every call; the exports come from the static library.
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "support/invoke.h"
+#include "support/oracle.h"
+
+namespace qa = qarn::abi;
+using qarn::reg::Export;
+
+namespace {
+struct Call { std::string fn; uint64_t x; uintptr_t xp, rp; };
+std::vector<Call> g_calls;
+}  // namespace
+
+#define QARN_WRAP(name, T)                                                   \
+  extern "C" __attribute__((ms_abi)) void __real_##name(const T*, T*);       \
+  extern "C" __attribute__((ms_abi)) void __wrap_##name(const T* x, T* r) {  \
+    g_calls.push_back({#name, qa::bits_of(*x), uintptr_t(x), uintptr_t(r)}); \
+    __real_##name(x, r);                                                     \
+  }
+QARN_WRAP(logf_lane_fallback, float)
+QARN_WRAP(log_lane_fallback, double)
+QARN_WRAP(log2f_lane_fallback, float)
+QARN_WRAP(log2_lane_fallback, double)
+QARN_WRAP(log10f_lane_fallback, float)
+QARN_WRAP(log10_lane_fallback, double)
+QARN_WRAP(log1pf_lane_fallback, float)
+QARN_WRAP(log1p_lane_fallback, double)
+
+namespace {
+
+typedef __attribute__((ms_abi)) void (*fallback_f)(const float*, float*);
+typedef __attribute__((ms_abi)) void (*fallback_d)(const double*, double*);
+
+qa::Invoker& self() {
+  static qa::Invoker inv(nullptr);
+  return inv;
+}
+
+struct Rng {
+  uint64_t s;
+  uint64_t next() { s = s * 6364136223846793005ull + 1442695040888963407ull; return s >> 11; }
+  double unit() { return double(next() & ((1ull << 52) - 1)) * 0x1p-52; }
+};
+
+bool is_log1p(const Export& e) { return std::string(e.family) == "log1p"; }
+
+std::vector<const Export*> log_exports(bool with_log1p = true) {
+  std::vector<const Export*> v;
+  for (const Export& e : qarn::reg::all()) {
+    std::string f = e.family;
+    if (e.present && (f == "log" || f == "log2" || f == "log10" || (with_log1p && f == "log1p"))) v.push_back(&e);
+  }
+  return v;
+}
+
+uint64_t lane_of(const Export& e, double x) { return e.prec == 'f' ? qa::bits_of(float(x)) : qa::bits_of(x); }
+double value_of(const Export& e, uint64_t b) { return e.prec == 'f' ? qa::as_float(b) : qa::as_double(b); }
+
+// Calls width 1 of `e` on x.
+double call1(const Export& e, double x) {
+  const Export* w1 = qarn::reg::sibling(e, 1);
+  qa::Outcome o = self().call(*w1, {qa::Lanes{lane_of(e, x)}}, 3);
+  return value_of(e, o.results[0][0]);
+}
+
+// The routing rule: a lane goes to the fallback exactly when this says so.
+bool to_fallback(const Export& e, double x) {
+  bool f = e.prec == 'f';
+  if (!is_log1p(e)) {
+    double lo = f ? 0x1p-126 : 0x1p-1022, hi = f ? FLT_MAX : DBL_MAX;
+    return !(x >= lo && x <= hi);
+  }
+  if (f && std::string(e.variant) == "_native") {
+    float u = 1.0f + float(x);
+    return !(u >= 0x1p-126f && u < 0x1p127f);
+  }
+  double lo = f ? double(qa::as_float(0xBF7FFFFF)) : qa::as_double(0xBFEFFFFFFFFFFFFF);
+  double hi = f ? 0x1p118 : qa::as_double(0x7F3FFFFFFFFFF000);
+  return !(x >= lo && x <= hi);
+}
+
+std::vector<double> probes(const Export& e) {
+  bool f = e.prec == 'f';
+  auto next = [&](double v, double to) { return f ? double(std::nextafter(float(v), float(to))) : std::nextafter(v, to); };
+  std::vector<double> edges;
+  if (!is_log1p(e)) {
+    edges = {f ? 0x1p-126 : 0x1p-1022, f ? double(FLT_MAX) : DBL_MAX, f ? 0x1p-149 : 0x1p-1074};
+  } else if (f && std::string(e.variant) == "_native") {
+    edges = {-1.0, 0x1p127, double(0x1p127f - 0x1p103f) - 1.0, 0x1p-24 - 1.0};
+  } else {
+    edges = {f ? double(qa::as_float(0xBF7FFFFF)) : qa::as_double(0xBFEFFFFFFFFFFFFF), -1.0,
+             f ? 0x1p118 : qa::as_double(0x7F3FFFFFFFFFF000)};
+  }
+  std::vector<double> p = {NAN, -NAN, INFINITY, -INFINITY, 0.0, -0.0, 1.0, 0.75, 8.0, -2.5, 1e-30, 3e30};
+  for (double v : edges) p.insert(p.end(), {v, next(v, INFINITY), next(v, -INFINITY)});
+  return p;
+}
+
+// Every lane beyond the main path's range, and only those, goes to the family's
+// fallback, once, in increasing lane order, from spill arrays on 64-byte boundaries.
+TEST(LogLanes, FallbackRunsExactlyForItsLanes) {
+  Rng rng{11};
+  int exports = 0;
+  for (const Export* e : log_exports()) {
+    std::string fb = std::string(e->family) + (e->prec == 'f' ? "f" : "") + "_lane_fallback";
+    std::vector<double> pr = probes(*e);
+    qa::Shape sh = qa::shape_of(*e);
+    for (int trial = 0; trial < 40; ++trial) {
+      std::vector<double> xs(sh.lanes);
+      qa::Lanes lanes(sh.lanes);
+      for (int i = 0; i < sh.lanes; ++i) {
+        xs[i] = pr[rng.next() % pr.size()];
+        if (e->prec == 'f') xs[i] = float(xs[i]);
+        lanes[i] = lane_of(*e, xs[i]);
+      }
+      g_calls.clear();
+      self().call(*e, {lanes}, rng.next());
+      std::vector<int> want;
+      for (int i = 0; i < sh.width; ++i)
+        if (to_fallback(*e, xs[i])) want.push_back(i);
+      ASSERT_EQ(g_calls.size(), want.size()) << e->name << " trial " << trial;
+      size_t lb = e->prec == 'f' ? 4 : 8;
+      for (size_t c = 0; c < want.size(); ++c) {
+        const Call& call = g_calls[c];
+        EXPECT_EQ(call.fn, fb) << e->name;
+        EXPECT_EQ(call.x, lanes[want[c]]) << e->name << ": lane " << want[c] << " out of order or wrong";
+        EXPECT_EQ((call.xp - want[c] * lb) % 64, 0u) << "input spill array not 64-byte aligned";
+        EXPECT_EQ((call.rp - want[c] * lb) % 64, 0u) << "result spill array not 64-byte aligned";
+      }
+    }
+    ++exports;
+  }
+  EXPECT_EQ(exports, 156);
+}
+
+// What the special operands give, in every export and every lane: zeros -> -inf,
+// negatives and -inf -> NaN, +inf -> +inf, NaN -> NaN; log1p one step to the left.
+TEST(LogLanes, SpecialOperands) {
+  for (const Export* e : log_exports()) {
+    struct Case { double x, want; };
+    std::vector<Case> cases = {{-INFINITY, NAN}, {INFINITY, INFINITY}, {NAN, NAN}, {-NAN, NAN}};
+    if (is_log1p(*e))
+      cases.insert(cases.end(), {{-1.0, -INFINITY}, {-2.0, NAN}, {-1e30, NAN}, {e->prec == 'f' ? -1.0000001 : -1.0000000000000002, NAN}});
+    else
+      cases.insert(cases.end(), {{0.0, -INFINITY}, {-0.0, -INFINITY}, {-1.0, NAN}, {-1e-30, NAN}, {-3e30, NAN}});
+    qa::Shape sh = qa::shape_of(*e);
+    for (const Case& c : cases) {
+      qa::Outcome o = self().call(*e, {qa::Lanes(sh.lanes, lane_of(*e, c.x))}, 5);
+      for (int i = 0; i < sh.width; ++i) {
+        double got = value_of(*e, o.results[0][i]);
+        if (std::isnan(c.want)) EXPECT_TRUE(std::isnan(got)) << e->name << "(" << c.x << ") = " << got;
+        else EXPECT_EQ(got, c.want) << e->name << "(" << c.x << ")";
+      }
+    }
+  }
+}
+
+// The results the families promise exactly.
+TEST(LogLanes, ExactValues) {
+  for (const Export* e : log_exports()) {
+    bool f = e->prec == 'f';
+    std::string fam = e->family, var = e->variant;
+    qa::Shape sh = qa::shape_of(*e);
+    auto all_lanes = [&](double x) {
+      qa::Outcome o = self().call(*e, {qa::Lanes(sh.lanes, lane_of(*e, x))}, 9);
+      std::vector<uint64_t> r(o.results[0].begin(), o.results[0].begin() + sh.width);
+      return r;
+    };
+    if (fam == "log1p") {
+      for (uint64_t b : all_lanes(0.0)) EXPECT_EQ(b, lane_of(*e, 0.0)) << e->name << "(+0)";
+      for (uint64_t b : all_lanes(-0.0)) EXPECT_EQ(b, lane_of(*e, -0.0)) << e->name << "(-0)";
+      if (!(f && var == "_native"))  // its tail (x - u) + 1 drops x below 2^-25
+        for (uint64_t b : all_lanes(1e-20)) EXPECT_EQ(b, lane_of(*e, 1e-20)) << e->name << "(1e-20)";
+      continue;
+    }
+    // log(1) = +0 exactly, in every variant.
+    for (uint64_t b : all_lanes(1.0)) EXPECT_EQ(b, lane_of(*e, 0.0)) << e->name << "(1)";
+    // log2 of a power of two is its exponent, on the main path and in the fallback.
+    if (fam == "log2" && e->width == 1) {
+      for (int k = f ? -149 : -1074; k <= (f ? 127 : 1023); ++k)
+        EXPECT_EQ(lane_of(*e, call1(*e, std::ldexp(1.0, k))), lane_of(*e, double(k))) << e->name << "(2^" << k << ")";
+    }
+  }
+  auto one = [](const char* name, double x) {
+    const Export* e = qarn::reg::find(name);
+    EXPECT_TRUE(e && e->present) << name;
+    return e && e->present ? call1(*e, x) : NAN;
+  };
+  EXPECT_EQ(one("__ocl_qarn_e9_log21", 8.0), 3.0);
+  EXPECT_EQ(one("__ocl_qarn_e9_log1", 0x1p-1074), -744.4400719213812);
+  EXPECT_EQ(one("__ocl_qarn_e9_log1p1", -1.0), -INFINITY);
+  EXPECT_EQ(one("__ocl_qarn_e9_log1p1", DBL_MAX), one("__ocl_qarn_e9_log1", DBL_MAX));
+  EXPECT_EQ(one("__ocl_qarn_e9_log1p1", DBL_MAX), 709.782712893384);
+  EXPECT_EQ(one("__ocl_qarn_e9_log1pf1", 3.4e35f), one("__ocl_qarn_e9_logf1", 3.4e35f));
+  // The smallest normal float stays on the main path, the largest subnormal does not;
+  // both are correctly rounded.
+  for (uint32_t b : {0x00800000u, 0x007FFFFFu}) {
+    double x = qa::as_float(b);
+    g_calls.clear();
+    EXPECT_EQ(one("__ocl_qarn_e9_logf1", x), qarn::oracle::reference("log", 'f', x));
+    EXPECT_EQ(g_calls.size(), b == 0x00800000u ? 0u : 1u);
+  }
+}
+
+// Accuracy where the reductions cancel: within ulps of 1 (log1p: of 0 and of -1),
+// at every scale down to the last bit, against the registry's bound.
+TEST(LogLanes, AccuracyNextToOne) {
+  Rng rng{2024};
+  for (const Export* e : log_exports()) {
+    if (e->width != 1 || e->ulp < 0) continue;
+    bool f = e->prec == 'f';
+    int bits = f ? 24 : 53;
+    std::vector<double> xs;
+    std::vector<double> centres = is_log1p(*e) ? std::vector<double>{0.0, -1.0} : std::vector<double>{1.0};
+    for (double c : centres) {
+      double x = c;
+      for (int k = 0; k < 300; ++k) {
+        x = f ? double(std::nextafter(float(x), 2.0f)) : std::nextafter(x, 2.0);
+        xs.push_back(x);
+      }
+      x = c;
+      for (int k = 0; k < 300; ++k) {
+        x = f ? double(std::nextafter(float(x), -2.0f)) : std::nextafter(x, -2.0);
+        xs.push_back(x);
+      }
+      for (int j = 1; j <= bits + 10; ++j)
+        for (int k = 0; k < 40; ++k) {
+          double d = std::ldexp(1.0 + rng.unit(), -j);
+          xs.push_back(c + d);
+          xs.push_back(c - d);
+        }
+    }
+    double worst = 0, worst_x = 0;
+    for (double x : xs) {
+      if (f) x = float(x);
+      double err = qarn::oracle::ulp_error(e->family, e->prec, x, call1(*e, x));
+      if (!(err <= worst)) worst = err, worst_x = x;
+    }
+    EXPECT_LE(worst, e->ulp) << e->name << " at x = " << std::hexfloat << worst_x;
+  }
+}
+
+// The fallbacks' general paths: subnormal inputs, which only they see, within one
+// ulp; any positive normal input (half of them in [1/2, 2]) within `normal_ulp`.
+TEST(LogLanes, FallbacksOnSubnormalsAndNormals) {
+  struct F { const char* family; char prec; void* fn; double normal_ulp; };
+  const F fbs[] = {{"log", 'f', (void*)&__real_logf_lane_fallback, 1.0},
+                   {"log", 'd', (void*)&__real_log_lane_fallback, 1.0},
+                   {"log2", 'f', (void*)&__real_log2f_lane_fallback, 2.0},
+                   {"log2", 'd', (void*)&__real_log2_lane_fallback, 1.0},
+                   {"log10", 'f', (void*)&__real_log10f_lane_fallback, 2.0},
+                   {"log10", 'd', (void*)&__real_log10_lane_fallback, 1.0}};
+  Rng rng{77};
+  for (const F& fb : fbs) {
+    double worst_sub = 0, worst_norm = 0, wx = 0;
+    for (int i = 0; i < 40000; ++i) {
+      bool normal = i & 1, near = i & 2;
+      double x, got;
+      if (fb.prec == 'f') {
+        uint32_t b = !normal ? uint32_t(1 + rng.next() % 0x7FFFFF)
+                     : near  ? uint32_t(0x3F000000 + rng.next() % 0x01000000)
+                             : uint32_t(0x00800000 + rng.next() % (0x7F800000 - 0x00800000));
+        float xf = qa::as_float(b), r = 0;
+        reinterpret_cast<fallback_f>(fb.fn)(&xf, &r);
+        x = xf, got = r;
+      } else {
+        uint64_t b = !normal ? 1 + rng.next() % 0x000FFFFFFFFFFFFFull
+                     : near  ? 0x3FE0000000000000ull + rng.next() % 0x0020000000000000ull
+                             : 0x0010000000000000ull + rng.next() % (0x7FF0000000000000ull - 0x0010000000000000ull);
+        double xd = qa::as_double(b), r = 0;
+        reinterpret_cast<fallback_d>(fb.fn)(&xd, &r);
+        x = xd, got = r;
+      }
+      double err = qarn::oracle::ulp_error(fb.family, fb.prec, x, got);
+      double& w = normal ? worst_norm : worst_sub;
+      if (!(err <= w)) w = err, wx = x;
+    }
+    EXPECT_LE(worst_sub, 1.0) << fb.family << fb.prec << " subnormal, at " << std::hexfloat << wx;
+    EXPECT_LE(worst_norm, fb.normal_ulp) << fb.family << fb.prec << " normal, at " << std::hexfloat << wx;
+  }
+}
+
+}  // namespace
