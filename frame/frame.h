@@ -157,6 +157,20 @@ template <class K, int W, class V, int n> QARN_INLINE uint32_t unary_mask(const 
   return mask & width_mask<W>;
 }
 
+// The hot test: one sign-bit test over the OR of the special lanes.  Every lane of
+// the registers may take part: widths 1 and 2 hold copies of their live lanes and
+// lane 3 of width 3 holds the filler, so the extra lanes are special exactly when
+// a live lane is, or never.
+template <class K, class V, int n> QARN_INLINE bool any_special(const V (&x)[n]) {
+  V m = K::special(x[0]);
+  #pragma GCC unroll 4
+  for (int g = 1; g < n; ++g) m = m | K::special(x[g]);
+  if constexpr (std::is_same_v<V, vf4>) return !_mm_testz_ps(m.v, m.v);
+  else if constexpr (std::is_same_v<V, vf8>) return !_mm256_testz_ps(m.v, m.v);
+  else if constexpr (std::is_same_v<V, vd2>) return !_mm_testz_pd(m.v, m.v);
+  else return !_mm256_testz_pd(m.v, m.v);
+}
+
 template <class V, int n> QARN_INLINE auto give_all(const V (&r)[n]) {
   if constexpr (n == 1) return give(r[0].v);
   else if constexpr (n == 2) return give(r[0].v, r[1].v);
@@ -195,7 +209,7 @@ template <class K, int W, class... N> QARN_INLINE auto unary(N... in) {
   V x[n], r[n];
   unary_inputs<K, W>(x, in...);
   if constexpr (!no_special<K>)
-    if (__builtin_expect(unary_mask<K, W>(x) != 0, 0)) return unary_slow<K, W>(in...);
+    if (__builtin_expect(any_special<K>(x), 0)) return unary_slow<K, W>(in...);
   #pragma GCC unroll 4
   for (int g = 0; g < n; ++g) r[g] = K::main(x[g]);
   return give_all(r);
