@@ -13,28 +13,18 @@
 #include <string>
 #include <vector>
 
+#include "support/fallback_log.h"
 #include "support/invoke.h"
 
 namespace qa = qarn::abi;
 using qarn::reg::Export;
 
-namespace {
-struct Call { std::string fn; uint64_t x; uintptr_t xp, rp; };
-std::vector<Call> g_calls;
-}  // namespace
-
-#define QARN_WRAP(name, T)                                                                 \
-  extern "C" __attribute__((ms_abi)) void __real_##name(const T*, T*);                     \
-  extern "C" __attribute__((ms_abi)) void __wrap_##name(const T* x, T* r) {                \
-    g_calls.push_back({#name, qa::bits_of(*x), uintptr_t(x), uintptr_t(r)});               \
-    __real_##name(x, r);                                                                   \
-  }
-QARN_WRAP(expf_lane_fallback, float)
-QARN_WRAP(exp_lane_fallback, double)
-QARN_WRAP(exp2f_lane_fallback, float)
-QARN_WRAP(exp2_lane_fallback, double)
-QARN_WRAP(exp10f_lane_fallback, float)
-QARN_WRAP(exp10_lane_fallback, double)
+QARN_RECORD_FALLBACK(expf_lane_fallback, float)
+QARN_RECORD_FALLBACK(exp_lane_fallback, double)
+QARN_RECORD_FALLBACK(exp2f_lane_fallback, float)
+QARN_RECORD_FALLBACK(exp2_lane_fallback, double)
+QARN_RECORD_FALLBACK(exp10f_lane_fallback, float)
+QARN_RECORD_FALLBACK(exp10_lane_fallback, double)
 
 namespace {
 
@@ -101,15 +91,15 @@ TEST(ExpLanes, FallbackRunsExactlyForItsLanes) {
           xs[i] = rule.probes[rnd() % rule.probes.size()];
           lanes[i] = e.prec == 'f' ? qa::bits_of(float(xs[i])) : qa::bits_of(xs[i]);
         }
-        g_calls.clear();
+        qa::fallback_calls().clear();
         qa::Outcome o = self().call(e, {lanes}, rnd());
         std::vector<int> want;
         for (int i = 0; i < sh.width; ++i)
           if (to_fallback(rule, xs[i])) want.push_back(i);
-        ASSERT_EQ(g_calls.size(), want.size()) << e.name << " trial " << trial;
+        ASSERT_EQ(qa::fallback_calls().size(), want.size()) << e.name << " trial " << trial;
         size_t lb = e.prec == 'f' ? 4 : 8;
         for (size_t c = 0; c < want.size(); ++c) {
-          const Call& call = g_calls[c];
+          const qa::FallbackCall& call = qa::fallback_calls()[c];
           EXPECT_EQ(call.fn, fb);
           EXPECT_EQ(call.x, lanes[want[c]]) << e.name << ": lane " << want[c] << " out of order or wrong";
           EXPECT_EQ((call.xp - want[c] * lb) % 64, 0u) << "input spill array not 64-byte aligned";

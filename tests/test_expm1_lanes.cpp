@@ -7,25 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "support/fallback_log.h"
 #include "support/invoke.h"
 #include "support/oracle.h"
 
 namespace qa = qarn::abi;
 using qarn::reg::Export;
 
-namespace {
-struct Call { uint64_t x; uintptr_t xp, rp; };
-std::vector<Call> g_calls;
-}  // namespace
-
-#define QARN_WRAP(name, T)                                                   \
-  extern "C" __attribute__((ms_abi)) void __real_##name(const T*, T*);       \
-  extern "C" __attribute__((ms_abi)) void __wrap_##name(const T* x, T* r) {  \
-    g_calls.push_back({qa::bits_of(*x), uintptr_t(x), uintptr_t(r)});        \
-    __real_##name(x, r);                                                     \
-  }
-QARN_WRAP(expm1f_lane_fallback, float)
-QARN_WRAP(expm1_lane_fallback, double)
+QARN_RECORD_FALLBACK(expm1f_lane_fallback, float)
+QARN_RECORD_FALLBACK(expm1_lane_fallback, double)
 
 namespace {
 
@@ -41,7 +31,7 @@ std::vector<double> call(const Export& e, const std::vector<double>& xs, uint64_
   static qa::Invoker inv(nullptr);
   qa::Lanes lanes(qa::shape_of(e).lanes, lane_of(e, 0.5));
   for (size_t i = 0; i < xs.size(); ++i) lanes[i] = lane_of(e, xs[i]);
-  g_calls.clear();
+  qa::fallback_calls().clear();
   qa::Lanes r = inv.call(e, {lanes}, seed).results[0];
   std::vector<double> out;
   for (size_t i = 0; i < xs.size(); ++i) out.push_back(value_of(e, r[i]));
@@ -66,11 +56,11 @@ TEST(Expm1Lanes, FallbackRunsExactlyForItsLanes) {
         if (i < e->width && !(std::fabs(xs[i]) <= b)) want.push_back(i);
       }
       call(*e, xs, s);
-      ASSERT_EQ(g_calls.size(), want.size()) << e->name << " trial " << trial;
+      ASSERT_EQ(qa::fallback_calls().size(), want.size()) << e->name << " trial " << trial;
       for (size_t c = 0; c < want.size(); ++c) {
-        EXPECT_EQ(g_calls[c].x, lane_of(*e, xs[want[c]])) << e->name << ": lane " << want[c] << " out of order";
-        EXPECT_EQ((g_calls[c].xp - want[c] * (f ? 4 : 8)) % 64, 0u) << e->name;
-        EXPECT_EQ((g_calls[c].rp - want[c] * (f ? 4 : 8)) % 64, 0u) << e->name;
+        EXPECT_EQ(qa::fallback_calls()[c].x, lane_of(*e, xs[want[c]])) << e->name << ": lane " << want[c] << " out of order";
+        EXPECT_EQ((qa::fallback_calls()[c].xp - want[c] * (f ? 4 : 8)) % 64, 0u) << e->name;
+        EXPECT_EQ((qa::fallback_calls()[c].rp - want[c] * (f ? 4 : 8)) % 64, 0u) << e->name;
       }
     }
   }
@@ -96,7 +86,7 @@ TEST(Expm1Lanes, EdgeValues) {
       if (c.want == 1e38) EXPECT_TRUE(std::isfinite(got) && got > 1e38) << e->name << "(" << c.x << ") = " << got;
       else if (std::isnan(c.want)) EXPECT_TRUE(std::isnan(got)) << e->name;
       else EXPECT_EQ(lane_of(*e, got), lane_of(*e, c.want)) << e->name << "(" << c.x << ") = " << got;
-      EXPECT_EQ(g_calls.size(), c.fallback ? 1u : 0u) << e->name << "(" << c.x << ")";
+      EXPECT_EQ(qa::fallback_calls().size(), c.fallback ? 1u : 0u) << e->name << "(" << c.x << ")";
     }
   }
 }

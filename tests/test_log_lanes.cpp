@@ -10,31 +10,21 @@
 #include <string>
 #include <vector>
 
+#include "support/fallback_log.h"
 #include "support/invoke.h"
 #include "support/oracle.h"
 
 namespace qa = qarn::abi;
 using qarn::reg::Export;
 
-namespace {
-struct Call { std::string fn; uint64_t x; uintptr_t xp, rp; };
-std::vector<Call> g_calls;
-}  // namespace
-
-#define QARN_WRAP(name, T)                                                   \
-  extern "C" __attribute__((ms_abi)) void __real_##name(const T*, T*);       \
-  extern "C" __attribute__((ms_abi)) void __wrap_##name(const T* x, T* r) {  \
-    g_calls.push_back({#name, qa::bits_of(*x), uintptr_t(x), uintptr_t(r)}); \
-    __real_##name(x, r);                                                     \
-  }
-QARN_WRAP(logf_lane_fallback, float)
-QARN_WRAP(log_lane_fallback, double)
-QARN_WRAP(log2f_lane_fallback, float)
-QARN_WRAP(log2_lane_fallback, double)
-QARN_WRAP(log10f_lane_fallback, float)
-QARN_WRAP(log10_lane_fallback, double)
-QARN_WRAP(log1pf_lane_fallback, float)
-QARN_WRAP(log1p_lane_fallback, double)
+QARN_RECORD_FALLBACK(logf_lane_fallback, float)
+QARN_RECORD_FALLBACK(log_lane_fallback, double)
+QARN_RECORD_FALLBACK(log2f_lane_fallback, float)
+QARN_RECORD_FALLBACK(log2_lane_fallback, double)
+QARN_RECORD_FALLBACK(log10f_lane_fallback, float)
+QARN_RECORD_FALLBACK(log10_lane_fallback, double)
+QARN_RECORD_FALLBACK(log1pf_lane_fallback, float)
+QARN_RECORD_FALLBACK(log1p_lane_fallback, double)
 
 namespace {
 
@@ -123,15 +113,15 @@ TEST(LogLanes, FallbackRunsExactlyForItsLanes) {
         if (e->prec == 'f') xs[i] = float(xs[i]);
         lanes[i] = lane_of(*e, xs[i]);
       }
-      g_calls.clear();
+      qa::fallback_calls().clear();
       self().call(*e, {lanes}, rng.next());
       std::vector<int> want;
       for (int i = 0; i < sh.width; ++i)
         if (to_fallback(*e, xs[i])) want.push_back(i);
-      ASSERT_EQ(g_calls.size(), want.size()) << e->name << " trial " << trial;
+      ASSERT_EQ(qa::fallback_calls().size(), want.size()) << e->name << " trial " << trial;
       size_t lb = e->prec == 'f' ? 4 : 8;
       for (size_t c = 0; c < want.size(); ++c) {
-        const Call& call = g_calls[c];
+        const qa::FallbackCall& call = qa::fallback_calls()[c];
         EXPECT_EQ(call.fn, fb) << e->name;
         EXPECT_EQ(call.x, lanes[want[c]]) << e->name << ": lane " << want[c] << " out of order or wrong";
         EXPECT_EQ((call.xp - want[c] * lb) % 64, 0u) << "input spill array not 64-byte aligned";
@@ -206,9 +196,9 @@ TEST(LogLanes, ExactValues) {
   // both are correctly rounded.
   for (uint32_t b : {0x00800000u, 0x007FFFFFu}) {
     double x = qa::as_float(b);
-    g_calls.clear();
+    qa::fallback_calls().clear();
     EXPECT_EQ(one("__ocl_qarn_e9_logf1", x), qarn::oracle::reference("log", 'f', x));
-    EXPECT_EQ(g_calls.size(), b == 0x00800000u ? 0u : 1u);
+    EXPECT_EQ(qa::fallback_calls().size(), b == 0x00800000u ? 0u : 1u);
   }
 }
 
