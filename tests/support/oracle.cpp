@@ -48,35 +48,21 @@ double reference(const char* family, char prec, double x) {
   mpfr_t e;
   mpfr_init2(e, kPrec);
   eval(e, family, x);
-  double r;
-  if (prec == 'f') {
-    // Round once to float, with float's exponent range and subnormals.
-    mpfr_exp_t emin = mpfr_get_emin(), emax = mpfr_get_emax();
-    mpfr_t f;
-    mpfr_init2(f, 24);
-    int t = mpfr_set(f, e, MPFR_RNDN);
-    mpfr_set_emin(-148);
-    mpfr_set_emax(128);
-    t = mpfr_check_range(f, t, MPFR_RNDN);
-    mpfr_subnormalize(f, t, MPFR_RNDN);
-    r = mpfr_get_flt(f, MPFR_RNDN);
-    mpfr_set_emin(emin);
-    mpfr_set_emax(emax);
-    mpfr_clear(f);
-  } else {
-    mpfr_exp_t emin = mpfr_get_emin(), emax = mpfr_get_emax();
-    mpfr_t d;
-    mpfr_init2(d, 53);
-    int t = mpfr_set(d, e, MPFR_RNDN);
-    mpfr_set_emin(-1073);
-    mpfr_set_emax(1024);
-    t = mpfr_check_range(d, t, MPFR_RNDN);
-    mpfr_subnormalize(d, t, MPFR_RNDN);
-    r = mpfr_get_d(d, MPFR_RNDN);
-    mpfr_set_emin(emin);
-    mpfr_set_emax(emax);
-    mpfr_clear(d);
-  }
+  // Round once to the target format, with its exponent range and subnormals
+  // (MPFR's exponents: 0.5 <= m < 1, so float spans -148..128, double -1073..1024).
+  bool single = prec == 'f';
+  mpfr_exp_t emin = mpfr_get_emin(), emax = mpfr_get_emax();
+  mpfr_t t;
+  mpfr_init2(t, single ? 24 : 53);
+  int ternary = mpfr_set(t, e, MPFR_RNDN);
+  mpfr_set_emin(single ? -148 : -1073);
+  mpfr_set_emax(single ? 128 : 1024);
+  ternary = mpfr_check_range(t, ternary, MPFR_RNDN);
+  mpfr_subnormalize(t, ternary, MPFR_RNDN);
+  double r = single ? double(mpfr_get_flt(t, MPFR_RNDN)) : mpfr_get_d(t, MPFR_RNDN);
+  mpfr_set_emin(emin);
+  mpfr_set_emax(emax);
+  mpfr_clear(t);
   mpfr_clear(e);
   return r;
 }
