@@ -48,16 +48,17 @@ template <> struct fmt<double> {
   static constexpr bits_t min_normal = 0x0010000000000000ull, top = 0x7FD0000000000000ull;  // top: 2^1022
 };
 template <class V> using F = fmt<elem_t<V>>;
-template <class V> QARN_INLINE V c(typename F<V>::bits_t b) { return bits<V>(b); }
+// Constant rows: a memory operand where the build made a row for the value.
+template <class V, typename F<V>::bits_t B> QARN_INLINE V c() { return kc<V, B>(); }
 
 // The biased exponent field of each lane, as an integer in the lane.
 template <class V> QARN_INLINE V field(V x) { return ishr<F<V>::shift>(vabs(x)); }
 // Lanes whose exponent field is zero (zero, subnormal) or all ones (infinity, NaN).
 template <class V> QARN_INLINE V edge(V x) {
-  V e = x & c<V>(F<V>::expo);
-  return cmp<_CMP_EQ_OQ>(e, c<V>(0)) | cmp<_CMP_EQ_OQ>(e, c<V>(F<V>::expo));
+  V e = x & c<V, F<V>::expo>();
+  return cmp<_CMP_EQ_OQ>(e, c<V, 0>()) | cmp<_CMP_EQ_OQ>(e, c<V, F<V>::expo>());
 }
-template <class V> QARN_INLINE V nonfinite(V x) { return cmp<_CMP_EQ_OQ>(x & c<V>(F<V>::expo), c<V>(F<V>::expo)); }
+template <class V> QARN_INLINE V nonfinite(V x) { return cmp<_CMP_EQ_OQ>(x & c<V, F<V>::expo>(), c<V, F<V>::expo>()); }
 
 // The float or the double member of a pair (lane fallbacks).
 template <class T, class A, class B> constexpr auto pick(A a, B b) {
@@ -78,7 +79,7 @@ template <class T, var Vr> struct fabs_k : dk::base<T> {
 template <class T, var Vr> struct copysign_k : dk::base<T> {
   static constexpr bool has_special = false;
   template <class V> static QARN_INLINE V main(V x, V y) {
-    V s = dk::c<V>(dk::F<V>::sign);
+    V s = dk::c<V, dk::F<V>::sign>();
     return andnot(x, s) | (y & s);
   }
 };
@@ -88,13 +89,13 @@ template <class T, var Vr> struct nan_k {
   using elem = T;
   static constexpr double filler = 0.0;
   static constexpr bool has_special = false;
-  template <class V> static QARN_INLINE V main(V code) { return code | dk::c<V>(dk::F<V>::quiet); }
+  template <class V> static QARN_INLINE V main(V code) { return code | dk::c<V, dk::F<V>::quiet>(); }
 };
 
 template <class T, var Vr> struct ilogb_k : dk::base<T> {
   static constexpr auto fallback = dk::pick<T>(&ilogbf_lane_fallback, &ilogb_lane_fallback);
   template <class V> static QARN_INLINE idx_t<V> main(V x) {
-    return low32(isub(dk::field(x), dk::c<V>(dk::F<V>::bias)));
+    return low32(isub(dk::field(x), dk::c<V, dk::F<V>::bias>()));
   }
   template <class V> static QARN_INLINE V special(V x) { return dk::edge(x); }
 };
@@ -104,7 +105,7 @@ template <class T, var Vr> struct ilogb_k : dk::base<T> {
 template <class T, var Vr> struct logb_k : dk::base<T> {
   static constexpr auto fallback = dk::pick<T>(&logbf_lane_fallback, &logb_lane_fallback);
   template <class V> static QARN_INLINE V main(V x) {
-    return to_floating<V>(low32(isub(dk::field(x), dk::c<V>(dk::F<V>::bias))));
+    return to_floating<V>(low32(isub(dk::field(x), dk::c<V, dk::F<V>::bias>())));
   }
   template <class V> static QARN_INLINE V special(V x) { return dk::edge(x); }
 };
@@ -115,8 +116,8 @@ template <class T, var Vr> struct frexp_k : dk::base<T> {
   static constexpr auto fallback = dk::pick<T>(&frexpf_lane_fallback, &frexp_lane_fallback);
   template <class V> static QARN_INLINE V main(V x, idx_t<V>& e) {
     using F = dk::F<V>;
-    e = low32(isub(dk::field(x), dk::c<V>(F::bias - 1)));
-    return (x & dk::c<V>(F::keep)) | dk::c<V>(F::half);
+    e = low32(isub(dk::field(x), dk::c<V, F::bias - 1>()));
+    return (x & dk::c<V, F::keep>()) | dk::c<V, F::half>();
   }
   template <class V> static QARN_INLINE V special(V x) { return dk::edge(x); }
 };
@@ -131,7 +132,7 @@ template <class T, var Vr> struct ldexp_k : dk::base<T> {
   template <class V> static QARN_INLINE V special(V x, idx_t<V> k) {
     using F = dk::F<V>;
     V e = dk::field(x), n = iadd(e, kk<V>(k));
-    V one = dk::c<V>(1), top = dk::c<V>(F::maxe - 1);
+    V one = dk::c<V, 1>(), top = dk::c<V, F::maxe - 1>();
     return (icmpgt(one, e) | icmpgt(e, top)) | (icmpgt(one, n) | icmpgt(n, top));
   }
 };
@@ -142,7 +143,7 @@ template <class T, var Vr> struct modf_k : dk::base<T> {
   using second = T;
   static constexpr auto fallback = dk::pick<T>(&modff_lane_fallback, &modf_lane_fallback);
   template <class V> static QARN_INLINE V main(V x, V& ip) {
-    V s = dk::c<V>(dk::F<V>::sign);
+    V s = dk::c<V, dk::F<V>::sign>();
     ip = vround<0x3>(x);
     return andnot(x - ip, s) | (x & s);
   }
@@ -155,10 +156,10 @@ template <class T, var Vr> struct fract_k : dk::base<T> {
   static constexpr auto fallback = dk::pick<T>(&fractf_lane_fallback, &fract_lane_fallback);
   template <class V> static QARN_INLINE V main(V x, V& fl) {
     fl = vround<0x1>(x);
-    return vmin(andnot(x - fl, dk::c<V>(dk::F<V>::sign)), dk::c<V>(dk::F<V>::below1));
+    return vmin(andnot(x - fl, dk::c<V, dk::F<V>::sign>()), dk::c<V, dk::F<V>::below1>());
   }
   template <class V> static QARN_INLINE V special(V x) {
-    return cmp<_CMP_EQ_OQ>(x, dk::c<V>(0)) | dk::nonfinite(x);
+    return cmp<_CMP_EQ_OQ>(x, dk::c<V, 0>()) | dk::nonfinite(x);
   }
 };
 
@@ -169,14 +170,14 @@ template <class T, var Vr> struct fract_k : dk::base<T> {
 template <class T, var Vr> struct nextafter_k : dk::base<T> {
   static constexpr auto fallback = dk::pick<T>(&nextafterf_lane_fallback, &nextafter_lane_fallback);
   template <class V> static QARN_INLINE V main(V x, V y) {
-    V one = dk::c<V>(1);
+    V one = dk::c<V, 1>();
     V down = (x ^ y) | icmpgt(x, y);
     return blend(icmpeq(x, y), blend(down, iadd(x, one), isub(x, one)), x);
   }
   template <class V> static QARN_INLINE V out(V v) {
     using F = dk::F<V>;
     V a = vabs(v);
-    return cmp<_CMP_LT_OQ>(a, dk::c<V>(F::min_normal)) | cmp<_CMP_NLT_UQ>(a, dk::c<V>(F::top));
+    return cmp<_CMP_LT_OQ>(a, dk::c<V, F::min_normal>()) | cmp<_CMP_NLT_UQ>(a, dk::c<V, F::top>());
   }
   template <class V> static QARN_INLINE V special(V x, V y) { return (out(x) | out(y)) | out(main(x, y)); }
 };

@@ -33,7 +33,7 @@ template <class T> struct base {
   static constexpr double filler = 0.75;
   // Infinite or NaN x or y: the exponent field all ones.
   template <class V> static QARN_INLINE V special(V x, V y) {
-    V e = bits<V>(sizeof(T) == 4 ? 0x7F800000u : 0x7FF0000000000000ull);
+    V e = kc<V, (sizeof(T) == 4 ? 0x7F800000u : 0x7FF0000000000000ull)>();
     return cmp<_CMP_EQ_OQ>(x & e, e) | cmp<_CMP_EQ_OQ>(y & e, e);
   }
 };

@@ -28,12 +28,12 @@ template <class T> struct half_away {
   static constexpr bool has_special = false;
   template <class V> static QARN_INLINE V main(V x) {
     constexpr bool f = sizeof(T) == 4;
-    V sign = bits<V>(f ? 0x80000000u : 0x8000000000000000ull);
+    V sign = kc<V, (f ? 0x80000000u : 0x8000000000000000ull)>();
     V s = x & sign;
     V a = andnot(x, sign);
     V r = vround<0x0>(a);
-    V tie = cmp<_CMP_EQ_OQ>(a - r, bits<V>(f ? 0x3F000000u : 0x3FE0000000000000ull));
-    r = r + (tie & bits<V>(f ? 0x3F800000u : 0x3FF0000000000000ull));
+    V tie = cmp<_CMP_EQ_OQ>(a - r, kc<V, (f ? 0x3F000000u : 0x3FE0000000000000ull)>());
+    r = r + (tie & kc<V, (f ? 0x3F800000u : 0x3FF0000000000000ull)>());
     return r | s;
   }
 };
