@@ -1,11 +1,14 @@
 // The loops of bench_overhead.cpp once more, compiled with the kernels' own flags
 // (ymm6-ymm15, rdi and rsi fixed): the inlined main path then has the same six
 // vector registers as the export and cannot keep its constants in registers
-// across iterations either, so the difference to the called export is the call
-// and the frame alone.  The functions take their pointers in rdx, rcx and r8
+// across iterations either, and reads the same constant rows, so the difference
+// to the called export is the call and the frame alone.  The functions take their pointers in rdx, rcx and r8
 // (rdi and rsi are placeholders, as in the generated entry points).
 #include "bench/overhead_loops.h"
 #include "explog/exp.h"
+// The same constant rows as the library, so the inlined loops run the export's own
+// instruction stream.
+#include "constants.h"
 
 namespace qbench::kernel_flags {
 namespace {
