@@ -147,6 +147,21 @@ std::string param_name(const testing::TestParamInfo<const reg::Export*>& p) {
 
 INSTANTIATE_TEST_SUITE_P(Registry, Abi, testing::ValuesIn(present()), param_name);
 
+// Second names are the same code as the export they name (one address).
+TEST(Exports, SecondNamesShareTheirBody) {
+  int checked = 0;
+  for (const reg::Export& e : reg::all()) {
+    if (!e.present || !e.body) continue;
+    const reg::Export* body = reg::find(e.body);
+    ASSERT_TRUE(body && body->present) << e.name;
+    EXPECT_EQ(invoker().address(e), invoker().address(*body)) << e.name << " is not " << e.body;
+    ++checked;
+  }
+  for (const reg::Export& e : reg::all())
+    if (e.present && e.width == 3) EXPECT_EQ(e.body, nullptr) << e.name << ": width 3 keeps its own code";
+  RecordProperty("second_names", checked);
+}
+
 // The library exports exactly the present registry names, and nothing else.
 TEST(Exports, SymbolTableMatchesRegistry) {
   for (const reg::Export& e : reg::all()) {
