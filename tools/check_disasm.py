@@ -6,8 +6,9 @@
 1. No instruction beyond AVX anywhere in the library (no AVX2, FMA, F16C, BMI,
    AVX-512): the library must run on processors that have AVX only.
 2. No export body writes a register its callers expect preserved (rdi, rsi,
-   xmm6-xmm15 / ymm6-ymm15) or clears upper halves (vzeroupper); those saves
-   belong to the lane loop alone.  By-reference exports (ordinary Windows x64
+   xmm6-xmm15 / ymm6-ymm15), clears upper halves (vzeroupper) or makes a call;
+   special lanes leave the body by a jump to its cold part, and the saves belong
+   to the lane loop alone.  By-reference exports (ordinary Windows x64
    functions) are exempt from 2; the compiler saves what they use.
 Exits 1 and lists the offending instructions if any check fails.
 """
@@ -51,6 +52,9 @@ def main():
             mnem, _, ops = insn.partition(' ')
             if mnem == 'vzeroupper':
                 bad.append('vzeroupper in export %s' % fn)
+                continue
+            if mnem.startswith('call'):
+                bad.append('call in export %s (the cold part is reached by a jump)' % fn)
                 continue
             ops = ops.split('#')[0].strip()
             if not ops or NO_WRITE.match(mnem):
