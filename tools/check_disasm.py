@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Static checks of the built library's machine code.
 
-  check_disasm.py LIB EXPORTS_TXT
+  check_disasm.py LIB EXPORTS_TXT [BYREF_TXT]
 
 1. No instruction beyond AVX anywhere in the library (no AVX2, FMA, F16C, BMI,
    AVX-512): the library must run on processors that have AVX only.
@@ -29,11 +29,7 @@ def main():
     exports = set(open(exports_txt).read().split())
     out = subprocess.run(['objdump', '-d', '--no-show-raw-insn', lib], capture_output=True, text=True,
                          check=True).stdout
-    by_ref = set()
-    try:
-        by_ref = set(open(exports_txt.replace('exports.txt', 'exports_byref.txt')).read().split())
-    except OSError:
-        pass
+    by_ref = set(open(sys.argv[3]).read().split()) if len(sys.argv) > 3 else set()
     bad, fn = [], None
     for line in out.splitlines():
         m = re.match(r'^[0-9a-f]+ <([^>]+)>:$', line)
