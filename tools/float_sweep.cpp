@@ -1,0 +1,122 @@
+// Every float input of a one-argument float export, against the double-precision
+// libm function (whose own error, below 1e-15 relative, is far beneath a float
+// ulp).  Opt-in: not part of ctest; an export takes well under a minute.
+//
+//   float_sweep EXPORT...          e.g. float_sweep expf8 logf8_native
+//
+// Prints per export the worst error in float ulps, its input, and how many results
+// are not the correctly rounded float; exits 1 if an export exceeds its registry
+// bound.  Exports are called eight lanes at a time through their width-8 sibling
+// (all widths give the same lanes: test_abi), with the System V prototype that
+// width 8 shares with our register form.
+#include <immintrin.h>
+
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/invoke.h"
+
+namespace qa = qarn::abi;
+using qarn::reg::Export;
+
+namespace {
+
+using ref_fn = double (*)(double);
+struct Ref { const char* family; ref_fn fn; };
+const Ref kRefs[] = {{"exp", ::exp},     {"exp2", ::exp2},   {"exp10", ::exp10}, {"expm1", ::expm1},
+                     {"log", ::log},     {"log2", ::log2},   {"log10", ::log10}, {"log1p", ::log1p}};
+
+ref_fn ref_of(const char* family) {
+  for (const Ref& r : kRefs)
+    if (!std::strcmp(r.family, family)) return r.fn;
+  return nullptr;
+}
+
+// Error of `got` against `want` (a double close to the exact value), in ulps of
+// float at want's binade (subnormal ulp below the normal range).
+double ulps(float got, double want) {
+  if (std::isnan(want) || std::isnan(got)) return std::isnan(want) && std::isnan(got) ? 0 : INFINITY;
+  float rounded = float(want);
+  if (std::isinf(rounded) || std::isinf(got)) return rounded == got ? 0 : INFINITY;
+  int e;
+  std::frexp(want, &e);  // |want| in [2^(e-1), 2^e)
+  int ulp_exp = std::max(e - 24, -149);
+  return std::fabs(double(got) - want) / std::ldexp(1.0, ulp_exp);
+}
+
+struct Worst {
+  double err = 0;
+  uint32_t x = 0;
+  uint64_t not_nearest = 0;
+};
+
+Worst sweep(__m256 (*f)(__m256), ref_fn ref, uint64_t lo, uint64_t hi) {
+  Worst w;
+  alignas(32) float in[8], out[8];
+  for (uint64_t b = lo; b < hi; b += 8) {
+    for (int i = 0; i < 8; ++i) {
+      uint32_t u = uint32_t(b + i);
+      std::memcpy(&in[i], &u, 4);
+    }
+    _mm256_store_ps(out, f(_mm256_load_ps(in)));
+    for (int i = 0; i < 8; ++i) {
+      double want = ref(double(in[i]));
+      double e = ulps(out[i], want);
+      if (!std::isnan(in[i]) && float(want) != out[i] && !(std::isnan(want) && std::isnan(out[i]))) ++w.not_nearest;
+      if (!(e <= w.err)) {
+        w.err = e;
+        w.x = uint32_t(b + i);
+      }
+    }
+  }
+  return w;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: float_sweep EXPORT...   (one-argument float exports of exp/log families)\n");
+    return 2;
+  }
+  qa::Invoker inv(qa::library_path());
+  int status = 0;
+  unsigned nt = std::max(1u, std::thread::hardware_concurrency());
+  for (int a = 1; a < argc; ++a) {
+    const Export* e = qarn::reg::find(std::string("__ocl_qarn_e9_") + argv[a]);
+    if (!e) e = qarn::reg::find(argv[a]);
+    ref_fn ref = e ? ref_of(e->family) : nullptr;
+    const Export* w8 = e ? qarn::reg::sibling(*e, 8) : nullptr;
+    if (!e || e->prec != 'f' || !ref || !w8 || !w8->present) {
+      std::fprintf(stderr, "float_sweep: %s is not a present float export of a family it knows\n", argv[a]);
+      status = 2;
+      continue;
+    }
+    auto f = reinterpret_cast<__m256 (*)(__m256)>(const_cast<void*>(inv.address(*w8)));
+    std::vector<Worst> part(nt);
+    std::vector<std::thread> th;
+    uint64_t span = (1ull << 32) / nt;
+    for (unsigned t = 0; t < nt; ++t)
+      th.emplace_back([&, t] { part[t] = sweep(f, ref, t * span, t + 1 == nt ? (1ull << 32) : (t + 1) * span); });
+    for (auto& t : th) t.join();
+    Worst all;
+    for (const Worst& p : part) {
+      all.not_nearest += p.not_nearest;
+      if (!(p.err <= all.err)) all.err = p.err, all.x = p.x;
+    }
+    float x;
+    std::memcpy(&x, &all.x, 4);
+    bool ok = e->ulp < 0 || all.err <= e->ulp;
+    std::printf("%s %-28s all 2^32 inputs: worst %.3f ulp at x = %a (0x%08" PRIx32 "), %" PRIu64
+                " results not correctly rounded\n",
+                ok ? "PASS" : "FAIL", e->name + std::strlen("__ocl_qarn_e9_"), all.err, double(x), all.x,
+                all.not_nearest);
+    if (!ok) status = 1;
+  }
+  return status;
+}
