@@ -25,6 +25,7 @@
 #include "bench/call.h"
 #include "bench/overhead_loops.h"
 #include "explog/exp.h"
+#include "fallbacks.h"
 
 namespace qbench {
 namespace {
@@ -44,7 +45,7 @@ template <class T, int L, class Op> void loop(benchmark::State& st, double lo, d
   std::free(out);
 }
 
-template <class K, class V, int W> struct Case {
+template <class K, class V, int W, auto Fallback> struct Case {
   using T = typename K::elem;
   static constexpr int L = qarn::nlanes<V>;
 
@@ -63,7 +64,7 @@ template <class K, class V, int W> struct Case {
       setup(benchmark::RegisterBenchmark(name.c_str(), [=](benchmark::State& s) { loop<T, L>(s, lo, hi, op); }));
     };
     reg(base + "/inline/main", [](const T* x, T* r) { st(r, K::template main<V>(ld(x))); });
-    reg(base + "/inline/frame", [](const T* x, T* r) { st(r, V{qarn::frame::unary<K, W>(ld(x).v)}); });
+    reg(base + "/inline/frame", [](const T* x, T* r) { st(r, V{qarn::frame::reg<K, W, "f:f", 0.75, qarn::frame::lanes::some, Fallback>(ld(x).v)}); });
     using N = decltype(V::v);
     auto f = reinterpret_cast<N (*)(N)>(const_cast<void*>(fn));
     reg(base + "/call/c", [f](const T* x, T* r) { st(r, V{f(ld(x).v)}); });
@@ -99,13 +100,13 @@ template <class K, class V, int W> struct Case {
 void register_overhead(void* lib) {
   if (const void* f = dlsym(lib, "__ocl_qarn_e9_expf8"))
   {
-    Case<qarn::exp_k<float, qarn::var::def>, qarn::vf8, 8>::add("expf8", f, -80, 80);
-    Case<qarn::exp_k<float, qarn::var::def>, qarn::vf8, 8>::add_kernel_flags("expf8", kernel_flags::expf8, f, -80, 80);
+    Case<qarn::exp_k<float, qarn::var::def>, qarn::vf8, 8, &expf_lane_fallback>::add("expf8", f, -80, 80);
+    Case<qarn::exp_k<float, qarn::var::def>, qarn::vf8, 8, &expf_lane_fallback>::add_kernel_flags("expf8", kernel_flags::expf8, f, -80, 80);
   }
   if (const void* f = dlsym(lib, "__ocl_qarn_e9_exp4"))
   {
-    Case<qarn::exp_k<double, qarn::var::def>, qarn::vd4, 4>::add("exp4", f, -700, 700);
-    Case<qarn::exp_k<double, qarn::var::def>, qarn::vd4, 4>::add_kernel_flags("exp4", kernel_flags::exp4, f, -700, 700);
+    Case<qarn::exp_k<double, qarn::var::def>, qarn::vd4, 4, &exp_lane_fallback>::add("exp4", f, -700, 700);
+    Case<qarn::exp_k<double, qarn::var::def>, qarn::vd4, 4, &exp_lane_fallback>::add_kernel_flags("exp4", kernel_flags::exp4, f, -700, 700);
   }
 }
 

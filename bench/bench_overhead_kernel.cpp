@@ -9,11 +9,12 @@
 // The same constant rows as the library, so the inlined loops run the export's own
 // instruction stream.
 #include "constants.h"
+#include "fallbacks.h"
 
 namespace qbench::kernel_flags {
 namespace {
 
-template <class K, class V> struct Loops {
+template <class K, class V, auto Fallback> struct Loops {
   using T = typename K::elem;
   using N = decltype(V::v);
   static constexpr int L = qarn::nlanes<V>;
@@ -33,7 +34,7 @@ template <class K, class V> struct Loops {
   static void frame(long, long, const void* x, void* r, long n, const void*) {
     auto xs = static_cast<const T*>(x);
     auto rs = static_cast<T*>(r);
-    for (long i = 0; i < n; i += L) st(rs + i, V{qarn::frame::unary<K, 8 * 4 / int(sizeof(T))>(ld(xs + i).v)});
+    for (long i = 0; i < n; i += L) st(rs + i, V{qarn::frame::reg<K, 8 * 4 / int(sizeof(T)), "f:f", 0.75, qarn::frame::lanes::some, Fallback>(ld(xs + i).v)});
   }
   static void call(long, long, const void* x, void* r, long n, const void* fn) {
     auto xs = static_cast<const T*>(x);
@@ -43,8 +44,8 @@ template <class K, class V> struct Loops {
   }
 };
 
-using F8 = Loops<qarn::exp_k<float, qarn::var::def>, qarn::vf8>;
-using D4 = Loops<qarn::exp_k<double, qarn::var::def>, qarn::vd4>;
+using F8 = Loops<qarn::exp_k<float, qarn::var::def>, qarn::vf8, &expf_lane_fallback>;
+using D4 = Loops<qarn::exp_k<double, qarn::var::def>, qarn::vd4, &exp_lane_fallback>;
 
 }  // namespace
 

@@ -17,15 +17,6 @@
 #include "frame/variant.h"
 #include "tables/exp_tables.h"
 
-extern "C" {
-QARN_HIDDEN QARN_MS void expf_lane_fallback(const float* x, float* r);
-QARN_HIDDEN QARN_MS void exp_lane_fallback(const double* x, double* r);
-QARN_HIDDEN QARN_MS void exp2f_lane_fallback(const float* x, float* r);
-QARN_HIDDEN QARN_MS void exp2_lane_fallback(const double* x, double* r);
-QARN_HIDDEN QARN_MS void exp10f_lane_fallback(const float* x, float* r);
-QARN_HIDDEN QARN_MS void exp10_lane_fallback(const double* x, double* r);
-}
-
 namespace qarn {
 
 namespace expk {
@@ -45,8 +36,6 @@ template <class T, var Vr> struct exp_k;
 
 template <var Vr> struct exp_k<float, Vr> {
   using elem = float;
-  static constexpr double filler = 0.75;
-  static constexpr auto fallback = &expf_lane_fallback;
 
   template <class V> static QARN_INLINE V main(V x) {
     if constexpr (Vr == var::def || Vr == var::rm) {
@@ -74,8 +63,6 @@ template <var Vr> struct exp_k<float, Vr> {
 
 template <var Vr> struct exp_k<double, Vr> {
   using elem = double;
-  static constexpr double filler = 0.75;
-  static constexpr auto fallback = &exp_lane_fallback;
 
   template <class V> static QARN_INLINE V main(V x) {
     if constexpr (Vr == var::def) {
@@ -112,8 +99,6 @@ template <class T, var Vr> struct exp2_k;
 
 template <var Vr> struct exp2_k<float, Vr> {
   using elem = float;
-  static constexpr double filler = 0.75;
-  static constexpr auto fallback = &exp2f_lane_fallback;
 
   template <class V> static QARN_INLINE V main(V x) {
     if constexpr (Vr == var::def || Vr == var::rm) {
@@ -134,8 +119,6 @@ template <var Vr> struct exp2_k<float, Vr> {
 
 template <var Vr> struct exp2_k<double, Vr> {
   using elem = double;
-  static constexpr double filler = 0.75;
-  static constexpr auto fallback = &exp2_lane_fallback;
 
   template <class V> static QARN_INLINE V main(V x) {
     if constexpr (Vr == var::def) {
@@ -170,8 +153,6 @@ template <class T, var Vr> struct exp10_k;
 
 template <var Vr> struct exp10_k<float, Vr> {
   using elem = float;
-  static constexpr double filler = 0.75;
-  static constexpr auto fallback = &exp10f_lane_fallback;
 
   template <class V> static QARN_INLINE V main(V x) {
     if constexpr (Vr == var::def) {
@@ -193,8 +174,6 @@ template <var Vr> struct exp10_k<float, Vr> {
 
 template <var Vr> struct exp10_k<double, Vr> {
   using elem = double;
-  static constexpr double filler = 0.75;
-  static constexpr auto fallback = &exp10_lane_fallback;
 
   template <class V> static QARN_INLINE V main(V x) {
     if constexpr (Vr == var::def) {

@@ -32,11 +32,6 @@
 #include "frame/variant.h"
 #include "tables/expm1_tables.h"
 
-extern "C" {
-QARN_HIDDEN QARN_MS void expm1f_lane_fallback(const float* x, float* r);
-QARN_HIDDEN QARN_MS void expm1_lane_fallback(const double* x, double* r);
-}
-
 namespace qarn {
 
 namespace em1 {
@@ -59,8 +54,6 @@ template <class T, var Vr> struct expm1_k;
 
 template <var Vr> struct expm1_k<float, Vr> {
   using elem = float;
-  static constexpr double filler = 0.75;
-  static constexpr auto fallback = &expm1f_lane_fallback;
 
   template <class V> static QARN_INLINE V main(V x) {
     V sign = x & kc<V, 0x80000000>();
@@ -91,8 +84,6 @@ template <var Vr> struct expm1_k<float, Vr> {
 
 template <var Vr> struct expm1_k<double, Vr> {
   using elem = double;
-  static constexpr double filler = 0.75;
-  static constexpr auto fallback = &expm1_lane_fallback;
 
   template <class V> static QARN_INLINE V main(V x) {
     V sign = x & kc<V, 0x8000000000000000ull>();

@@ -22,15 +22,6 @@
 #include "frame/variant.h"
 #include "tables/log_tables.h"
 
-extern "C" {
-QARN_HIDDEN QARN_MS void logf_lane_fallback(const float* x, float* r);
-QARN_HIDDEN QARN_MS void log_lane_fallback(const double* x, double* r);
-QARN_HIDDEN QARN_MS void log2f_lane_fallback(const float* x, float* r);
-QARN_HIDDEN QARN_MS void log2_lane_fallback(const double* x, double* r);
-QARN_HIDDEN QARN_MS void log10f_lane_fallback(const float* x, float* r);
-QARN_HIDDEN QARN_MS void log10_lane_fallback(const double* x, double* r);
-}
-
 namespace qarn {
 
 namespace logk {
@@ -107,8 +98,6 @@ template <class T, var Vr> struct log_k;
 
 template <var Vr> struct log_k<float, Vr> {
   using elem = float;
-  static constexpr double filler = 0.75;
-  static constexpr auto fallback = &logf_lane_fallback;
 
   template <class V> static QARN_INLINE V main(V x) {
     auto [e, f] = logk::reduce23(x);
@@ -142,8 +131,6 @@ template <var Vr> struct log_k<float, Vr> {
 
 template <var Vr> struct log_k<double, Vr> {
   using elem = double;
-  static constexpr double filler = 0.75;
-  static constexpr auto fallback = &log_lane_fallback;
 
   template <class V> static QARN_INLINE V main(V x) {
     if constexpr (Vr == var::def) {
@@ -171,8 +158,6 @@ template <class T, var Vr> struct log2_k;
 
 template <var Vr> struct log2_k<float, Vr> {
   using elem = float;
-  static constexpr double filler = 0.75;
-  static constexpr auto fallback = &log2f_lane_fallback;
 
   template <class V> static QARN_INLINE V main(V x) {
     if constexpr (Vr == var::def || Vr == var::rm) {
@@ -200,8 +185,6 @@ template <var Vr> struct log2_k<float, Vr> {
 
 template <var Vr> struct log2_k<double, Vr> {
   using elem = double;
-  static constexpr double filler = 0.75;
-  static constexpr auto fallback = &log2_lane_fallback;
 
   template <class V> static QARN_INLINE V main(V x) {
     if constexpr (Vr == var::def) {
@@ -234,8 +217,6 @@ template <class T, var Vr> struct log10_k;
 
 template <var Vr> struct log10_k<float, Vr> {
   using elem = float;
-  static constexpr double filler = 0.75;
-  static constexpr auto fallback = &log10f_lane_fallback;
 
   template <class V> static QARN_INLINE V main(V x) {
     if constexpr (Vr == var::def) {
@@ -264,8 +245,6 @@ template <var Vr> struct log10_k<float, Vr> {
 
 template <var Vr> struct log10_k<double, Vr> {
   using elem = double;
-  static constexpr double filler = 0.75;
-  static constexpr auto fallback = &log10_lane_fallback;
 
   template <class V> static QARN_INLINE V main(V x) {
     if constexpr (Vr == var::def) {

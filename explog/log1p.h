@@ -10,19 +10,12 @@
 #pragma once
 #include "explog/log.h"
 
-extern "C" {
-QARN_HIDDEN QARN_MS void log1pf_lane_fallback(const float* x, float* r);
-QARN_HIDDEN QARN_MS void log1p_lane_fallback(const double* x, double* r);
-}
-
 namespace qarn {
 
 template <class T, var Vr> struct log1p_k;
 
 template <var Vr> struct log1p_k<float, Vr> {
   using elem = float;
-  static constexpr double filler = 0.75;
-  static constexpr auto fallback = &log1pf_lane_fallback;
 
   template <class V> static QARN_INLINE V main(V x) {
     V one = bits<V>(0x3F800000);
@@ -69,8 +62,6 @@ template <var Vr> struct log1p_k<float, Vr> {
 
 template <var Vr> struct log1p_k<double, Vr> {
   using elem = double;
-  static constexpr double filler = 0.75;
-  static constexpr auto fallback = &log1p_lane_fallback;
 
   template <class V> static QARN_INLINE V main(V x) {
     V one = bits<V>(0x3FF0000000000000ull);

@@ -5,26 +5,8 @@
 // ldexp results out of the normal range, nextafter steps near the ends of the
 // normal range) to their lane fallbacks (fpmanip/decomp_fallback.cpp).
 #pragma once
-#include "frame/forms.h"
 #include "frame/frame.h"
 #include "frame/variant.h"
-
-extern "C" {
-QARN_HIDDEN QARN_MS void ilogbf_lane_fallback(const float* x, int32_t* r);
-QARN_HIDDEN QARN_MS void ilogb_lane_fallback(const double* x, int32_t* r);
-QARN_HIDDEN QARN_MS void logbf_lane_fallback(const float* x, float* r);
-QARN_HIDDEN QARN_MS void logb_lane_fallback(const double* x, double* r);
-QARN_HIDDEN QARN_MS void frexpf_lane_fallback(const float* x, float* m, int32_t* e);
-QARN_HIDDEN QARN_MS void frexp_lane_fallback(const double* x, double* m, int32_t* e);
-QARN_HIDDEN QARN_MS void ldexpf_lane_fallback(const float* x, const int32_t* k, float* r);
-QARN_HIDDEN QARN_MS void ldexp_lane_fallback(const double* x, const int32_t* k, double* r);
-QARN_HIDDEN QARN_MS void modff_lane_fallback(const float* x, float* frac, float* ip);
-QARN_HIDDEN QARN_MS void modf_lane_fallback(const double* x, double* frac, double* ip);
-QARN_HIDDEN QARN_MS void fractf_lane_fallback(const float* x, float* frac, float* fl);
-QARN_HIDDEN QARN_MS void fract_lane_fallback(const double* x, double* frac, double* fl);
-QARN_HIDDEN QARN_MS void nextafterf_lane_fallback(const float* x, const float* y, float* r);
-QARN_HIDDEN QARN_MS void nextafter_lane_fallback(const double* x, const double* y, double* r);
-}
 
 namespace qarn {
 
@@ -60,24 +42,16 @@ template <class V> QARN_INLINE V edge(V x) {
 }
 template <class V> QARN_INLINE V nonfinite(V x) { return cmp<_CMP_EQ_OQ>(x & c<V, F<V>::expo>(), c<V, F<V>::expo>()); }
 
-// The float or the double member of a pair (lane fallbacks).
-template <class T, class A, class B> constexpr auto pick(A a, B b) {
-  if constexpr (sizeof(T) == 4) return a; else return b;
-}
-
 template <class T> struct base {
   using elem = T;
-  static constexpr double filler = 0.75;
 };
 }  // namespace dk
 
 template <class T, var Vr> struct fabs_k : dk::base<T> {
-  static constexpr bool has_special = false;
   template <class V> static QARN_INLINE V main(V x) { return vabs(x); }
 };
 
 template <class T, var Vr> struct copysign_k : dk::base<T> {
-  static constexpr bool has_special = false;
   template <class V> static QARN_INLINE V main(V x, V y) {
     V s = dk::c<V, dk::F<V>::sign>();
     return andnot(x, s) | (y & s);
@@ -87,13 +61,10 @@ template <class T, var Vr> struct copysign_k : dk::base<T> {
 // The code is ORed in whole: bits above the fraction land in the exponent or sign.
 template <class T, var Vr> struct nan_k {
   using elem = T;
-  static constexpr double filler = 0.0;
-  static constexpr bool has_special = false;
   template <class V> static QARN_INLINE V main(V code) { return code | dk::c<V, dk::F<V>::quiet>(); }
 };
 
 template <class T, var Vr> struct ilogb_k : dk::base<T> {
-  static constexpr auto fallback = dk::pick<T>(&ilogbf_lane_fallback, &ilogb_lane_fallback);
   template <class V> static QARN_INLINE idx_t<V> main(V x) {
     return low32(isub(dk::field(x), dk::c<V, dk::F<V>::bias>()));
   }
@@ -103,7 +74,6 @@ template <class T, var Vr> struct ilogb_k : dk::base<T> {
 // The unbiased exponent, converted to floating (exact, and +0 for 1.0 in every
 // rounding mode).
 template <class T, var Vr> struct logb_k : dk::base<T> {
-  static constexpr auto fallback = dk::pick<T>(&logbf_lane_fallback, &logb_lane_fallback);
   template <class V> static QARN_INLINE V main(V x) {
     return to_floating<V>(low32(isub(dk::field(x), dk::c<V, dk::F<V>::bias>())));
   }
@@ -113,7 +83,6 @@ template <class T, var Vr> struct logb_k : dk::base<T> {
 // Mantissa in [0.5, 1) with x's sign; exponent field - (bias - 1).
 template <class T, var Vr> struct frexp_k : dk::base<T> {
   using second = int32_t;
-  static constexpr auto fallback = dk::pick<T>(&frexpf_lane_fallback, &frexp_lane_fallback);
   template <class V> static QARN_INLINE V main(V x, idx_t<V>& e) {
     using F = dk::F<V>;
     e = low32(isub(dk::field(x), dk::c<V, F::bias - 1>()));
@@ -125,8 +94,6 @@ template <class T, var Vr> struct frexp_k : dk::base<T> {
 // k, clamped to [-65536, 65536], is added to the exponent field; lanes whose field
 // or result field leaves 1..max-1 go to the fallback.
 template <class T, var Vr> struct ldexp_k : dk::base<T> {
-  static constexpr double filler = 1.0;
-  static constexpr auto fallback = dk::pick<T>(&ldexpf_lane_fallback, &ldexp_lane_fallback);
   template <class V> static QARN_INLINE V kk(idx_t<V> k) { return widen<V>(clamp(k, -65536, 65536)); }
   template <class V> static QARN_INLINE V main(V x, idx_t<V> k) { return iadd(x, ishl<dk::F<V>::shift>(kk<V>(k))); }
   template <class V> static QARN_INLINE V special(V x, idx_t<V> k) {
@@ -141,7 +108,6 @@ template <class T, var Vr> struct ldexp_k : dk::base<T> {
 // integral negative x gives -0 (whatever the rounding mode of the subtraction).
 template <class T, var Vr> struct modf_k : dk::base<T> {
   using second = T;
-  static constexpr auto fallback = dk::pick<T>(&modff_lane_fallback, &modf_lane_fallback);
   template <class V> static QARN_INLINE V main(V x, V& ip) {
     V s = dk::c<V, dk::F<V>::sign>();
     ip = vround<0x3>(x);
@@ -153,7 +119,6 @@ template <class T, var Vr> struct modf_k : dk::base<T> {
 // x - floor(x), held below 1 (a tiny negative x would round the difference up to 1).
 template <class T, var Vr> struct fract_k : dk::base<T> {
   using second = T;
-  static constexpr auto fallback = dk::pick<T>(&fractf_lane_fallback, &fract_lane_fallback);
   template <class V> static QARN_INLINE V main(V x, V& fl) {
     fl = vround<0x1>(x);
     return vmin(andnot(x - fl, dk::c<V, dk::F<V>::sign>()), dk::c<V, dk::F<V>::below1>());
@@ -168,7 +133,6 @@ template <class T, var Vr> struct fract_k : dk::base<T> {
 // the result is below the smallest normal or at the top of the range (float:
 // infinity or NaN; double: 2^1022 and above) go to the fallback.
 template <class T, var Vr> struct nextafter_k : dk::base<T> {
-  static constexpr auto fallback = dk::pick<T>(&nextafterf_lane_fallback, &nextafter_lane_fallback);
   template <class V> static QARN_INLINE V main(V x, V y) {
     V one = dk::c<V, 1>();
     V down = (x ^ y) | icmpgt(x, y);

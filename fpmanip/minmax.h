@@ -6,31 +6,14 @@
 // path is already right for infinities, so the lane fallbacks
 // (fpmanip/minmax_fallback.cpp) only settle NaNs.
 #pragma once
-#include "frame/forms.h"
 #include "frame/frame.h"
 #include "frame/variant.h"
-
-extern "C" {
-#define QARN_MINMAX_FB(name)                                                          \
-  QARN_HIDDEN QARN_MS void name##f_lane_fallback(const float* x, const float* y, float* r); \
-  QARN_HIDDEN QARN_MS void name##_lane_fallback(const double* x, const double* y, double* r);
-QARN_MINMAX_FB(fmax)
-QARN_MINMAX_FB(fmin)
-QARN_MINMAX_FB(maxmag)
-QARN_MINMAX_FB(minmag)
-QARN_MINMAX_FB(fdim)
-#undef QARN_MINMAX_FB
-}
 
 namespace qarn {
 
 namespace mm {
-template <class T, class A, class B> constexpr auto pick(A a, B b) {
-  if constexpr (sizeof(T) == 4) return a; else return b;
-}
 template <class T> struct base {
   using elem = T;
-  static constexpr double filler = 0.75;
   // Infinite or NaN x or y: the exponent field all ones.
   template <class V> static QARN_INLINE V special(V x, V y) {
     V e = kc<V, (sizeof(T) == 4 ? 0x7F800000u : 0x7FF0000000000000ull)>();
@@ -40,18 +23,15 @@ template <class T> struct base {
 }  // namespace mm
 
 template <class T, var Vr> struct fmax_k : mm::base<T> {
-  static constexpr auto fallback = mm::pick<T>(&fmaxf_lane_fallback, &fmax_lane_fallback);
   template <class V> static QARN_INLINE V main(V x, V y) { return vmax(x, y); }  // x > y ? x : y
 };
 
 template <class T, var Vr> struct fmin_k : mm::base<T> {
-  static constexpr auto fallback = mm::pick<T>(&fminf_lane_fallback, &fmin_lane_fallback);
   template <class V> static QARN_INLINE V main(V x, V y) { return vmin(x, y); }  // x < y ? x : y
 };
 
 // |x| > |y|: x; |x| < |y|: y; equal magnitudes: the larger (y when y > x, else x).
 template <class T, var Vr> struct maxmag_k : mm::base<T> {
-  static constexpr auto fallback = mm::pick<T>(&maxmagf_lane_fallback, &maxmag_lane_fallback);
   template <class V> static QARN_INLINE V main(V x, V y) {
     V ax = vabs(x), ay = vabs(y);
     V r = blend(cmp<_CMP_LT_OQ>(ax, ay), vmax(y, x), y);
@@ -61,7 +41,6 @@ template <class T, var Vr> struct maxmag_k : mm::base<T> {
 
 // |x| < |y|: x; |x| > |y|: y; equal magnitudes: the smaller (y when y < x, else x).
 template <class T, var Vr> struct minmag_k : mm::base<T> {
-  static constexpr auto fallback = mm::pick<T>(&minmagf_lane_fallback, &minmag_lane_fallback);
   template <class V> static QARN_INLINE V main(V x, V y) {
     V ax = vabs(x), ay = vabs(y);
     V r = blend(cmp<_CMP_GT_OQ>(ax, ay), vmin(y, x), y);
@@ -71,7 +50,6 @@ template <class T, var Vr> struct minmag_k : mm::base<T> {
 
 // x - y where x > y, else +0.
 template <class T, var Vr> struct fdim_k : mm::base<T> {
-  static constexpr auto fallback = mm::pick<T>(&fdimf_lane_fallback, &fdim_lane_fallback);
   template <class V> static QARN_INLINE V main(V x, V y) { return (x - y) & cmp<_CMP_GT_OQ>(x, y); }
 };
 

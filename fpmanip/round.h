@@ -15,8 +15,6 @@ namespace qarn {
 namespace rnd_k {
 template <class T, int Imm> struct by_imm {
   using elem = T;
-  static constexpr double filler = 0.75;
-  static constexpr bool has_special = false;
   template <class V> static QARN_INLINE V main(V x) { return vround<Imm>(x); }
 };
 
@@ -24,8 +22,6 @@ template <class T, int Imm> struct by_imm {
 // from an exact tie (|x| - r == 0.5 exactly), and put the sign back.
 template <class T> struct half_away {
   using elem = T;
-  static constexpr double filler = 0.75;
-  static constexpr bool has_special = false;
   template <class V> static QARN_INLINE V main(V x) {
     constexpr bool f = sizeof(T) == 4;
     V sign = kc<V, (f ? 0x80000000u : 0x8000000000000000ull)>();

@@ -2,7 +2,7 @@
 #pragma once
 #include "frame/frame.h"
 #include "constants.h"
-#include "frame/forms.h"
+#include "fallbacks.h"
 #include "frame/plain.h"
 #include "frame/variant.h"
 #define QARN_API __attribute__((visibility("default")))

@@ -1,22 +1,32 @@
-// The export frame: register groups per width, the width-1/2/3 input rules, the
-// special-lane mask, the cold spill-and-call path and the lane loop.
+// The export frame: one protocol for every math export, whatever its shape.
 //
-// A family supplies only arithmetic, as a struct K with
+// A family writes a kernel K, one template over the vector type V (frame/simd.h):
 //   using elem = float | double;
-//   template <class V> static V main(V x);          branch-free main path
-//   template <class V> static V special(V x);       lanes needing more work (all-ones lanes)
-//   template <class V> static V fixup(V x, V& r);   optional: fixes some special lanes in r
-//                                                   and returns the lanes it fixed
-//   static constexpr auto fallback = &name_lane_fallback;   scalar, ms_abi, pointers
-//   static constexpr double filler = 0.75;          lane-3 value for width 3
-// and the generated entry points call qarn::frame::unary<K, W>(registers...).
+//   main(inputs...)            -> result               branch-free, all lanes
+//   main(inputs..., R2& r2)    -> result               with a second result
+//   special(inputs...)         -> V, all-ones lanes need more work
+//   fixup(inputs..., V& r)     -> V, optional: fixes some special lanes in r and
+//                                 returns the lanes it fixed
+//   using second = elem | int32_t;                     type of the second result
+// Inputs are V per floating argument (one to three) and idx_t<V> (32-bit lanes
+// paired with V's lanes) for an integer argument; the integer code of `nan` is
+// handed over as V's bit patterns.
 //
-// Kernels are compiled with xmm6-xmm15, rdi and rsi fixed, so the main path can
-// never write a register our callers expect preserved; only the lane loop, which
-// calls ordinary Windows x64 code, saves ymm6-ymm15 (in full) around its calls.
+// Everything else comes from the export registry through the generated entry
+// (frame/gen.py): the signature kind ("ff:f", "fi:f", "f:fpi", "f:ff", ...), the
+// width-3 filler, whether the export has special lanes (none, some, or all: the
+// families with no vector main path), and the lane fallback, an ms_abi scalar
+// routine called with pointers to one lane of every input, then every output.
+//
+// Kernels are compiled with ymm6-ymm15, rdi and rsi reserved (-ffixed-*), so a
+// main path can never write a register our callers expect preserved; only the
+// lane loop, which calls ordinary Windows x64 code, saves ymm6-ymm15 in full.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <tuple>
 #include <type_traits>
+#include <utility>
 #include "frame/simd.h"
 
 #define QARN_MS __attribute__((ms_abi))
@@ -34,21 +44,67 @@ template <int W> requires (W == 3 || W == 4) struct group<double, W> { using V =
 template <> struct group<double, 8> { using V = vd4; using N = __m256d; static constexpr int n = 2; };
 template <> struct group<double, 16> { using V = vd4; using N = __m256d; static constexpr int n = 4; };
 
-// Integer lanes travel the same way: 32-bit lanes as float lanes do, 64-bit lanes as
-// double lanes do (AVX has no 256-bit integer arithmetic: work on the 128-bit halves).
-template <int W> requires (W <= 4) struct group<int32_t, W> { using N = __m128i; static constexpr int n = 1; };
-template <> struct group<int32_t, 8> { using N = __m256i; static constexpr int n = 1; };
-template <> struct group<int32_t, 16> { using N = __m256i; static constexpr int n = 2; };
-template <int W> requires (W <= 2) struct group<int64_t, W> { using N = __m128i; static constexpr int n = 1; };
-template <int W> requires (W == 3 || W == 4) struct group<int64_t, W> { using N = __m256i; static constexpr int n = 1; };
-template <> struct group<int64_t, 8> { using N = __m256i; static constexpr int n = 2; };
-template <> struct group<int64_t, 16> { using N = __m256i; static constexpr int n = 4; };
+// ---- int lanes paired with floating lanes -------------------------------------
+template <class I> inline constexpr int pieces_in = std::is_same_v<I, idx8> ? 2 : 1;
+
+QARN_INLINE idx4 clamp(idx4 a, int lo, int hi) { return {_mm_min_epi32(_mm_max_epi32(a.v, _mm_set1_epi32(lo)), _mm_set1_epi32(hi))}; }
+QARN_INLINE idx2 clamp(idx2 a, int lo, int hi) { return {clamp(idx4{a.v}, lo, hi).v}; }
+QARN_INLINE idx8 clamp(idx8 a, int lo, int hi) { return {clamp(idx4{a.lo}, lo, hi).v, clamp(idx4{a.hi}, lo, hi).v}; }
+
+// The int lanes sign-extended to the lane size of V, as V's bit patterns.
+template <class V> QARN_INLINE V widen(idx_t<V> a) {
+  if constexpr (std::is_same_v<V, vf4>) return {_mm_castsi128_ps(a.v)};
+  else if constexpr (std::is_same_v<V, vf8>) return {detail::join_ps(a.lo, a.hi)};
+  else if constexpr (std::is_same_v<V, vd2>) return {_mm_castsi128_pd(_mm_cvtepi32_epi64(a.v))};
+  else return {detail::join_pd(_mm_cvtepi32_epi64(a.v), _mm_cvtepi32_epi64(_mm_unpackhi_epi64(a.v, a.v)))};
+}
+
+// The int lanes converted to V's floating lanes (exact for every int32 in double,
+// and for the small values the callers convert in float).
+template <class V> QARN_INLINE V to_floating(idx_t<V> a) {
+  if constexpr (std::is_same_v<V, vf4>) return {_mm_cvtepi32_ps(a.v)};
+  else if constexpr (std::is_same_v<V, vf8>) return {_mm256_cvtepi32_ps(_mm256_castps_si256(detail::join_ps(a.lo, a.hi)))};
+  else if constexpr (std::is_same_v<V, vd2>) return {_mm_cvtepi32_pd(a.v)};
+  else return {_mm256_cvtepi32_pd(a.v)};
+}
 
 namespace frame {
 
+// ---- what the registry says about an export ---------------------------------------
+// Lanes a kernel may hand to its lane fallback.
+enum class lanes { none, some, all };
+
+// The signature kind as a template argument: "ff:f", "fi:f", "f:fpi", "f:ff", ...
+template <size_t N> struct kind {
+  char s[N];
+  constexpr kind(const char (&a)[N]) { for (size_t i = 0; i < N; ++i) s[i] = a[i]; }
+  constexpr int colon() const { int i = 0; while (s[i] != ':') ++i; return i; }
+  constexpr int count_in(char c) const { int n = 0; for (int i = 0; i < colon(); ++i) n += s[i] == c; return n; }
+  constexpr bool result_is(const char* r) const {
+    int i = colon() + 1, j = 0;
+    while (r[j] && s[i] == r[j]) ++i, ++j;
+    return r[j] == 0 && s[i] == 0;
+  }
+};
+
+template <kind Kd> struct sig {
+  static constexpr int floats = Kd.count_in('f');  // floating inputs, in argument order
+  static constexpr bool int_arg = Kd.count_in('i') == 1;  // then one int-lane input
+  static constexpr bool code = Kd.count_in('c') == 1;     // nan's code: the only input
+  static constexpr bool int_result = Kd.result_is("i");
+  static constexpr bool second_ptr = Kd.result_is("fpf") || Kd.result_is("fpi");
+  static constexpr bool second_int = Kd.result_is("fpi");
+  static constexpr bool second_reg = Kd.result_is("ff");
+  static constexpr bool two = second_ptr || second_reg;
+  static constexpr int inputs = floats + int_arg + code;
+  static_assert(Kd.result_is("f") || int_result || two, "result kind without a frame form");
+  static_assert(inputs == Kd.colon() && floats + code <= 3, "argument kind without a frame form");
+};
+
 // Bits of the special-lane mask that belong to the value (lane 3 of width 3 holds
-// the filler and never counts).
-template <int W> inline constexpr uint32_t width_mask = W == 3 ? 0x7u : (W == 32 ? ~0u : (1u << W) - 1);
+// the filler and never counts, except where every lane goes to the fallback).
+template <int W> inline constexpr uint32_t width_mask = W == 3 ? 0x7u : (1u << W) - 1;
+template <int W, lanes L> inline constexpr uint32_t lane_mask = L == lanes::all && W == 3 ? 0xFu : width_mask<W>;
 
 template <class V> QARN_INLINE V splat(elem_t<V> v) { return bits<V>(__builtin_bit_cast(typename lanes_of<V>::bits, v)); }
 
@@ -68,6 +124,16 @@ template <int W, class V> QARN_INLINE V fill(V x, elem_t<V> filler) {
   } else {
     return x;
   }
+}
+
+// Int-lane input: widths 1 and 2 copy the live lanes over the others, width 3
+// writes the filler 1 into lane 3.
+template <class T, int W, class I> QARN_INLINE I fill_int(I a) {
+  if constexpr (std::is_same_v<I, idx8>) return a;
+  else if constexpr (W == 1) return {_mm_shuffle_epi32(a.v, 0)};
+  else if constexpr (W == 2 && sizeof(T) == 4) return {_mm_unpacklo_epi64(a.v, a.v)};
+  else if constexpr (W == 3) return {_mm_blend_epi16(a.v, _mm_set1_epi32(1), 0xC0)};
+  else return a;
 }
 
 // Results in more than one register: the first goes back as the C return value,
@@ -110,8 +176,56 @@ template <class... P>
       "vmovdqa 288(%0), %%ymm15" ::"r"(keep) : "memory");
 }
 
+// ---- moving lanes between registers, spill arrays and memory ------------------------
+QARN_INLINE __m256i join(__m128i a, __m128i b) { return _mm256_insertf128_si256(_mm256_castsi128_si256(a), b, 1); }
+
+// 128-bit pieces of a register or lane vector.
+QARN_INLINE int cut(__m128i* q, __m128i a) { q[0] = a; return 1; }
+QARN_INLINE int cut(__m128i* q, __m256i a) { q[0] = _mm256_castsi256_si128(a); q[1] = _mm256_extractf128_si256(a, 1); return 2; }
+QARN_INLINE int cut(__m128i* q, idx2 a) { q[0] = a.v; return 1; }
+QARN_INLINE int cut(__m128i* q, idx4 a) { q[0] = a.v; return 1; }
+QARN_INLINE int cut(__m128i* q, idx8 a) { q[0] = a.lo; q[1] = a.hi; return 2; }
+QARN_INLINE int cut(__m128i* q, vf4 a) { q[0] = _mm_castps_si128(a.v); return 1; }
+QARN_INLINE int cut(__m128i* q, vd2 a) { q[0] = _mm_castpd_si128(a.v); return 1; }
+QARN_INLINE int cut(__m128i* q, vf8 a) { q[0] = detail::lo(a.v); q[1] = detail::hi(a.v); return 2; }
+QARN_INLINE int cut(__m128i* q, vd4 a) { q[0] = detail::lo(a.v); q[1] = detail::hi(a.v); return 2; }
+
+template <class I> QARN_INLINE I glue(const __m128i* q) {
+  if constexpr (std::is_same_v<I, idx8>) return {q[0], q[1]};
+  else return {q[0]};
+}
+template <class V> QARN_INLINE V glue_floating(const __m128i* q) {
+  if constexpr (std::is_same_v<V, vf4>) return {_mm_castsi128_ps(q[0])};
+  else if constexpr (std::is_same_v<V, vd2>) return {_mm_castsi128_pd(q[0])};
+  else if constexpr (std::is_same_v<V, vf8>) return {detail::join_ps(q[0], q[1])};
+  else return {detail::join_pd(q[0], q[1])};
+}
+
+// One store of `Bytes` bytes (two or four for 64 and 128) at an unaligned address.
+template <int Bytes> QARN_INLINE void put(void* p, const __m128i* q) {
+  if constexpr (Bytes == 4) _mm_storeu_si32(p, q[0]);
+  else if constexpr (Bytes == 8) _mm_storel_epi64(static_cast<__m128i*>(p), q[0]);
+  else if constexpr (Bytes == 16) _mm_storeu_si128(static_cast<__m128i*>(p), q[0]);
+  else {
+    #pragma GCC unroll 16
+    for (int j = 0; j < Bytes / 32; ++j) _mm256_storeu_si256(static_cast<__m256i*>(p) + j, join(q[2 * j], q[2 * j + 1]));
+  }
+}
+
+// Storage in bytes of a vector of W lanes of `Lane` bytes.
+template <int Lane, int W> inline constexpr int storage = Lane * (W == 3 ? 4 : W);
+
+// Lane type of a register value: the floating element, or int32 for int lanes.
+template <class X> struct lane_of { using type = int32_t; };
+template <> struct lane_of<vf4> { using type = float; };
+template <> struct lane_of<vf8> { using type = float; };
+template <> struct lane_of<vd2> { using type = double; };
+template <> struct lane_of<vd4> { using type = double; };
+template <class X> inline constexpr bool is_int_lanes = std::is_same_v<typename lane_of<X>::type, int32_t>;
+
 // Spill array length in elements: 64 bytes, or 128 for sixteen 8-byte lanes.
 template <class T, int W> inline constexpr int spill_len = (W == 16 && sizeof(T) == 8) ? 16 : 64 / int(sizeof(T));
+template <class T, int W, class X> inline constexpr int array_len = is_int_lanes<X> ? 16 : spill_len<T, W>;
 
 template <class V> QARN_INLINE void store(elem_t<V>* p, V v) {
   if constexpr (sizeof(V) == 16) {
@@ -127,92 +241,369 @@ template <class V> QARN_INLINE V load(const elem_t<V>* p) {
     if constexpr (sizeof(elem_t<V>) == 4) return {_mm256_load_ps(p)}; else return {_mm256_load_pd(p)};
   }
 }
-
-template <class K, class V> concept has_fixup = requires(V x, V& r) { K::fixup(x, r); };
-// Families whose every lane finishes on the main path say `static constexpr bool
-// has_special = false;` and never build a mask.
-template <class K> concept no_special = requires { requires !K::has_special; };
-
-// One floating input, one floating result.
-//
-// The hot part builds the mask first; when a lane is special it jumps (a tail
-// call: the arguments are still in their registers) to the cold part, which runs
-// the whole protocol: main path, mask, inline fix-ups, spill, lane loop.  Both
-// parts run the same instructions on the same lanes, so their bits agree, and the
-// fast path needs no frame, no saved register and no call.
-template <class K, int W, class... N> QARN_INLINE void unary_inputs(typename group<typename K::elem, W>::V (&x)[sizeof...(N)], N... in) {
-  using T = typename K::elem;
-  int g = 0;
-  ((x[g++] = {in}), ...);
-  #pragma GCC unroll 4
-  for (g = 0; g < int(sizeof...(N)); ++g) x[g] = fill<W>(x[g], T(K::filler));
-}
-
-template <class K, int W, class V, int n> QARN_INLINE uint32_t unary_mask(const V (&x)[n]) {
-  uint32_t mask = 0;
-  if constexpr (!no_special<K>) {
-    #pragma GCC unroll 4
-    for (int g = 0; g < n; ++g) mask |= uint32_t(movemask(K::special(x[g]))) << (g * nlanes<V>);
+template <class V> QARN_INLINE V loadu(const void* p) {
+  using T = elem_t<V>;
+  const T* q = static_cast<const T*>(p);
+  if constexpr (sizeof(V) == 16) {
+    if constexpr (sizeof(T) == 4) return {_mm_loadu_ps(q)}; else return {_mm_loadu_pd(q)};
+  } else {
+    if constexpr (sizeof(T) == 4) return {_mm256_loadu_ps(q)}; else return {_mm256_loadu_pd(q)};
   }
-  return mask & width_mask<W>;
 }
 
-// The hot test: one sign-bit test over the OR of the special lanes.  Every lane of
-// the registers may take part: widths 1 and 2 hold copies of their live lanes and
-// lane 3 of width 3 holds the filler, so the extra lanes are special exactly when
-// a live lane is, or never.
-template <class K, class V, int n> QARN_INLINE bool any_special(const V (&x)[n]) {
-  V m = K::special(x[0]);
-  #pragma GCC unroll 4
-  for (int g = 1; g < n; ++g) m = m | K::special(x[g]);
-  if constexpr (std::is_same_v<V, vf4>) return !_mm_testz_ps(m.v, m.v);
-  else if constexpr (std::is_same_v<V, vf8>) return !_mm256_testz_ps(m.v, m.v);
-  else if constexpr (std::is_same_v<V, vd2>) return !_mm_testz_pd(m.v, m.v);
-  else return !_mm256_testz_pd(m.v, m.v);
+// Floating lanes: one aligned store per register.  Int lanes: piece by piece.
+template <class X, int n> QARN_INLINE void spill(typename lane_of<X>::type* a, const X (&v)[n]) {
+  if constexpr (is_int_lanes<X>) {
+    __m128i q[8];
+    int m = 0;
+    #pragma GCC unroll 16
+    for (int g = 0; g < n; ++g) m += cut(q + m, v[g]);
+    #pragma GCC unroll 16
+    for (int j = 0; j < m; ++j) _mm_store_si128(reinterpret_cast<__m128i*>(a + 4 * j), q[j]);
+  } else {
+    #pragma GCC unroll 16
+    for (int g = 0; g < n; ++g) store(a + g * nlanes<X>, v[g]);
+  }
+}
+template <class X, int n> QARN_INLINE void reload(X (&v)[n], const typename lane_of<X>::type* a) {
+  #pragma GCC unroll 16
+  for (int g = 0; g < n; ++g) {
+    if constexpr (is_int_lanes<X>) v[g] = glue<X>(reinterpret_cast<const __m128i*>(a) + g * pieces_in<X>);
+    else v[g] = load<X>(a + g * nlanes<X>);
+  }
 }
 
-template <class V, int n> QARN_INLINE auto give_all(const V (&r)[n]) {
+// Lanes of a register row as 128-bit pieces, in lane order.
+template <class X, int n> QARN_INLINE int pieces(__m128i* q, const X (&v)[n]) {
+  int m = 0;
+  #pragma GCC unroll 16
+  for (int g = 0; g < n; ++g) m += cut(q + m, v[g]);
+  return m;
+}
+
+// Unaligned store of a register row of W lanes (the by-reference result buffer).
+template <int W, class X, int n> QARN_INLINE void put_row(void* p, const X (&v)[n]) {
+  __m128i q[8];
+  pieces(q, v);
+  put<storage<int(sizeof(typename lane_of<X>::type)), W>>(p, q);
+}
+
+// Result registers of the register form.
+template <class V, int n> QARN_INLINE auto give_row(const V (&r)[n]) {
   if constexpr (n == 1) return give(r[0].v);
   else if constexpr (n == 2) return give(r[0].v, r[1].v);
   else return give(r[0].v, r[1].v, r[2].v, r[3].v);
 }
-
-template <class K, int W, class... N> [[gnu::noinline, gnu::cold]] auto unary_slow(N... in) {
-  using T = typename K::elem;
-  using V = typename group<T, W>::V;
-  constexpr int n = sizeof...(N), L = nlanes<V>;
-  V x[n], r[n];
-  unary_inputs<K, W>(x, in...);
-  for (int g = 0; g < n; ++g) r[g] = K::main(x[g]);
-  uint32_t mask = unary_mask<K, W>(x);
-  if constexpr (has_fixup<K, V>) {
-    for (int g = 0; g < n; ++g) mask &= ~(uint32_t(movemask(K::fixup(x[g], r[g]))) << (g * L));
-    mask &= width_mask<W>;
+template <int W, class I, int n> QARN_INLINE auto give_int(const I (&r)[n]) {
+  __m128i q[8];
+  pieces(q, r);
+  constexpr int bytes = storage<4, W>;
+  if constexpr (bytes == 4) return int32_t(_mm_cvtsi128_si32(q[0]));
+  else if constexpr (bytes <= 16) return q[0];
+  else if constexpr (bytes == 32) return join(q[0], q[1]);
+  else return give(join(q[0], q[1]), join(q[2], q[3]));
+}
+// Two floating results: the first row's registers, then the second's; at width 1
+// both share one register, the first in lane 0 and the second in lane 1.
+template <int W, class V, int n> QARN_INLINE auto give_pair(const V (&a)[n], const V (&b)[n]) {
+  if constexpr (W == 1) {
+    if constexpr (std::is_same_v<V, vf4>) return give(_mm_unpacklo_ps(a[0].v, b[0].v));
+    else return give(_mm_unpacklo_pd(a[0].v, b[0].v));
+  } else if constexpr (n == 1) {
+    return give(a[0].v, b[0].v);
+  } else {
+    static_assert(n == 2, "two results of more than two registers each travel by reference");
+    return give(a[0].v, a[1].v, b[0].v, b[1].v);
   }
-  if (mask != 0) {
-    alignas(64) T xs[spill_len<T, W>];
-    alignas(64) T rs[spill_len<T, W>];
-    for (int g = 0; g < n; ++g) {
-      store(xs + g * L, x[g]);
-      store(rs + g * L, r[g]);
-    }
-    lane_loop<const T*, T*>(mask, K::fallback, xs, rs);
-    for (int g = 0; g < n; ++g) r[g] = load<V>(rs + g * L);
-  }
-  return give_all(r);
 }
 
-template <class K, int W, class... N> QARN_INLINE auto unary(N... in) {
-  using V = typename group<typename K::elem, W>::V;
-  constexpr int n = sizeof...(N);
-  static_assert(n == group<typename K::elem, W>::n);
-  V x[n], r[n];
-  unary_inputs<K, W>(x, in...);
-  if constexpr (!no_special<K>)
-    if (__builtin_expect(any_special<K>(x), 0)) return unary_slow<K, W>(in...);
-  #pragma GCC unroll 4
-  for (int g = 0; g < n; ++g) r[g] = K::main(x[g]);
-  return give_all(r);
+// ---- what a kernel may provide ---------------------------------------------------
+template <class K> concept declares_has_special = requires { K::has_special; };
+template <class K> concept declares_all_lanes = requires { K::all_lanes; };
+template <class K> concept declares_filler = requires { K::filler; };
+
+// ---- the body of every export ---------------------------------------------------------
+// Inputs, results and the protocol's steps for kernel K at width W.
+template <class K, int W, class S, double Filler, lanes Mode, auto Fallback>
+struct body {
+  using T = typename K::elem;
+  using G = group<T, W>;
+  using V = typename G::V;
+  using I = idx_t<V>;
+  static constexpr int n = G::n, L = nlanes<V>;
+  static constexpr int NF = S::floats + S::code;   // inputs held as V
+  using R = std::conditional_t<S::int_result, I, V>;
+  using R2 = std::conditional_t<S::second_int, I, V>;
+  using RT = typename lane_of<R>::type;
+  using R2T = typename lane_of<R2>::type;
+
+  // The registry and the kernel must tell the same story.
+  static constexpr bool agrees() {
+    if constexpr (declares_has_special<K>) static_assert(K::has_special == (Mode != lanes::none),
+                                                         "the kernel's has_special disagrees with the registry");
+    if constexpr (declares_all_lanes<K>) static_assert(K::all_lanes == (Mode == lanes::all),
+                                                       "the kernel's all_lanes disagrees with the registry");
+    if constexpr (declares_filler<K>) static_assert(K::filler == Filler, "the kernel's filler disagrees with the registry");
+    static_assert((Mode == lanes::none) == std::is_same_v<decltype(Fallback), std::nullptr_t>,
+                  "a lane fallback exactly where lanes can be special");
+    return true;
+  }
+  static_assert(agrees());
+
+  V x[NF > 0 ? NF : 1][n];
+  I k[n];
+  R r[n];
+  R2 r2[n];
+
+  template <class F> QARN_INLINE decltype(auto) with_inputs(int g, F f) {
+    return [&]<size_t... J>(std::index_sequence<J...>) __attribute__((always_inline)) -> decltype(auto) {
+      if constexpr (S::int_arg) return f(x[J][g]..., k[g]);
+      else return f(x[J][g]...);
+    }(std::make_index_sequence<NF>{});
+  }
+
+  QARN_INLINE void main_path() {
+    #pragma GCC unroll 16
+    for (int g = 0; g < n; ++g)
+      with_inputs(g, [&](auto... in) __attribute__((always_inline)) {
+        if constexpr (S::two) r[g] = K::main(in..., r2[g]);
+        else r[g] = K::main(in...);
+      });
+  }
+
+  template <size_t J> using input_t = V;
+  template <size_t... J> static constexpr bool has_fixup(std::index_sequence<J...>) {
+    if constexpr (S::int_arg) return requires { K::fixup(std::declval<input_t<J>>()..., std::declval<I>(), std::declval<R&>()); };
+    else return requires { K::fixup(std::declval<input_t<J>>()..., std::declval<R&>()); };
+  }
+
+  QARN_INLINE V special_lanes(int g) {
+    return with_inputs(g, [](auto... in) __attribute__((always_inline)) { return K::special(in...); });
+  }
+
+  // The hot test: one sign-bit test over the OR of the special lanes.  Every lane
+  // of the registers may take part: widths 1 and 2 hold copies of their live lanes
+  // and lane 3 of width 3 holds the filler, so the extra lanes are special exactly
+  // when a live lane is, or never.
+  QARN_INLINE bool any_special() {
+    V m = special_lanes(0);
+    #pragma GCC unroll 4
+    for (int g = 1; g < n; ++g) m = m | special_lanes(g);
+    if constexpr (std::is_same_v<V, vf4>) return !_mm_testz_ps(m.v, m.v);
+    else if constexpr (std::is_same_v<V, vf8>) return !_mm256_testz_ps(m.v, m.v);
+    else if constexpr (std::is_same_v<V, vd2>) return !_mm_testz_pd(m.v, m.v);
+    else return !_mm256_testz_pd(m.v, m.v);
+  }
+
+  // The packed special-lane mask, after the inline fix-ups.
+  QARN_INLINE uint32_t mask() {
+    if constexpr (Mode == lanes::all) return lane_mask<W, Mode>;
+    uint32_t m = 0;
+    #pragma GCC unroll 16
+    for (int g = 0; g < n; ++g) m |= uint32_t(movemask(special_lanes(g))) << (g * L);
+    if constexpr (has_fixup(std::make_index_sequence<NF>{})) {
+      #pragma GCC unroll 16
+      for (int g = 0; g < n; ++g) {
+        V fixed = with_inputs(g, [&](auto... in) __attribute__((always_inline)) { return K::fixup(in..., r[g]); });
+        m &= ~(uint32_t(movemask(fixed)) << (g * L));
+      }
+    }
+    return m & width_mask<W>;
+  }
+
+  // Spill, finish the marked lanes one by one, reload.
+  QARN_INLINE void finish_lanes(uint32_t m) {
+    alignas(64) T xs[NF > 0 ? NF : 1][spill_len<T, W>];
+    alignas(64) int32_t ks[16];
+    alignas(64) RT rs[array_len<T, W, R>];
+    alignas(64) R2T r2s[S::two ? array_len<T, W, R2> : 1];
+    #pragma GCC unroll 4
+    for (int a = 0; a < NF; ++a) spill(xs[a], x[a]);
+    if constexpr (S::int_arg) spill(ks, k);
+    spill(rs, r);
+    if constexpr (S::two) spill(r2s, r2);
+    auto ins = [&]<size_t... J>(std::index_sequence<J...>) {
+      if constexpr (S::int_arg) return std::tuple<decltype(J, (const T*)nullptr)..., const int32_t*>(xs[J]..., ks);
+      else return std::tuple<decltype(J, (const T*)nullptr)...>(xs[J]...);
+    }(std::make_index_sequence<NF>{});
+    auto outs = [&] {
+      if constexpr (S::two) return std::tuple<RT*, R2T*>(rs, r2s);
+      else return std::tuple<RT*>(rs);
+    }();
+    std::apply([&](auto... p) { lane_loop<decltype(p)...>(m, Fallback, p...); }, std::tuple_cat(ins, outs));
+    reload(r, rs);
+    if constexpr (S::two) reload(r2, r2s);
+  }
+
+  // The whole protocol: main path, mask, fix-ups, lane loop.
+  QARN_INLINE void run() {
+    if constexpr (Mode != lanes::all) main_path();
+    if constexpr (Mode != lanes::none) {
+      uint32_t m = mask();
+      if (m != 0) finish_lanes(m);
+    }
+  }
+
+  // ---- inputs ----
+  // Register form: n registers per floating argument, then the int argument (a
+  // scalar at width 1, else its registers).  nan's code: floating-sized lanes in
+  // integer registers (a scalar at width 1).
+  template <class... A> QARN_INLINE void take(A... a) {
+    auto t = std::tuple<A...>(a...);
+    if constexpr (S::code) {
+      __m128i q[8];
+      if constexpr (W == 1) {
+        if constexpr (sizeof(T) == 4) q[0] = _mm_cvtsi32_si128(int(std::get<0>(t)));
+        else q[0] = _mm_cvtsi64_si128(int64_t(std::get<0>(t)));
+      } else {
+        int m = 0;
+        std::apply([&](auto... c) { ((m += cut(q + m, c)), ...); }, t);
+      }
+      #pragma GCC unroll 4
+      for (int g = 0; g < n; ++g) x[0][g] = fill<W>(glue_floating<V>(q + g * (sizeof(V) / 16)), T(Filler));
+      return;
+    } else {
+      using N = typename G::N;
+      [&]<size_t... J>(std::index_sequence<J...>) __attribute__((always_inline)) {
+        const N in[] = {std::get<J>(t)...};
+        #pragma GCC unroll 4
+        for (int i = 0; i < NF; ++i)
+          #pragma GCC unroll 4
+          for (int g = 0; g < n; ++g) x[i][g] = fill<W>(V{in[i * n + g]}, T(Filler));
+      }(std::make_index_sequence<NF * n>{});
+      if constexpr (S::int_arg) {
+        __m128i q[8];
+        if constexpr (W == 1) {
+          q[0] = _mm_cvtsi32_si128(std::get<NF * n>(t));
+        } else {
+          [&]<size_t... J>(std::index_sequence<J...>) __attribute__((always_inline)) {
+            int m = 0;
+            ((m += cut(q + m, std::get<NF * n + J>(t))), ...);
+          }(std::make_index_sequence<sizeof...(A) - NF * n>{});
+        }
+        #pragma GCC unroll 4
+        for (int g = 0; g < n; ++g) k[g] = fill_int<T, W>(glue<I>(q + g * pieces_in<I>));
+      }
+    }
+  }
+
+  // By-reference form: unaligned loads from the argument addresses.
+  QARN_INLINE void take_ref(const void* const* args) {
+    #pragma GCC unroll 4
+    for (int i = 0; i < NF; ++i)
+      #pragma GCC unroll 4
+      for (int g = 0; g < n; ++g) x[i][g] = loadu<V>(static_cast<const T*>(args[i]) + g * L);
+    if constexpr (S::int_arg) {
+      const __m128i* p = static_cast<const __m128i*>(args[NF]);
+      #pragma GCC unroll 4
+      for (int g = 0; g < n; ++g) {
+        __m128i q[2];
+        #pragma GCC unroll 2
+        for (int j = 0; j < pieces_in<I>; ++j) q[j] = _mm_loadu_si128(p + g * pieces_in<I> + j);
+        k[g] = glue<I>(q);
+      }
+    }
+  }
+
+  // ---- results ----
+  QARN_INLINE auto give_result() {
+    if constexpr (S::second_reg) return give_pair<W>(r, r2);
+    else if constexpr (S::int_result) return give_int<W>(r);
+    else return give_row(r);
+  }
+  // The second result, whole, through the caller's pointer (after all lanes are final).
+  QARN_INLINE void put_second(void* p) { put_row<W>(p, r2); }
+};
+
+// ---- entry functions ------------------------------------------------------------
+// The hot part tests for special lanes first; when there is one it jumps (a tail
+// call: the arguments are still in their registers) to the cold part, which runs
+// the whole protocol.  Both parts run the same instructions on the same lanes, so
+// their bits agree, and the fast path needs no frame, no saved register and no call.
+//
+// Integer and pointer arguments ride to the cold part in vector registers: as
+// ordinary arguments they would take rdi and rsi, which our callers keep.
+template <class A> inline constexpr bool in_gpr = std::is_integral_v<A> || std::is_pointer_v<A>;
+template <class A> using carrier = std::conditional_t<in_gpr<A>, long long __attribute__((vector_size(16))), A>;
+template <class A> QARN_INLINE carrier<A> carry(A a) {
+  if constexpr (std::is_pointer_v<A>) return carrier<A>(_mm_cvtsi64_si128(int64_t(reinterpret_cast<uintptr_t>(a))));
+  else if constexpr (in_gpr<A>) return carrier<A>(_mm_cvtsi64_si128(int64_t(a)));
+  else return a;
+}
+template <class A> QARN_INLINE A unload(carrier<A> c) {
+  if constexpr (std::is_pointer_v<A>) return reinterpret_cast<A>(uintptr_t(_mm_cvtsi128_si64(__m128i(c))));
+  else if constexpr (in_gpr<A>) return A(_mm_cvtsi128_si64(__m128i(c)));
+  else return c;
+}
+
+// Register form.  A pointer argument, when the kind has one, comes last.
+template <class B, class... A> QARN_INLINE auto finish_reg(B& b, A... a) {
+  if constexpr (B::S_two_ptr) {
+    auto t = std::tuple<A...>(a...);
+    b.put_second(std::get<sizeof...(A) - 1>(t));
+  }
+  return b.give_result();
+}
+template <class B, class... A> QARN_INLINE void take_reg(B& b, A... a) {
+  if constexpr (B::S_two_ptr) {
+    auto t = std::tuple<A...>(a...);
+    [&]<size_t... J>(std::index_sequence<J...>) __attribute__((always_inline)) {
+      b.take(std::get<J>(t)...);
+    }(std::make_index_sequence<sizeof...(A) - 1>{});
+  } else {
+    b.take(a...);
+  }
+}
+
+template <class K, int W, kind Kd, double Filler, lanes Mode, auto Fallback>
+struct entry {
+  using S = sig<Kd>;
+  struct B : body<K, W, S, Filler, Mode, Fallback> {
+    static constexpr bool S_two_ptr = S::second_ptr;
+  };
+
+  template <class... A> [[gnu::noinline, gnu::cold]] static auto cold(carrier<A>... c) {
+    B b;
+    take_reg(b, unload<A>(c)...);
+    b.run();
+    return finish_reg(b, unload<A>(c)...);
+  }
+
+  template <class... A> QARN_INLINE static auto hot(A... a) {
+    if constexpr (Mode == lanes::all) {
+      return cold<A...>(carry(a)...);
+    } else {
+      B b;
+      take_reg(b, a...);
+      if constexpr (Mode == lanes::some)
+        if (__builtin_expect(b.any_special(), 0)) return cold<A...>(carry(a)...);
+      b.main_path();
+      return finish_reg(b, a...);
+    }
+  }
+
+  // By-reference form: the result buffer, the argument addresses, then the pointer
+  // for a second result; returns the buffer.  Two results in registers go to the
+  // buffer one after the other.
+  template <class... P> QARN_INLINE static void* ref(void* out, P... p) {
+    B b;
+    const void* args[] = {p...};
+    b.take_ref(args);
+    b.run();
+    put_row<W>(out, b.r);
+    if constexpr (S::second_reg) put_row<W>(static_cast<char*>(out) + storage<sizeof(typename B::RT), W>, b.r2);
+    if constexpr (S::second_ptr) b.put_second(const_cast<void*>(args[sizeof...(P) - 1]));
+    return out;
+  }
+};
+
+template <class K, int W, kind Kd, double Filler, lanes Mode, auto Fallback, class... A>
+QARN_INLINE auto reg(A... a) {
+  return entry<K, W, Kd, Filler, Mode, Fallback>::hot(a...);
+}
+template <class K, int W, kind Kd, double Filler, lanes Mode, auto Fallback, class... P>
+QARN_INLINE void* ref(void* out, P... p) {
+  return entry<K, W, Kd, Filler, Mode, Fallback>::ref(out, p...);
 }
 
 }  // namespace frame

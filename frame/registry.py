@@ -19,6 +19,8 @@ Results after ':'; two results returned in registers are written 'ff'.
 import os, sys, json
 
 WIDTHS = (1, 2, 3, 4, 8, 16)
+# Family folders, each with one generated file of entry points.
+DIRS = ('explog', 'pow', 'roots', 'trig', 'atrig', 'hyper', 'special', 'fpmanip', 'convert', 'intdiv')
 PREFIX = '__ocl_qarn_e9_'
 
 V1 = ('',)
@@ -90,6 +92,47 @@ DOMAIN = {
     'log1p': ((-0.75, 3.0), (-0.75, 3.0)),
 }
 
+# Interval of the benchmarks per family: inside the main path, so the numbers are
+# those of the common case (the intervals above reach into the special lanes on
+# purpose, for the accuracy tests).  (families, float x, double x, y or None,
+# log-spaced x).  Families not listed use BENCH_DEFAULT.
+BENCH_DEFAULT = dict(f=(-10.0, 10.0), d=(-10.0, 10.0), y=(-10.0, 10.0), log=False)
+BENCH = {}
+def bench(names, fx, dx, y=None, log=False):
+    for n in names.split():
+        BENCH[n] = dict(f=fx, d=dx, y=y or BENCH_DEFAULT['y'], log=log)
+
+bench('exp', (-80, 80), (-700, 700))
+bench('exp2', (-120, 120), (-1000, 1000))
+bench('exp10', (-35, 35), (-300, 300))
+bench('expm1', (-20, 20), (-30, 30))
+bench('log log2 log10', (1e-6, 1e6), (1e-30, 1e30), log=True)
+bench('log1p', (-0.5, 1e3), (-0.5, 1e3))
+bench('pow powr', (0.1, 10), (0.1, 10), (-20, 20))
+bench('sqrt rsqrt cbrt rcbrt inv', (1e-6, 1e6), (1e-30, 1e30), log=True)
+bench('div', (-1e3, 1e3), (-1e3, 1e3), (0.5, 1e3))
+bench('hypot', (-1e3, 1e3), (-1e3, 1e3), (-1e3, 1e3))
+bench('sin cos tan sinpi cospi tanpi', (-100, 100), (-100, 100))
+bench('asin acos asinpi acospi atanh', (-0.99, 0.99), (-0.99, 0.99))
+bench('atan atanpi asinh', (-1e3, 1e3), (-1e3, 1e3))
+bench('atan2 atan2pi', (-100, 100), (-100, 100), (-100, 100))
+bench('sinh cosh', (-20, 20), (-20, 20))
+bench('tanh', (-10, 10), (-10, 10))
+bench('acosh', (1, 1e3), (1, 1e3))
+bench('erf erfc', (-5, 5), (-5, 5))
+bench('lgamma', (0.1, 100), (0.1, 100))
+bench('tgamma', (0.5, 30), (0.5, 30))
+bench('ceil floor trunc round rint nearbyint fabs logb', (-1e4, 1e4), (-1e4, 1e4))
+bench('copysign nextafter fmax fmin maxmag minmag fdim', (-1e3, 1e3), (-1e3, 1e3), (-1e3, 1e3))
+bench('fmod remainder', (-1e3, 1e3), (-1e3, 1e3), (0.5, 10))
+
+def bench_domain(family):
+    return BENCH.get(family, BENCH_DEFAULT)
+
+# Families whose results are exact (bound 0 ulp) in every variant.
+EXACT = set('ceil floor trunc round rint nearbyint fabs copysign nan logb ilogb frexp ldexp modf fract '
+            'nextafter fmax fmin maxmag minmag fdim fmod remainder remquo fma'.split())
+
 # Largest error in ulp each variant may show against the exact value; the tests
 # assert it.  The short paths' bounds follow from their polynomials' relative error
 # over the reduced interval (scanned densely) plus the reduction's rounding:
@@ -135,11 +178,34 @@ ULP_BOUND = {
 # pinned by a checked-in fingerprint.
 USES_ESTIMATE = {'log', 'log2', 'log10', 'log1p'}
 
-# Families that run every lane through the lane fallback (mask over all lanes).
+# Families with no vector main path: every lane, lane 3 of width 3 included, goes
+# through the lane fallback.
 ALL_LANES = {'fma', 'lgamma', 'lgammar', 'tgamma'}
-# Families with no special lanes at all in any variant (never build a mask).
-NO_FALLBACK = {'ceil', 'floor', 'trunc', 'round', 'rint', 'nearbyint', 'fabs', 'copysign', 'nan',
-               'erf', 'cospi', 'sinpi'}
+# Exports that finish every lane on the main path and never build a mask:
+# (families, precisions, variants or None for all).
+NO_SPECIAL = [
+    ('ceil floor trunc round rint nearbyint fabs copysign nan erf cospi sinpi', 'fd', None),
+    ('tanh', 'f', None),
+    ('atan', 'fd', ('',)),
+    ('inv sqrt', 'd', None),
+    ('div inv', 'f', ('', '_rm')),
+    ('sqrt', 'f', ('', '_native')),
+]
+
+def lanes_of(family, prec, var):
+    """'none', 'some' or 'all': which lanes an export may hand to its lane fallback."""
+    if family in ALL_LANES:
+        return 'all'
+    for names, precs, variants in NO_SPECIAL:
+        if family in names.split() and prec in precs and (variants is None or var in variants):
+            return 'none'
+    return 'some'
+
+def fallback_name(family, prec):
+    return family + ('f' if prec == 'f' else '') + '_lane_fallback'
+
+# Lane-3 value of a width-3 floating input, by the family's filler key.
+FILLER_VALUE = {'x': 0.75, 'two': 2.0, 'one': 1.0, 'zero': 0.0}
 
 # Element size in bytes of each lane kind for a given precision.
 def lane_bytes(k, prec):
@@ -182,24 +248,27 @@ def form_of(kind, prec, w):
     return 'reg'
 
 def conversions():
-    """(name, prec-of-source-or-result, kind) for every conversion and division name."""
+    """Every conversion and division name: (name, family, kind, prec, rounding, sat, kernel)."""
     out = []
     for dst, dk in (('i32', 'i'), ('i64', 'l'), ('u32', 'u'), ('u64', 'q')):
         for rnd in ('rte', 'rtn', 'rtp', 'rtz'):
             for sat in ('sat', 'nosat'):
-                for src, sk in (('f', 'F'), ('', 'D')):
+                for src, sk, t in (('f', 'F', 'float'), ('', 'D', 'double')):
                     out.append(('cvtfpto' + dst + rnd + sat + src, 'cvtfpto' + dst, sk + ':' + dk,
-                                'f' if src else 'd'))
+                                'f' if src else 'd', rnd, sat == 'sat',
+                                'qarn::cvtfpto%s_k<qarn::rnd::%s, %s, %s>' % (dst, rnd, str(sat == 'sat').lower(), t)))
     for s, sk in (('i32', 'i'), ('i64', 'l'), ('u32', 'u'), ('u64', 'q')):
         for rnd in ('rte', 'rtn', 'rtp', 'rtz'):
-            for dst, dk in (('f', 'F'), ('', 'D')):
+            for dst, dk, t in (('f', 'F', 'float'), ('', 'D', 'double')):
                 out.append(('cvt' + s + 'tofp' + rnd + dst, 'cvt' + s + 'tofp', sk + ':' + dk,
-                            'f' if dst else 'd'))
+                            'f' if dst else 'd', rnd, False,
+                            'qarn::cvt%stofp_k<qarn::rnd::%s, %s>' % (s, rnd, t)))
     for rnd in ('rte', 'rtn', 'rtp', 'rtz'):
-        out.append(('cvtfp64tofp32' + rnd, 'cvtfp64tofp32', 'D:F', 'd'))
+        out.append(('cvtfp64tofp32' + rnd, 'cvtfp64tofp32', 'D:F', 'd', rnd, False,
+                    'qarn::cvtfp64tofp32_k<qarn::rnd::%s, double>' % rnd))
     for n, k in (('idiv', 'ii:i'), ('irem', 'ii:i'), ('idivrem', 'ii:ii'),
                  ('udiv', 'uu:u'), ('urem', 'uu:u'), ('udivrem', 'uu:uu')):
-        out.append((n, n, k, 'i'))
+        out.append((n, n, k, 'i', '', False, 'qarn::%s_k' % n))
     return out
 
 CONV_SRC = {'cvtfpto': 'convert/fptoint.h', 'cvti32tofp': 'convert/inttofp.h',
@@ -212,51 +281,39 @@ def conv_src(family):
             return v
     return 'intdiv/intdiv.h'
 
-def conv_kernel(cname, family):
-    """C++ kernel type of a conversion or division name."""
-    if family.startswith('cvt'):
-        rest = cname[len(family):]             # e.g. 'rtesatf', 'rte', 'rtef'
-        rnd, rest = rest[:3], rest[3:]
-        sat = rest.startswith('sat')
-        rest = rest[3:] if sat else (rest[5:] if rest.startswith('nosat') else rest)
-        t = 'float' if rest == 'f' else 'double'
-        if family.startswith('cvtfpto'):
-            return 'qarn::%s_k<qarn::rnd::%s, %s, %s>' % (family, rnd, 'true' if sat else 'false', t)
-        return 'qarn::%s_k<qarn::rnd::%s, %s>' % (family, rnd, t)
-    return 'qarn::%s_k' % family
-
-def filler_of(kind_char, fam_filler, prec):
-    """Filler for lane 3 of a width-3 input of this kind."""
-    if kind_char in 'iulq':
-        return 'int1'
-    if kind_char == 'c':
-        return 'int0'
-    return {'x': '0.75', 'two': '2.0', 'one': '1.0', 'zero': '0'}[fam_filler]
+VARIANT_TAG = {'': 'def', '_native': 'native', '_half': 'half', '_rm': 'rm'}
 
 def exports():
     rows = []
     for name, f in FAMILIES.items():
         for prec in ('f', 'd'):
             dom = DOMAIN.get(name, DEFAULT_DOMAIN)[0 if prec == 'f' else 1]
+            bench = bench_domain(name)
             for var in f['variants']:
+                lanes = lanes_of(name, prec, var)
                 for w in WIDTHS:
                     mark = 'f' if prec == 'f' else ''
                     rows.append(dict(name=PREFIX + name + mark + str(w) + var, family=name, prec=prec,
                                      stem=PREFIX + name + mark, lo=dom[0], hi=dom[1],
-                                     ulp=ULP_BOUND.get((name, prec), {}).get(var or 'default', -1),
+                                     bench=bench[prec], ylo=bench['y'][0], yhi=bench['y'][1], logspaced=bench['log'],
+                                     ulp=ULP_BOUND.get((name, prec), {}).get(var or 'default',
+                                                                            0 if name in EXACT else -1),
                                      estimate=name in USES_ESTIMATE,
                                      width=w, variant=var or 'default', kind=f['kind'],
                                      form=form_of(f['kind'], prec, w), src=f['src'],
-                                     filler=f['filler'], body=None,
+                                     filler=f['filler'], filler_value=FILLER_VALUE[f['filler']], body=None,
+                                     lanes=lanes, rounding='', sat=False,
+                                     fallback=fallback_name(name, prec) if lanes != 'none' else None,
                                      kernel='qarn::%s_k<%s, qarn::var::%s>' % (
-                                         name, 'float' if prec == 'f' else 'double',
-                                         {'': 'def', '_native': 'native', '_half': 'half', '_rm': 'rm'}[var])))
-    for cname, family, kind, prec in conversions():
+                                         name, 'float' if prec == 'f' else 'double', VARIANT_TAG[var])))
+    for cname, family, kind, prec, rnd, sat, kernel in conversions():
         for w in WIDTHS:
             rows.append(dict(name=PREFIX + cname + str(w), family=family, prec=prec, width=w,
-                             stem=PREFIX + cname, lo=-1e4, hi=1e4, ulp=0, estimate=False,
+                             stem=PREFIX + cname, lo=-1e4, hi=1e4, bench=(-1e4, 1e4), ylo=-1e4, yhi=1e4,
+                             logspaced=False, ulp=0, estimate=False,
                              variant='default', kind=kind, form='reg', src=conv_src(family),
-                             filler='int1', body=None, kernel=conv_kernel(cname, family)))
+                             filler='int1', filler_value=1.0, body=None, lanes='none', fallback=None,
+                             rounding=rnd, sat=sat, kernel=kernel))
     # Second names: the same code under another name (width 3 keeps separate functions).
     by_name = {r['name']: r for r in rows}
     for w in (1, 2, 4, 8, 16):
@@ -275,10 +332,10 @@ def check(rows):
     assert sum(r['form'] == 'ref' for r in rows) == 39, sum(r['form'] == 'ref' for r in rows)
     assert sum(r['body'] is not None for r in rows) == 40
 
-def fallback_name(family, prec):
-    return family + ('f' if prec == 'f' else '') + '_lane_fallback'
-
 if __name__ == '__main__':
+    if sys.argv[1:] == ['--dirs']:
+        print(';'.join(DIRS))
+        sys.exit(0)
     rows = exports()
     check(rows)
     json.dump(rows, sys.stdout, indent=0)

@@ -22,6 +22,13 @@ struct Export {
   double lo, hi;        // interval of ordinary operands (tests, benchmarks)
   double ulp;           // accuracy bound in ulp (0 exact, -1 none stated)
   bool estimate;        // results depend on the processor's reciprocal estimates
+  double bench_lo, bench_hi;  // interval of the benchmarks (inside the main path)
+  double y_lo, y_hi;          // the second floating argument's interval, if any
+  bool logspaced;             // benchmark x log-uniformly over [bench_lo, bench_hi]
+  const char* lanes;          // "none", "some" or "all": lanes that may reach the fallback
+  const char* fallback;       // the lane fallback's name, or nullptr
+  const char* rounding;       // conversions: "rte", "rtn", "rtp", "rtz"; else ""
+  bool sat;                   // conversions to integers: saturating
 };
 
 // The export of the same family, precision and variant at another width.
