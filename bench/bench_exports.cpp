@@ -32,43 +32,16 @@ namespace qbench {
 namespace {
 
 // ---- input intervals per family --------------------------------------------
-// Inputs are drawn uniformly from [lo, hi] (or log-uniformly where log is set),
-// inside the main path of the family, so the numbers are those of the common case
-// (the registry's intervals reach into the special lanes on purpose, for the
-// accuracy tests; they serve only families not listed here).
+// Inputs are drawn uniformly from the registry's benchmark interval (or log-
+// uniformly where it says so), inside the main path of the family, so the numbers
+// are those of the common case.
 struct Domain {
-  const char* families;     // space-separated
+  std::string families;
   double flo, fhi;          // float x
   double dlo, dhi;          // double x
   double ylo = 0, yhi = 0;  // second argument, if any
   bool log = false;         // log-uniform x over [lo, hi] (lo > 0)
 };
-const Domain kDomains[] = {
-    {"exp", -80, 80, -700, 700},
-    {"exp2", -120, 120, -1000, 1000},
-    {"exp10", -35, 35, -300, 300},
-    {"expm1", -20, 20, -30, 30},
-    {"log log2 log10", 1e-6, 1e6, 1e-30, 1e30, 0, 0, true},
-    {"log1p", -0.5, 1e3, -0.5, 1e3},
-    {"pow powr", 0.1, 10, 0.1, 10, -20, 20},
-    {"sqrt rsqrt cbrt rcbrt inv", 1e-6, 1e6, 1e-30, 1e30, 0, 0, true},
-    {"div", -1e3, 1e3, -1e3, 1e3, 0.5, 1e3},
-    {"hypot", -1e3, 1e3, -1e3, 1e3, -1e3, 1e3},
-    {"sin cos tan sinpi cospi tanpi", -100, 100, -100, 100},
-    {"asin acos asinpi acospi atanh", -0.99, 0.99, -0.99, 0.99},
-    {"atan atanpi asinh", -1e3, 1e3, -1e3, 1e3},
-    {"atan2 atan2pi", -100, 100, -100, 100, -100, 100},
-    {"sinh cosh", -20, 20, -20, 20},
-    {"tanh", -10, 10, -10, 10},
-    {"acosh", 1, 1e3, 1, 1e3},
-    {"erf erfc", -5, 5, -5, 5},
-    {"lgamma", 0.1, 100, 0.1, 100},
-    {"tgamma", 0.5, 30, 0.5, 30},
-    {"ceil floor trunc round rint nearbyint fabs logb", -1e4, 1e4, -1e4, 1e4},
-    {"copysign nextafter fmax fmin maxmag minmag fdim", -1e3, 1e3, -1e3, 1e3, -1e3, 1e3},
-    {"fmod remainder", -1e3, 1e3, -1e3, 1e3, 0.5, 10},
-};
-const Domain kDefaultDomain = {"", -10, 10, -10, 10, -10, 10};
 
 bool word_in(std::string_view words, std::string_view w) {
   size_t i = 0;
@@ -81,15 +54,17 @@ bool word_in(std::string_view words, std::string_view w) {
   return false;
 }
 
-// Families without an entry here use the registry's interval of ordinary operands.
+// Both precisions of the family, as the registry states them.
 const Domain& domain_of(const qarn::reg::Export& e) {
-  for (const Domain& d : kDomains)
-    if (word_in(d.families, e.family)) return d;
-  static std::deque<Domain> from_registry;
-  for (const Domain& d : from_registry)
-    if (std::string_view(d.families) == e.family) return d;
-  double lo = e.lo < e.hi ? e.lo : kDefaultDomain.flo, hi = e.lo < e.hi ? e.hi : kDefaultDomain.fhi;
-  return from_registry.emplace_back(Domain{e.family, lo, hi, lo, hi, lo, hi});
+  static std::deque<Domain> made;
+  for (const Domain& d : made)
+    if (d.families == e.family) return d;
+  const qarn::reg::Export* by_prec[2] = {&e, &e};
+  for (const qarn::reg::Export& x : qarn::reg::all())
+    if (std::string_view(x.family) == e.family && (x.prec == 'f' || x.prec == 'd'))
+      by_prec[x.prec == 'd'] = &x;
+  return made.emplace_back(Domain{e.family, by_prec[0]->bench_lo, by_prec[0]->bench_hi, by_prec[1]->bench_lo,
+                                  by_prec[1]->bench_hi, e.y_lo, e.y_hi, e.logspaced});
 }
 
 // Deterministic inputs: value i of a family's x (or y) sequence is the same in

@@ -323,6 +323,19 @@ template <class K> concept declares_all_lanes = requires { K::all_lanes; };
 template <class K> concept declares_filler = requires { K::filler; };
 
 // ---- the body of every export ---------------------------------------------------------
+// The lanes of one call.  They live in a struct that depends only on the element
+// type, the width and the kind, not on the kernel, so that variants whose code is
+// the same compile to the same function (identical code folding sees equal types).
+template <class T, int W, class S> struct lane_state {
+  using V = typename group<T, W>::V;
+  using I = idx_t<V>;
+  static constexpr int n = group<T, W>::n, NF = S::floats + S::code;
+  V x[NF > 0 ? NF : 1][n];
+  I k[n];
+  std::conditional_t<S::int_result, I, V> r[n];
+  std::conditional_t<S::second_int, I, V> r2[n];
+};
+
 // Inputs, results and the protocol's steps for kernel K at width W.
 template <class K, int W, class S, double Filler, lanes Mode, auto Fallback>
 struct body {
@@ -350,15 +363,13 @@ struct body {
   }
   static_assert(agrees());
 
-  V x[NF > 0 ? NF : 1][n];
-  I k[n];
-  R r[n];
-  R2 r2[n];
+  using state = lane_state<T, W, S>;
+  state& s;
 
   template <class F> QARN_INLINE decltype(auto) with_inputs(int g, F f) {
     return [&]<size_t... J>(std::index_sequence<J...>) __attribute__((always_inline)) -> decltype(auto) {
-      if constexpr (S::int_arg) return f(x[J][g]..., k[g]);
-      else return f(x[J][g]...);
+      if constexpr (S::int_arg) return f(s.x[J][g]..., s.k[g]);
+      else return f(s.x[J][g]...);
     }(std::make_index_sequence<NF>{});
   }
 
@@ -366,15 +377,16 @@ struct body {
     #pragma GCC unroll 16
     for (int g = 0; g < n; ++g)
       with_inputs(g, [&](auto... in) __attribute__((always_inline)) {
-        if constexpr (S::two) r[g] = K::main(in..., r2[g]);
-        else r[g] = K::main(in...);
+        if constexpr (S::two) s.r[g] = K::main(in..., s.r2[g]);
+        else s.r[g] = K::main(in...);
       });
   }
 
-  template <size_t J> using input_t = V;
+  // V for every floating input (written so that the pack expands per input).
+  template <size_t J> using input_t = std::conditional_t<J < 64, V, void>;
   template <size_t... J> static constexpr bool has_fixup(std::index_sequence<J...>) {
-    if constexpr (S::int_arg) return requires { K::fixup(std::declval<input_t<J>>()..., std::declval<I>(), std::declval<R&>()); };
-    else return requires { K::fixup(std::declval<input_t<J>>()..., std::declval<R&>()); };
+    if constexpr (S::int_arg) return requires { K::fixup(std::declval<input_t<J>&>()..., std::declval<I&>(), std::declval<R&>()); };
+    else return requires { K::fixup(std::declval<input_t<J>&>()..., std::declval<R&>()); };
   }
 
   QARN_INLINE V special_lanes(int g) {
@@ -404,7 +416,7 @@ struct body {
     if constexpr (has_fixup(std::make_index_sequence<NF>{})) {
       #pragma GCC unroll 16
       for (int g = 0; g < n; ++g) {
-        V fixed = with_inputs(g, [&](auto... in) __attribute__((always_inline)) { return K::fixup(in..., r[g]); });
+        V fixed = with_inputs(g, [&](auto... in) __attribute__((always_inline)) { return K::fixup(in..., s.r[g]); });
         m &= ~(uint32_t(movemask(fixed)) << (g * L));
       }
     }
@@ -418,10 +430,10 @@ struct body {
     alignas(64) RT rs[array_len<T, W, R>];
     alignas(64) R2T r2s[S::two ? array_len<T, W, R2> : 1];
     #pragma GCC unroll 4
-    for (int a = 0; a < NF; ++a) spill(xs[a], x[a]);
-    if constexpr (S::int_arg) spill(ks, k);
-    spill(rs, r);
-    if constexpr (S::two) spill(r2s, r2);
+    for (int a = 0; a < NF; ++a) spill(xs[a], s.x[a]);
+    if constexpr (S::int_arg) spill(ks, s.k);
+    spill(rs, s.r);
+    if constexpr (S::two) spill(r2s, s.r2);
     auto ins = [&]<size_t... J>(std::index_sequence<J...>) {
       if constexpr (S::int_arg) return std::tuple<decltype(J, (const T*)nullptr)..., const int32_t*>(xs[J]..., ks);
       else return std::tuple<decltype(J, (const T*)nullptr)...>(xs[J]...);
@@ -431,8 +443,8 @@ struct body {
       else return std::tuple<RT*>(rs);
     }();
     std::apply([&](auto... p) { lane_loop<decltype(p)...>(m, Fallback, p...); }, std::tuple_cat(ins, outs));
-    reload(r, rs);
-    if constexpr (S::two) reload(r2, r2s);
+    reload(s.r, rs);
+    if constexpr (S::two) reload(s.r2, r2s);
   }
 
   // The whole protocol: main path, mask, fix-ups, lane loop.
@@ -460,7 +472,7 @@ struct body {
         std::apply([&](auto... c) { ((m += cut(q + m, c)), ...); }, t);
       }
       #pragma GCC unroll 4
-      for (int g = 0; g < n; ++g) x[0][g] = fill<W>(glue_floating<V>(q + g * (sizeof(V) / 16)), T(Filler));
+      for (int g = 0; g < n; ++g) s.x[0][g] = fill<W>(glue_floating<V>(q + g * (sizeof(V) / 16)), T(Filler));
       return;
     } else {
       using N = typename G::N;
@@ -469,7 +481,7 @@ struct body {
         #pragma GCC unroll 4
         for (int i = 0; i < NF; ++i)
           #pragma GCC unroll 4
-          for (int g = 0; g < n; ++g) x[i][g] = fill<W>(V{in[i * n + g]}, T(Filler));
+          for (int g = 0; g < n; ++g) s.x[i][g] = fill<W>(V{in[i * n + g]}, T(Filler));
       }(std::make_index_sequence<NF * n>{});
       if constexpr (S::int_arg) {
         __m128i q[8];
@@ -482,7 +494,7 @@ struct body {
           }(std::make_index_sequence<sizeof...(A) - NF * n>{});
         }
         #pragma GCC unroll 4
-        for (int g = 0; g < n; ++g) k[g] = fill_int<T, W>(glue<I>(q + g * pieces_in<I>));
+        for (int g = 0; g < n; ++g) s.k[g] = fill_int<T, W>(glue<I>(q + g * pieces_in<I>));
       }
     }
   }
@@ -492,7 +504,7 @@ struct body {
     #pragma GCC unroll 4
     for (int i = 0; i < NF; ++i)
       #pragma GCC unroll 4
-      for (int g = 0; g < n; ++g) x[i][g] = loadu<V>(static_cast<const T*>(args[i]) + g * L);
+      for (int g = 0; g < n; ++g) s.x[i][g] = loadu<V>(static_cast<const T*>(args[i]) + g * L);
     if constexpr (S::int_arg) {
       const __m128i* p = static_cast<const __m128i*>(args[NF]);
       #pragma GCC unroll 4
@@ -500,19 +512,19 @@ struct body {
         __m128i q[2];
         #pragma GCC unroll 2
         for (int j = 0; j < pieces_in<I>; ++j) q[j] = _mm_loadu_si128(p + g * pieces_in<I> + j);
-        k[g] = glue<I>(q);
+        s.k[g] = glue<I>(q);
       }
     }
   }
 
   // ---- results ----
   QARN_INLINE auto give_result() {
-    if constexpr (S::second_reg) return give_pair<W>(r, r2);
-    else if constexpr (S::int_result) return give_int<W>(r);
-    else return give_row(r);
+    if constexpr (S::second_reg) return give_pair<W>(s.r, s.r2);
+    else if constexpr (S::int_result) return give_int<W>(s.r);
+    else return give_row(s.r);
   }
   // The second result, whole, through the caller's pointer (after all lanes are final).
-  QARN_INLINE void put_second(void* p) { put_row<W>(p, r2); }
+  QARN_INLINE void put_second(void* p) { put_row<W>(p, s.r2); }
 };
 
 // ---- entry functions ------------------------------------------------------------
@@ -563,7 +575,8 @@ struct entry {
   };
 
   template <class... A> [[gnu::noinline, gnu::cold]] static auto cold(carrier<A>... c) {
-    B b;
+    typename B::state st;
+    B b{{st}};
     take_reg(b, unload<A>(c)...);
     b.run();
     return finish_reg(b, unload<A>(c)...);
@@ -573,7 +586,8 @@ struct entry {
     if constexpr (Mode == lanes::all) {
       return cold<A...>(carry(a)...);
     } else {
-      B b;
+      typename B::state st;
+      B b{{st}};
       take_reg(b, a...);
       if constexpr (Mode == lanes::some)
         if (__builtin_expect(b.any_special(), 0)) return cold<A...>(carry(a)...);
@@ -586,12 +600,13 @@ struct entry {
   // for a second result; returns the buffer.  Two results in registers go to the
   // buffer one after the other.
   template <class... P> QARN_INLINE static void* ref(void* out, P... p) {
-    B b;
+    typename B::state st;
+    B b{{st}};
     const void* args[] = {p...};
     b.take_ref(args);
     b.run();
-    put_row<W>(out, b.r);
-    if constexpr (S::second_reg) put_row<W>(static_cast<char*>(out) + storage<sizeof(typename B::RT), W>, b.r2);
+    put_row<W>(out, st.r);
+    if constexpr (S::second_reg) put_row<W>(static_cast<char*>(out) + storage<sizeof(typename B::RT), W>, st.r2);
     if constexpr (S::second_ptr) b.put_second(const_cast<void*>(args[sizeof...(P) - 1]));
     return out;
   }

@@ -65,7 +65,8 @@ def signature(row):
     gp = []
     for i in range(last + 1):
         gp.append(slots[i] if slots[i] else ('long', '_unused%d' % i))
-    params = ['%s %s' % p for p in vparams + gp]
+    # Placeholders stay unnamed: the body never reads them.
+    params = [p[0] if p[1].startswith('_unused') else '%s %s' % p for p in vparams + gp]
     call = [nm for _, nm in vparams] + [nm for _, nm in gprs]
     rk = res[0]
     if w == 1 and rk in 'iulq':

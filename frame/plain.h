@@ -45,9 +45,6 @@ template <class T> QARN_INLINE block<T> filler() {
   else return _mm256_set1_epi64x(1);
 }
 
-QARN_INLINE __m256i join(__m128i lo, __m128i hi) {
-  return _mm256_insertf128_si256(_mm256_castsi128_si256(lo), hi, 1);
-}
 QARN_INLINE __m128i lo128(__m256i v) { return _mm256_castsi256_si128(v); }
 QARN_INLINE __m128i hi128(__m256i v) { return _mm256_extractf128_si256(v, 1); }
 

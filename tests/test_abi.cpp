@@ -16,6 +16,7 @@
 #include <string>
 
 #include "support/invoke.h"
+#include "support/rng.h"
 
 using namespace qarn;
 namespace qa = qarn::abi;
@@ -28,15 +29,12 @@ qa::Invoker& invoker() {
   return inv;
 }
 
-uint64_t next(uint64_t& s) {
-  s = s * 6364136223846793005ull + 1442695040888963407ull;
-  return s ^ (s >> 29);
-}
+uint64_t next(qarn::test::Rng& s) { return s.next(); }
 
 bool is_int(char k) { return std::strchr("iulqc", k) != nullptr; }
 
 // An ordinary operand of kind k for export e.
-uint64_t ordinary(const reg::Export& e, char k, uint64_t& s) {
+uint64_t ordinary(const reg::Export& e, char k, qarn::test::Rng& s) {
   double u = double(next(s) >> 11) * 0x1p-53;
   if (is_int(k)) return 1 + next(s) % 8;
   double lo = e.lo, hi = e.hi;
@@ -47,7 +45,7 @@ uint64_t ordinary(const reg::Export& e, char k, uint64_t& s) {
 }
 
 // Special operands, as float or double patterns.
-uint64_t special(const reg::Export& e, char k, uint64_t& s) {
+uint64_t special(const reg::Export& e, char k, qarn::test::Rng& s) {
   bool single = k == 'F' || (k == 'f' && e.prec == 'f');
   if (is_int(k)) {
     const uint64_t ints[] = {0, 1, 0xFFFFFFFFull, 0x80000000ull, 0x7FFFFFFFull};
@@ -92,7 +90,7 @@ void run(const reg::Export& e, bool with_specials, uint64_t seed) {
   const reg::Export* one = reg::sibling(e, 1);
   ASSERT_NE(one, nullptr);
   ASSERT_TRUE(one->present);
-  uint64_t s = seed;
+  qarn::test::Rng s(seed);
   for (int trial = 0; trial < 6; ++trial) {
     std::vector<Lanes> args(sh.args.size(), Lanes(sh.lanes));
     for (size_t a = 0; a < args.size(); ++a)
@@ -126,7 +124,7 @@ TEST_P(Abi, SpecialOperands) { run(*GetParam(), true, 29); }
 TEST_P(Abi, UnusedLanesIgnored) {
   const reg::Export& e = *GetParam();
   qa::Shape sh = qa::shape_of(e);
-  uint64_t s = 5;
+  qarn::test::Rng s(5);
   std::vector<Lanes> args(sh.args.size(), Lanes(sh.lanes));
   for (size_t a = 0; a < args.size(); ++a)
     for (int i = 0; i < sh.lanes; ++i) args[a][i] = ordinary(e, sh.args[a], s);
@@ -142,7 +140,7 @@ TEST_P(Abi, UnusedLanesIgnored) {
 }
 
 std::string param_name(const testing::TestParamInfo<const reg::Export*>& p) {
-  return std::string(p.param->name).substr(std::strlen("__ocl_qarn_e9_"));
+  return qarn::reg::short_name(*p.param);
 }
 
 INSTANTIATE_TEST_SUITE_P(Registry, Abi, testing::ValuesIn(present()), param_name);

@@ -26,7 +26,7 @@ using qarn::abi::bits_of;
 using qarn::abi::Lanes;
 using qarn::reg::Export;
 
-const std::string kPrefix = "__ocl_qarn_e9_";
+const std::string kPrefix(qarn::reg::kPrefix);
 enum Rnd { RTE, RTN, RTP, RTZ };
 const mpfr_rnd_t kMpfr[] = {MPFR_RNDN, MPFR_RNDD, MPFR_RNDU, MPFR_RNDZ};
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/invoke.h"
+#include "support/rng.h"
 
 using namespace qarn;
 namespace qa = qarn::abi;
@@ -25,12 +26,7 @@ qa::Invoker& invoker() {
   return inv;
 }
 
-uint64_t rnd(uint64_t& s) {
-  s = s * 6364136223846793005ull + 1442695040888963407ull;
-  uint64_t z = s;
-  z = (z ^ (z >> 31)) * 0xBF58476D1CE4E5B9ull;
-  return z ^ (z >> 29);
-}
+uint64_t rnd(qarn::test::Rng& s) { return s.next(); }
 
 // ---- formats --------------------------------------------------------------------
 struct Fmt {
@@ -221,7 +217,7 @@ std::vector<uint64_t> specials(const Fmt& f) {
   return v;
 }
 
-uint64_t random_float(const Fmt& f, uint64_t& s) {
+uint64_t random_float(const Fmt& f, qarn::test::Rng& s) {
   uint64_t r = rnd(s);
   uint64_t e = rnd(s) % (f.maxe + 1);
   uint64_t m = rnd(s) & f.mant;
@@ -236,10 +232,10 @@ uint64_t random_float(const Fmt& f, uint64_t& s) {
 
 // Operand sets (one vector of inputs per case) for a family.
 std::vector<std::vector<uint64_t>> cases(const std::string& fam, const Fmt& f, uint64_t seed, int n) {
-  uint64_t s = seed;
+  qarn::test::Rng s(seed);
   std::vector<std::vector<uint64_t>> out;
   auto sp = specials(f);
-  std::string kind = reg::find("__ocl_qarn_e9_" + fam + "1")->kind;
+  std::string kind = reg::find(fam + "1")->kind;
   bool two = kind.rfind("ff:", 0) == 0;
   if (fam == "nan") {
     for (int i = 0; i < n; ++i) out.push_back({rnd(s) >> (rnd(s) % 64) & f.all});
@@ -288,7 +284,7 @@ void sweep(const std::string& fam, char prec, int n_random) {
   auto cs = cases(fam, f, 0x5EED0000 + fam.size() * 131 + prec, n_random);
   int calls = 0, failures = 0;
   for (int w : {1, 2, 3, 4, 8, 16}) {
-    std::string name = "__ocl_qarn_e9_" + fam + (prec == 'f' ? "f" : "") + std::to_string(w);
+    std::string name = fam + (prec == 'f' ? "f" : "") + std::to_string(w);
     const reg::Export* e = reg::find(name);
     ASSERT_TRUE(e && e->present) << name;
     qa::Shape sh = qa::shape_of(*e);
@@ -392,7 +388,7 @@ TEST(FpmanipModes, FollowTheCallerOnlyWhereDefined) {
         uint32_t csr = 0x1F80u | uint32_t(mode) << 13;
         int failures = 0;
         for (int w : {1, 4}) {
-          std::string name = std::string("__ocl_qarn_e9_") + fm.fam + (prec == 'f' ? "f" : "") + std::to_string(w);
+          std::string name = std::string(fm.fam) + (prec == 'f' ? "f" : "") + std::to_string(w);
           for (size_t c0 = 0; c0 + w <= cs.size(); c0 += w) {
             std::vector<std::vector<uint64_t>> lanes(cs.begin() + c0, cs.begin() + c0 + w);
             MxCall r = call_mx(name, csr, lanes);
@@ -421,8 +417,8 @@ TEST(FpmanipModes, NearbyintNeverRaisesInexact) {
         uint32_t csr = 0x1F80u | uint32_t(mode) << 13;
         std::string sfx = (prec == 'f' ? "f" : "") + std::to_string(w);
         std::vector<std::vector<uint64_t>> lanes(w, {x});
-        EXPECT_EQ(call_mx("__ocl_qarn_e9_nearbyint" + sfx, csr, lanes).mxcsr_after, csr) << sfx;
-        EXPECT_EQ(call_mx("__ocl_qarn_e9_rint" + sfx, csr, lanes).mxcsr_after, csr | 0x20u) << sfx;
+        EXPECT_EQ(call_mx("nearbyint" + sfx, csr, lanes).mxcsr_after, csr) << sfx;
+        EXPECT_EQ(call_mx("rint" + sfx, csr, lanes).mxcsr_after, csr | 0x20u) << sfx;
       }
   }
 }
@@ -431,7 +427,7 @@ TEST(FpmanipModes, NearbyintNeverRaisesInexact) {
 TEST(FpmanipEdges, StatedValues) {
   auto d = [](double v) { return qa::bits_of(v); };
   auto call1 = [](const char* fn, std::vector<uint64_t> args) {
-    const reg::Export* e = reg::find(std::string("__ocl_qarn_e9_") + fn);
+    const reg::Export* e = reg::find(fn);
     std::vector<Lanes> a;
     for (uint64_t v : args) a.push_back({v});
     return invoker().call(*e, a, 3).results;

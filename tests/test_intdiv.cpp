@@ -24,7 +24,7 @@ const qarn::abi::Invoker& lib() {
   return inv;
 }
 const Export& exp_of(const std::string& name) {
-  const Export* e = qarn::reg::find("__ocl_qarn_e9_" + name);
+  const Export* e = qarn::reg::find(name);
   if (!e) throw std::runtime_error("no export " + name);
   return *e;
 }

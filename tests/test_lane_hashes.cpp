@@ -49,7 +49,7 @@ TEST_P(LaneHash, MatchesGolden) {
 }
 
 std::string param_name(const testing::TestParamInfo<const qarn::reg::Export*>& p) {
-  return std::string(p.param->name).substr(std::strlen("__ocl_qarn_e9_"));
+  return qarn::reg::short_name(*p.param);
 }
 INSTANTIATE_TEST_SUITE_P(Registry, LaneHash, testing::ValuesIn(present()), param_name);
 

@@ -143,7 +143,7 @@ TEST_P(MainPath, TakesOrdinaryOperands) {
 }
 
 std::string name_of(const testing::TestParamInfo<const Export*>& p) {
-  return std::string(p.param->name).substr(std::strlen("__ocl_qarn_e9_"));
+  return qarn::reg::short_name(*p.param);
 }
 INSTANTIATE_TEST_SUITE_P(Registry, Lanes, testing::ValuesIn(routed()), name_of);
 

@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
   int status = 0;
   unsigned nt = std::max(1u, std::thread::hardware_concurrency());
   for (int a = 1; a < argc; ++a) {
-    const Export* e = qarn::reg::find(std::string("__ocl_qarn_e9_") + argv[a]);
+    const Export* e = qarn::reg::find(argv[a]);
     if (!e) e = qarn::reg::find(argv[a]);
     ref_fn ref = e ? ref_of(e->family) : nullptr;
     const Export* w8 = e ? qarn::reg::sibling(*e, 8) : nullptr;
@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
     bool ok = e->ulp < 0 || all.err <= e->ulp;
     std::printf("%s %-28s all 2^32 inputs: worst %.3f ulp at x = %a (0x%08" PRIx32 "), %" PRIu64
                 " results not correctly rounded\n",
-                ok ? "PASS" : "FAIL", e->name + std::strlen("__ocl_qarn_e9_"), all.err, double(x), all.x,
+                ok ? "PASS" : "FAIL", qarn::reg::short_name(*e), all.err, double(x), all.x,
                 all.not_nearest);
     if (!ok) status = 1;
   }

@@ -38,7 +38,7 @@ int usage() {
 
 const Export* find_export(const char* name) {
   const Export* e = qarn::reg::find(name);
-  if (!e) e = qarn::reg::find(std::string("__ocl_qarn_e9_") + name);
+  if (!e) e = qarn::reg::find(name);
   if (!e) std::fprintf(stderr, "qarn: no export named %s\n", name);
   return e;
 }

@@ -1,4 +1,5 @@
 #include "support/invoke.h"
+#include "support/rng.h"
 
 #include <dlfcn.h>
 
@@ -12,12 +13,6 @@ namespace qarn::abi {
 namespace {
 constexpr Gpr kArgGprs[] = {RCX, RDX, R8, R9};
 
-uint64_t splitmix(uint64_t& s) {
-  uint64_t z = (s += 0x9E3779B97F4A7C15ull);
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-  return z ^ (z >> 31);
-}
 
 bool is_int(char k) { return std::strchr("iulqc", k) != nullptr; }
 
@@ -49,13 +44,13 @@ Shape shape_of(const reg::Export& e) {
 
 RegBlock random_block(uint64_t seed) {
   RegBlock b{};
-  uint64_t s = seed;
+  qarn::test::Rng s(seed);
   for (auto& y : b.ymm)
     for (int i = 0; i < 32; i += 8) {
-      uint64_t v = splitmix(s);
+      uint64_t v = s.next();
       std::memcpy(y + i, &v, 8);
     }
-  for (auto& g : b.gpr) g = splitmix(s);
+  for (auto& g : b.gpr) g = s.next();
   b.mxcsr = 0x1F80;
   return b;
 }

@@ -34,7 +34,12 @@ struct Export {
 // The export of the same family, precision and variant at another width.
 const Export* sibling(const Export& e, int width);
 
+// The prefix every export name starts with.
+inline constexpr std::string_view kPrefix = "__ocl_qarn_e9_";
+
 std::span<const Export> all();
+// By full name or by the name without the prefix ("expf8").
 const Export* find(std::string_view name);
+const char* short_name(const Export& e);
 
 }  // namespace qarn::reg
