@@ -65,10 +65,11 @@ double operand(const Export& e, Rng& r, int i) {
 
 // Operands whose value an export defines other than as the exact function's:
 // sqrtf _native is x times the square-root estimate with no fix-up, so zeros and
-// +inf give NaN and positive subnormals +inf (test_roots holds those values).
+// +inf give NaN and subnormals of either sign +inf (the estimate sees a zero of
+// the operand's sign: x * -inf); test_roots holds those values.
 bool defined_otherwise(const Export& e, double x) {
   return std::strcmp(e.family, "sqrt") == 0 && e.prec == 'f' && std::strcmp(e.variant, "_native") == 0 &&
-         (x == 0 || x == INFINITY || (x > 0 && x < 0x1p-126));
+         (x == 0 || x == INFINITY || std::fabs(x) < 0x1p-126);
 }
 
 std::vector<const Export*> unary_exports() {
