@@ -11,7 +11,8 @@
 // above 0x44100000; float with a pattern below 0x1E300000 or above 0x60A00000;
 // float _native zero, subnormal, infinite or NaN) go to the lane fallback
 // (roots/hypot_fallback.cpp): there the squares might have overflowed, underflowed
-// or lost bits.  Those lanes take s = 1.0 (float 0.5) before the estimate.
+// or lost bits.  Their main-path values are never used (the fallback overwrites
+// them), so s is not replaced there: the registers are better spent.
 #pragma once
 #include "frame/frame.h"
 #include "frame/variant.h"
@@ -36,7 +37,6 @@ template <var Vr> struct hypot_k<double, Vr> {
   }
   template <class V> static QARN_INLINE V main(V x, V y) {
     V s = x * x + y * y;
-    s = blend(out_of_range(s), s, kc<V, 0x3FF0000000000000ull>());
     V y0 = rsqrt_est(s);
     V e = s * (y0 * y0) - kc<V, 0x3FF0000000000000ull>();
     V ep;
@@ -64,11 +64,12 @@ template <var Vr> struct hypot_k<float, Vr> {
   template <class V> static QARN_INLINE V main(V x, V y) {
     V s = x * x + y * y;
     if constexpr (Vr == var::def) {
-      s = blend(out_of_range(s), s, kc<V, 0x3F000000u>());
       V y0 = rsqrt_est(s);
       V g = s * y0, h = kc<V, 0x3F000000u>() * y0;
-      V r = kc<V, 0x3F000000u>() - g * h;
-      V h1 = h + r * h, g1 = g + g * r;
+      // r = 0.5 - g h, h1 = h + r h, g1 = g + g r, carried as -r (the same bits, one
+      // register less: the constant stays in memory).
+      V nr = g * h - kc<V, 0x3F000000u>();
+      V h1 = h - nr * h, g1 = g - g * nr;
       return g1 - h1 * (g1 * g1 - s);
     } else {
       return s * (rsqrt_est(s) & cmp<_CMP_NLT_UQ>(s, kc<V, 0x00800000u>()));

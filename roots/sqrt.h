@@ -77,19 +77,31 @@ template <var Vr> struct rsqrt_k<float, Vr> {
   }
 };
 
+namespace rsqrtk {
+// s = 2^-k for x = 4^k f: the high word (0xBFD00000 + p 2^20 - (h AND 0x7FF00000)) / 2,
+// p = 1 for an even exponent field (the difference is then even), low word zero.
+template <class V> QARN_INLINE V two_pow_minus_k(V x) {
+  __m128i h = high32(x).v;
+  __m128i p = _mm_andnot_si128(h, _mm_set1_epi32(0x00100000));
+  __m128i t = _mm_srli_epi32(_mm_sub_epi32(_mm_add_epi32(_mm_set1_epi32(int(0xBFD00000u)), p),
+                                           _mm_and_si128(h, _mm_set1_epi32(0x7FF00000))), 1);
+  __m128i z = _mm_setzero_si128();
+  if constexpr (std::is_same_v<V, vd2>) return {_mm_castsi128_pd(_mm_unpacklo_epi32(z, t))};
+  else return {detail::join_pd(_mm_unpacklo_epi32(z, t), _mm_unpackhi_epi32(z, t))};
+}
+}  // namespace rsqrtk
+
 template <var Vr> struct rsqrt_k<double, Vr> {
   using elem = double;
   static constexpr double filler = 0.75;
   static constexpr auto fallback = &rsqrt_lane_fallback;
 
   template <class V> static QARN_INLINE V main(V x) {
-    // p = 1 for an even exponent field: f = 2 * 1.m; for an odd one f = 1.m (the
-    // field's low bit, OR-ed into the exponent 0x7F, leaves it 0x7F).
-    V p = andnot(kc<V, 0x0010000000000000ull>(), x);
-    V f = ishr<29>(iadd(kc<V, 0x07F0000000000000ull>(), p) | (x & kc<V, 0x001FFFFFFFFFFFFFull>()));
-    // s = 2^-k: half of (3069 + p - E), which is even, as the exponent.
-    V s = ishr<1>(isub(iadd(kc<V, 0xBFD0000000000000ull>(), p), x & kc<V, 0x7FF0000000000000ull>()));
-    V y = rsqrt_est_low32(f) * s;
+    // f = 1.m (odd exponent field) or 2 * 1.m (even), the fraction cut to 23 bits:
+    // the field's low bit flips the exponent of 1.0 to that of 0.5, then times 2
+    // (exact, and exact again in float).
+    V f = ((x & kc<V, 0x001FFFFFE0000000ull>()) ^ kc<V, 0x3FF0000000000000ull>()) * kc<V, 0x4000000000000000ull>();
+    V y = rsqrt_est(f) * rsqrtk::two_pow_minus_k(x);
     V yy = y * y;
     if constexpr (Vr == var::def) {
       V xh = x & kc<V, 0xFFFFFFFFF8000000ull>();
