@@ -352,4 +352,27 @@ TEST(Roots, FallbackResultsAtTheExtremes) {
     }
 }
 
+// The cube roots' exponent split at its ends: exponent fields 1, 2, 3 (q = 0, every
+// residue r) and the three largest, with random mantissas of both signs.
+TEST(Roots, CubeRootsAtTheEndsOfTheExponentRange) {
+  Rng r{77};
+  for (const char* fam : {"cbrt", "rcbrt"})
+    for (const Export* e : exports_of(fam)) {
+      bool f = e->prec == 'f';
+      int top = f ? 254 : 2046;
+      std::vector<double> x;
+      for (int E : {1, 2, 3, top - 2, top - 1, top})
+        for (int i = 0; i < 40; ++i) {
+          uint64_t m = r.next();
+          double v = f ? double(qa::as_float((uint64_t(E) << 23) | (m & 0x007FFFFF) | (m >> 63 << 31)))
+                       : qa::as_double((uint64_t(E) << 52) | (m & 0x800FFFFFFFFFFFFFull));
+          x.push_back(v);
+        }
+      std::vector<double> got = run(*e, x);
+      for (size_t i = 0; i < x.size(); ++i)
+        EXPECT_LE(qarn::oracle::ulp_error(e->family, e->prec, x[i], got[i]), e->ulp)
+            << e->name << "(" << std::hexfloat << x[i] << ") = " << got[i];
+    }
+}
+
 }  // namespace
