@@ -458,9 +458,45 @@ template <class T> Fn plain_driver(int lanes, int na, const void* fn, const Doma
 
 void add(const std::string& name, Fn fn) { setup(benchmark::RegisterBenchmark(name.c_str(), std::move(fn))); }
 
+// The bare instructions of the root families inlined in the same loop (aligned
+// loads and stores of whole registers): the floor for sqrt, div and inv.
+template <class T, class V, int NA, class Op> Fn run_bare(const Domain& d, Op op) {
+  return [&d, op](benchmark::State& st) {
+    constexpr int L = sizeof(V) / sizeof(T);
+    Buf<T> x(kElems), y(kElems), out(kElems);
+    std::vector<T> xv = values<T>(d, false, kElems), yv = values<T>(d, true, kElems);
+    std::copy(xv.begin(), xv.end(), x.p);
+    std::copy(yv.begin(), yv.end(), y.p);
+    for (auto _ : st) {
+      for (int c = 0; c < kElems; c += L) {
+        V a, b;
+        std::memcpy(&a, x.p + c, sizeof(V));
+        if constexpr (NA == 2) std::memcpy(&b, y.p + c, sizeof(V));
+        V r = op(a, b);
+        std::memcpy(out.p + c, &r, sizeof(V));
+      }
+      benchmark::ClobberMemory();
+    }
+    per_elem(st, kElems);
+  };
+}
+void register_bare_roots() {
+  static const Domain kRoot = {"", 1e-6, 1e6, 1e-30, 1e30, 0, 0, true};
+  static const Domain kDiv = {"", -1e3, 1e3, -1e3, 1e3, 0.5, 1e3};
+  add("bare/vsqrtps8", run_bare<float, __m256, 1>(kRoot, [](__m256 a, __m256) { return _mm256_sqrt_ps(a); }));
+  add("bare/vsqrtpd4", run_bare<double, __m256d, 1>(kRoot, [](__m256d a, __m256d) { return _mm256_sqrt_pd(a); }));
+  add("bare/vdivps8", run_bare<float, __m256, 2>(kDiv, [](__m256 a, __m256 b) { return _mm256_div_ps(a, b); }));
+  add("bare/vdivpd4", run_bare<double, __m256d, 2>(kDiv, [](__m256d a, __m256d b) { return _mm256_div_pd(a, b); }));
+  add("bare/vdivps8-inv", run_bare<float, __m256, 1>(kRoot, [](__m256 a, __m256) { return _mm256_div_ps(_mm256_set1_ps(1.0f), a); }));
+  add("bare/vdivpd4-inv", run_bare<double, __m256d, 1>(kRoot, [](__m256d a, __m256d) { return _mm256_div_pd(_mm256_set1_pd(1.0), a); }));
+  add("bare/vrcpps8", run_bare<float, __m256, 1>(kRoot, [](__m256 a, __m256) { return _mm256_rcp_ps(a); }));
+  add("bare/vrsqrtps8", run_bare<float, __m256, 1>(kRoot, [](__m256 a, __m256) { return _mm256_rsqrt_ps(a); }));
+}
+
 }  // namespace
 
 void register_exports(void* lib) {
+  register_bare_roots();
   std::set<std::string> done;  // SLEEF and libm benchmarks already registered
   std::vector<const qarn::reg::Export*> present;
   for (const auto& e : qarn::reg::all())

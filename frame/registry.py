@@ -171,12 +171,40 @@ ULP_BOUND = {
     ('log10', 'd'): {'default': 3, '_native': 8.4e6, '_half': 8.4e6},
     ('log1p', 'f'): {'default': 2, '_native': 1.68e7},
     ('log1p', 'd'): {'default': 2, '_native': 8.4e6},
+    # sqrt, rsqrt, inv, div, cbrt, rcbrt, hypot.  IEEE operations: 0.5 (correctly
+    # rounded; test_roots holds them to MPFR bit for bit).  Bare estimates
+    # (invf, sqrtf _native/_half, divf _native/_half): relative error 1.5*2^-12, at
+    # most 1.5*2^-12 * 2^24 = 6144 ulp, plus the product's rounding (6144.5).
+    ('sqrt', 'f'): {'default': 0.5, '_native': 6144.5, '_half': 6144.5},
+    ('sqrt', 'd'): {'default': 0.5, '_native': 0.5, '_half': 0.5},
+    ('rsqrt', 'f'): {'default': 2, '_native': 6, '_half': 6},
+    # rsqrt _native: the quadratic's fit over the residual's range (|e| <= 7.45e-4):
+    # 3.08e-11 relative, 2.78e5 ulp.  rsqrtf _native: one Newton step, 1.5 eps^2.
+    ('rsqrt', 'd'): {'default': 2, '_native': 2.8e5, '_half': 2.8e5},
+    ('inv', 'f'): {'default': 0.5, '_rm': 0.5, '_native': 6144, '_half': 6144},
+    ('inv', 'd'): {'default': 0.5, '_rm': 0.5, '_native': 0.5, '_half': 0.5},
+    ('div', 'f'): {'default': 0.5, '_rm': 0.5, '_native': 6144.5, '_half': 6144.5},
+    ('div', 'd'): {'default': 0.5, '_rm': 0.5, '_native': 0.5, '_half': 0.5},
+    # cbrt/rcbrt _native: the truncated binomial series at |u| = 1/65 (relative error
+    # times 2^24 or 2^53: cbrtf 447.3, rcbrtf 888.5, cbrt 2.111e7, rcbrt 9.774e5),
+    # plus the roundings.
+    ('cbrt', 'f'): {'default': 2, '_native': 449},
+    ('cbrt', 'd'): {'default': 2, '_native': 2.12e7},
+    ('rcbrt', 'f'): {'default': 2, '_native': 891},
+    ('rcbrt', 'd'): {'default': 2, '_native': 9.8e5},
+    # hypot _native: float s E(s) as the bare estimates above; double, the series of
+    # (1 + e)^(-1/2) cut after e^2 leaves 5/16 e^3 with |e| <= 7.33e-4 (the estimate's
+    # error twice, plus s rounded to float): 1.23e-10 relative, 1.11e6 ulp.
+    ('hypot', 'f'): {'default': 4, '_native': 6145},
+    ('hypot', 'd'): {'default': 4, '_native': 1.12e6},
 }
 
 # Families whose results depend on the processor's reciprocal or reciprocal-square-
 # root estimate (which differs between processor makers): their lane bits are not
 # pinned by a checked-in fingerprint.
-USES_ESTIMATE = {'log', 'log2', 'log10', 'log1p'}
+USES_ESTIMATE = {'log', 'log2', 'log10', 'log1p',
+                 # roots (the exact members of these families are held to MPFR bit for bit)
+                 'sqrt', 'rsqrt', 'inv', 'div', 'hypot'}
 
 # Families with no vector main path: every lane, lane 3 of width 3 included, goes
 # through the lane fallback.

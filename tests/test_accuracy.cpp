@@ -54,6 +54,15 @@ double operand(const Export& e, Rng& r, int i) {
   }
 }
 
+// Operands whose value an export defines other than as the exact function's:
+// sqrtf _native is x times the square-root estimate with no fix-up, so zeros and
+// +inf give NaN and subnormals of either sign +inf (the estimate sees a zero of
+// the operand's sign: x * -inf); test_roots holds those values.
+bool defined_otherwise(const Export& e, double x) {
+  return std::strcmp(e.family, "sqrt") == 0 && e.prec == 'f' && std::strcmp(e.variant, "_native") == 0 &&
+         (x == 0 || x == INFINITY || std::fabs(x) < 0x1p-126);
+}
+
 std::vector<const Export*> unary_exports() {
   std::vector<const Export*> v;
   for (const Export& e : qarn::reg::all())
@@ -82,6 +91,7 @@ TEST_P(Accuracy, WithinBound) {
     qa::Outcome o = invoker().call(e, {lanes}, r.next());
     for (int i = 0; i < sh.width; ++i) {
       double got = e.prec == 'f' ? double(qa::as_float(o.results[0][i])) : qa::as_double(o.results[0][i]);
+      if (defined_otherwise(e, xs[i])) continue;
       double err = qarn::oracle::ulp_error(e.family, e.prec, xs[i], got);
       if (!(err <= worst)) worst = err, worst_x = xs[i], worst_got = got;
     }
@@ -103,6 +113,7 @@ TEST_P(Accuracy, SpecialOperands) {
                              -0x1p-149, 1e-310, 1.0, -1.0, 1e300, -1e300};
   for (double x : specials) {
     if (e.prec == 'f') x = float(x);
+    if (defined_otherwise(e, x)) continue;
     qa::Lanes lanes(sh.lanes, e.prec == 'f' ? qa::bits_of(float(x)) : qa::bits_of(x));
     qa::Outcome o = invoker().call(e, {lanes}, 99);
     for (int i = 0; i < sh.width; ++i) {

@@ -27,9 +27,14 @@ using qarn::reg::Export;
 namespace {
 
 using ref_fn = double (*)(double);
+double inv_ref(double x) { return 1.0 / x; }
+double rsqrt_ref(double x) { return 1.0 / std::sqrt(x); }
+double rcbrt_ref(double x) { return 1.0 / std::cbrt(x); }
 struct Ref { const char* family; ref_fn fn; };
 const Ref kRefs[] = {{"exp", ::exp},     {"exp2", ::exp2},   {"exp10", ::exp10}, {"expm1", ::expm1},
-                     {"log", ::log},     {"log2", ::log2},   {"log10", ::log10}, {"log1p", ::log1p}};
+                     {"log", ::log},     {"log2", ::log2},   {"log10", ::log10}, {"log1p", ::log1p},
+                     {"sqrt", ::sqrt},   {"rsqrt", rsqrt_ref}, {"inv", inv_ref}, {"cbrt", ::cbrt},
+                     {"rcbrt", rcbrt_ref}};
 
 ref_fn ref_of(const char* family) {
   for (const Ref& r : kRefs)
@@ -81,7 +86,7 @@ Worst sweep(__m256 (*f)(__m256), ref_fn ref, uint64_t lo, uint64_t hi) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: float_sweep EXPORT...   (one-argument float exports of exp/log families)\n");
+    std::fprintf(stderr, "usage: float_sweep EXPORT...   (one-argument float exports of the exp, log and root families)\n");
     return 2;
   }
   qa::Invoker inv(qa::library_path());

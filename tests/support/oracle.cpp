@@ -11,11 +11,28 @@ namespace {
 
 using unary_fn = int (*)(mpfr_ptr, mpfr_srcptr, mpfr_rnd_t);
 
+// 1/sqrt with the IEEE sign of zero: rsqrt(-0) = -inf (MPFR gives +inf).
+int mpfr_rsqrt(mpfr_ptr r, mpfr_srcptr x, mpfr_rnd_t rnd) {
+  if (mpfr_zero_p(x) && mpfr_signbit(x)) { mpfr_set_inf(r, -1); return 0; }
+  return mpfr_rec_sqrt(r, x, rnd);
+}
+// Reciprocal and reciprocal cube root (the cube root 64 bits wider, then one division).
+int mpfr_inv(mpfr_ptr r, mpfr_srcptr x, mpfr_rnd_t rnd) { return mpfr_ui_div(r, 1, x, rnd); }
+int mpfr_rcbrt(mpfr_ptr r, mpfr_srcptr x, mpfr_rnd_t rnd) {
+  mpfr_t c;
+  mpfr_init2(c, mpfr_get_prec(r) + 64);
+  mpfr_cbrt(c, x, MPFR_RNDN);
+  int t = mpfr_ui_div(r, 1, c, rnd);
+  mpfr_clear(c);
+  return t;
+}
+
 struct Entry { const char* name; unary_fn fn; };
 const Entry kUnary[] = {
     {"exp", mpfr_exp},     {"exp2", mpfr_exp2},   {"exp10", mpfr_exp10}, {"expm1", mpfr_expm1},
     {"log", mpfr_log},     {"log2", mpfr_log2},   {"log10", mpfr_log10}, {"log1p", mpfr_log1p},
-    {"sqrt", mpfr_sqrt},   {"rsqrt", mpfr_rec_sqrt}, {"cbrt", mpfr_cbrt},
+    {"sqrt", mpfr_sqrt},   {"rsqrt", mpfr_rsqrt}, {"cbrt", mpfr_cbrt},
+    {"inv", mpfr_inv},     {"rcbrt", mpfr_rcbrt},
     {"sin", mpfr_sin},     {"cos", mpfr_cos},     {"tan", mpfr_tan},
     {"asin", mpfr_asin},   {"acos", mpfr_acos},   {"atan", mpfr_atan},
     {"sinh", mpfr_sinh},   {"cosh", mpfr_cosh},   {"tanh", mpfr_tanh},
