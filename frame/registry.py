@@ -88,6 +88,11 @@ DOMAIN = {
     'log2': ((0.5, 2.0), (0.5, 2.0)),
     'log10': ((0.5, 2.0), (0.5, 2.0)),
     'log1p': ((-0.75, 3.0), (-0.75, 3.0)),
+    # pow, powr, pown, rootn: x (y and n have their own ranges in the tests).
+    'pow': ((0.1, 10.0), (0.1, 10.0)),
+    'powr': ((0.1, 10.0), (0.1, 10.0)),
+    'pown': ((-8.0, 8.0), (-8.0, 8.0)),
+    'rootn': ((-100.0, 100.0), (-100.0, 100.0)),
 }
 
 # Largest error in ulp each variant may show against the exact value; the tests
@@ -128,12 +133,37 @@ ULP_BOUND = {
     ('log10', 'd'): {'default': 3, '_native': 8.4e6, '_half': 8.4e6},
     ('log1p', 'f'): {'default': 2, '_native': 1.68e7},
     ('log1p', 'd'): {'default': 2, '_native': 8.4e6},
+    # pow, powr, pown, rootn (tests/test_pow.cpp measures them against MPFR).
+    # Default paths: powf in double, < 1 ulp; the float double-word paths are held
+    # by their degree-5 exp polynomial, whose relative error on |r| <= ln2/2 is
+    # 1.53e-7 (powrf, rootnf: 2.56 ulp of a result with mantissa 1) and 2.39e-7
+    # (pownf: 4.0 ulp), plus the final rounding; the double default paths keep
+    # about 68 bits, measured 1.11 ulp.
+    # Short float paths: the cubic e^r has relative error 1.49e-4 (pow, powr:
+    # 2507 ulp) or 1.07e-4 (pown, rootn _native: 1796 ulp); the logarithm's
+    # relative error (2.0e-7 for the logf _half polynomial, 1.77e-6 for the
+    # pown/rootn one) is multiplied by |y ln x| <= 87.3 in the result: 294 and
+    # 2600 ulp, with ~200 ulp more from the roundings of L and z.  Measured 1910
+    # and 2978.
+    # Short double paths: 2^(j/2048)*K*(1 + q) against e^q leaves a relative
+    # error of at most 7.2e-9 + q^2/2 <= 6.43e-8 (q <= ln2/2048): 5.8e8 ulp, plus
+    # the quartic logarithm's r^5/5 (the estimate can move c off 1024 next to
+    # x = 1) times |y|.  Measured 6.45e7.
+    ('pow', 'f'): {'default': 2, '_native': 3000, '_rm': 3000},
+    ('pow', 'd'): {'default': 2, '_native': 6e8, '_rm': 6e8},
+    ('powr', 'f'): {'default': 4, '_native': 3000, '_half': 3000},
+    ('powr', 'd'): {'default': 2, '_native': 6e8, '_half': 6e8},
+    ('pown', 'f'): {'default': 5, '_native': 4800},
+    ('pown', 'd'): {'default': 2, '_native': 6e8},
+    ('rootn', 'f'): {'default': 4, '_native': 4800},
+    ('rootn', 'd'): {'default': 2, '_native': 6e8},
 }
 
 # Families whose results depend on the processor's reciprocal or reciprocal-square-
 # root estimate (which differs between processor makers): their lane bits are not
 # pinned by a checked-in fingerprint.
-USES_ESTIMATE = {'log', 'log2', 'log10', 'log1p'}
+USES_ESTIMATE = {'log', 'log2', 'log10', 'log1p',
+                 'pow', 'powr', 'pown', 'rootn'}  # powf default and the double short paths
 
 # Families that run every lane through the lane fallback (mask over all lanes).
 ALL_LANES = {'fma', 'lgamma', 'lgammar', 'tgamma'}
