@@ -25,8 +25,9 @@
 //                     rounded to float.  Rounding hi to nearest instead leaves
 //                     e*ln2_hi + hi slightly off zero at j = 64, e = -1 (inputs
 //                     just below 1), and the product with a huge y loses the head.
-// Rows printed in the definition of the tables are checked here; a mismatch fails
-// the generator and so the build.
+// Known rows (the reciprocal and logarithm rows at j = 0, 1, 512, 1024, RL65 at
+// j = 1, 32, 64, and X2048f[0]) are checked here; a mismatch fails the generator
+// and so the build.
 // Usage: gen_pow OUT.cpp
 #include <mpfr.h>
 #include <cmath>
