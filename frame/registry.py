@@ -134,7 +134,10 @@ ULP_BOUND = {
     ('log1p', 'f'): {'default': 2, '_native': 1.68e7},
     ('log1p', 'd'): {'default': 2, '_native': 8.4e6},
     # pow, powr, pown, rootn (tests/test_pow.cpp measures them against MPFR).
-    # Default paths: powf in double, < 1 ulp; the float double-word paths are held
+    # Default paths: powf in double, measured 0.72 ulp; a processor whose estimate
+    # moves c off 1024 next to x = 1 leaves the cubic logarithm's r^4/4 (|r| <=
+    # 8.5e-4 at ln x >= 1.3e-4: 1e-9 of ln x) times |y ln x| <= 88.7, up to 1.5 ulp
+    # more, hence 3; the float double-word paths are held
     # by their degree-5 exp polynomial, whose relative error on |r| <= ln2/2 is
     # 1.53e-7 (powrf, rootnf: 2.56 ulp of a result with mantissa 1) and 2.39e-7
     # (pownf: 4.0 ulp), plus the final rounding; the double default paths keep
@@ -151,7 +154,7 @@ ULP_BOUND = {
     # r^5/5 where the estimate moves c off 1024 next to x = 1 (|r| <= 8.5e-4 at
     # ln x >= 1.3e-4, times |y ln x| <= 708: 4.4e6 ulp), the roundings of L, z and
     # t about 2e3 more.  Measured 6.45e7.
-    ('pow', 'f'): {'default': 2, '_native': 3000, '_rm': 3000},
+    ('pow', 'f'): {'default': 3, '_native': 3000, '_rm': 3000},
     ('pow', 'd'): {'default': 2, '_native': 7e7, '_rm': 7e7},
     ('powr', 'f'): {'default': 4, '_native': 3000, '_half': 3000},
     ('powr', 'd'): {'default': 2, '_native': 7e7, '_half': 7e7},
