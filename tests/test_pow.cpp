@@ -356,4 +356,20 @@ TEST(PowrfDefault, HeadsOfTheProduct) {
   }
 }
 
+// Double default: next to x = 1 the logarithm's low word is not small against its
+// head, and an exponent of 2^20 would carry it into the exp2 step's fraction.
+TEST(PowDefault, TailOfTheLogarithm) {
+  for (const Export* e : pow_exports(false)) {
+    std::string f = e->family;
+    if ((f != "pow" && f != "powr") || e->prec != 'd' || e->width != 4 || std::string(e->variant) != "default")
+      continue;
+    std::vector<Pair> in = {{0x1.001f252a1cef7p+0, -0x1.6285e87c75e5dp+20}, {0x1.001f252a1cef7p+0, 262144},
+                            {0x1.fffffffffffdp-1, 0x1.0b4639a54ca89p+56}, {1 - 0x1p-30, -0x1.5p+39}};
+    std::vector<double> got = run(*e, in, 11);
+    for (size_t i = 0; i < in.size(); ++i)
+      EXPECT_LE(ulp_error(fn_of(*e), 'd', in[i].x, in[i].y, got[i]), e->ulp)
+          << e->name << "(" << in[i].x << ", " << in[i].y << ") = " << got[i];
+  }
+}
+
 }  // namespace
