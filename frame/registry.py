@@ -90,6 +90,11 @@ DOMAIN = {
     'log2': ((0.5, 2.0), (0.5, 2.0)),
     'log10': ((0.5, 2.0), (0.5, 2.0)),
     'log1p': ((-0.75, 3.0), (-0.75, 3.0)),
+    # pow, powr, pown, rootn: x (y and n have their own ranges in the tests).
+    'pow': ((0.1, 10.0), (0.1, 10.0)),
+    'powr': ((0.1, 10.0), (0.1, 10.0)),
+    'pown': ((-8.0, 8.0), (-8.0, 8.0)),
+    'rootn': ((0.01, 1000.0), (0.01, 1000.0)),
 }
 
 # Interval of the benchmarks per family: inside the main path, so the numbers are
@@ -197,14 +202,48 @@ ULP_BOUND = {
     # error twice, plus s rounded to float): 1.23e-10 relative, 1.11e6 ulp.
     ('hypot', 'f'): {'default': 4, '_native': 6145},
     ('hypot', 'd'): {'default': 4, '_native': 1.12e6},
+    # pow, powr, pown, rootn (tests/test_pow.cpp measures them against MPFR).
+    # Default paths: powf in double, measured 0.72 ulp; a processor whose estimate
+    # moves c off 1024 next to x = 1 leaves the cubic logarithm's r^4/4 (|r| <=
+    # 8.5e-4 at ln x >= 1.3e-4: 1e-9 of ln x) times |y ln x| <= 88.7, up to 1.5 ulp
+    # more, hence 3; the float double-word paths are held
+    # by their degree-5 exp polynomial, whose relative error on |r| <= ln2/2 is
+    # 1.53e-7 (powrf, rootnf: 2.56 ulp of a result with mantissa 1) and 2.39e-7
+    # (pownf: 4.0 ulp), plus the final rounding; the double default paths keep
+    # about 68 bits, measured 1.11 ulp.
+    # Short float paths: the cubic e^r has relative error 1.49e-4 (pow, powr:
+    # 2507 ulp) or 1.07e-4 (pown, rootn _native: 1796 ulp); the logarithm's
+    # relative error (2.0e-7 for the logf _half polynomial, 1.77e-6 for the
+    # pown/rootn one) is multiplied by |y ln x| <= 87.3 in the result: 294 and
+    # 2600 ulp, with ~200 ulp more from the roundings of L and z.  Measured 1910
+    # and 2978.
+    # Short double paths: 2^(j/2048)*K*(1 + q), q = (t - n) times a constant 1.7e-4
+    # above ln2/2048, against e^((t - n) ln2/2048) leaves a relative error of at
+    # most 7.16e-9 (6.45e7 ulp at a mantissa near 1); the quartic logarithm adds
+    # r^5/5 where the estimate moves c off 1024 next to x = 1 (|r| <= 8.5e-4 at
+    # ln x >= 1.3e-4, times |y ln x| <= 708: 4.4e6 ulp), the roundings of L, z and
+    # t about 2e3 more.  Measured 6.45e7.
+    ('pow', 'f'): {'default': 3, '_native': 3000, '_rm': 3000},
+    ('pow', 'd'): {'default': 2, '_native': 7e7, '_rm': 7e7},
+    ('powr', 'f'): {'default': 4, '_native': 3000, '_half': 3000},
+    ('powr', 'd'): {'default': 2, '_native': 7e7, '_half': 7e7},
+    ('pown', 'f'): {'default': 5, '_native': 4800},
+    ('pown', 'd'): {'default': 2, '_native': 7e7},
+    ('rootn', 'f'): {'default': 4, '_native': 4800},
+    ('rootn', 'd'): {'default': 2, '_native': 7e7},
 }
 
 # Families whose results depend on the processor's reciprocal or reciprocal-square-
 # root estimate (which differs between processor makers): their lane bits are not
 # pinned by a checked-in fingerprint.
-USES_ESTIMATE = {'log', 'log2', 'log10', 'log1p',
-                 # roots (the exact members of these families are held to MPFR bit for bit)
-                 'sqrt', 'rsqrt', 'inv', 'div', 'hypot'}
+USES_ESTIMATE = {
+    'log', 'log2', 'log10', 'log1p',
+    'sqrt', 'rsqrt', 'inv', 'div', 'hypot',          # the exact members are held to MPFR bit for bit
+    'pow', 'powr', 'pown', 'rootn',                  # powf default and the double short paths
+    'asin', 'acos', 'asinpi', 'acospi', 'atan', 'atan2', 'atan2pi',
+    'asinh', 'acosh', 'atanh',
+    'tan',
+}
 
 # Families with no vector main path: every lane, lane 3 of width 3 included, goes
 # through the lane fallback.

@@ -1,0 +1,135 @@
+// pow and powr in float and double.  The two share their main paths (pow/powcore.h)
+// and differ in the lane fallback, which gives each its results at the special
+// operands (pow/pow_fallback.cpp).  A lane is special when x is not a positive
+// normal finite number (the largest float included), when y is infinite or NaN
+// (double: |y| >= 2^1017), or when the product of y and the logarithm leaves the
+// path's range; there are no inline fix-ups.
+//
+//   powf default          ln x and e^z in double (LNd with a cubic, 2048 steps),
+//                         rounded once to float: overflow and subnormal results
+//                         come out of that rounding up to |y ln x| < 103.97
+//   powf _native, _rm;    one float path: the logf _half logarithm, a cubic e^r
+//   powrf _native, _half
+//   powrf default         float double-word; the range test is on the head of z.
+//                         Lanes with |y| >= 2^115 are special too: the 4097 split of
+//                         such a y overflows, and x = 1 would give NaN instead of 1
+//                         (for any other normal x, |y ln x| is far past the range)
+//   pow, powr default     log2 x and y*log2 x in two words, exp2 by 128 steps
+//   the other double      ln x with LNd and a quartic, e^z by 2048 steps and a
+//   variants              linear term
+#pragma once
+#include "pow/powcore.h"
+
+namespace qarn {
+
+namespace powk {
+
+// Each path gives its result and the value its range test reads.
+template <class V> struct res { V r, z; };
+
+// powf default on four float lanes through double.
+QARN_INLINE res<vd4> powf_wide4(vf4 x, vf4 y) {
+  vd4 z = ln_native<false>(widen_pd(x)) * widen_pd(y);
+  return {exp_2048(z, tab::X2048f), z};
+}
+template <class V> QARN_INLINE V powf_wide(V x, V y, bool want_range) {
+  auto one = [&](vf4 a, vf4 b) __attribute__((always_inline)) {
+    res<vd4> t = powf_wide4(a, b);
+    if (!want_range) return narrow_ps(t.r);
+    // All-ones lanes narrow to a NaN with its sign bit set: the mask survives.
+    return narrow_ps(cmp<_CMP_NLT_UQ>(vabs(t.z), kc<vd4, 0x4059FE3700000000ull>()));
+  };
+  if constexpr (std::is_same_v<V, vf4>) return one(x, y);
+  else return join8(one(lo4(x), lo4(y)), one(hi4(x), hi4(y)));
+}
+
+// The short float path.
+template <class V> QARN_INLINE res<V> powf_short(V x, V y) {
+  V z = ln_half(x) * y;
+  V S = z * kc<V, 0x3FB8AA3Bu>() + kc<V, 0x4B400000u>();
+  V r = z - (S - kc<V, 0x4B400000u>()) * kc<V, 0x3F317218u>();
+  V p = kc<V, 0x3F800000u>() + r * (kc<V, 0x3F8003DEu>() + r * (kc<V, 0x3F00F2D6u>() + r * kc<V, 0x3E2963ACu>()));
+  return {expk::add_exp23(p, S), z};
+}
+template <class V> QARN_INLINE V short_range(V z) { return cmp<_CMP_NLE_UQ>(vabs(z), kc<V, 0x42AE9A00u>()); }
+
+// powrf default.
+template <class V> QARN_INLINE res<V> powrf_dw(V x, V y) {
+  dw<V> z = mul_dw(ln_dw(x), y);
+  return {exp_dw<0x3F7FFFFEu, 0x3EFFFF34u, 0x3E2AACACu, 0x3D2B8392u, 0x3C07D9FEu>(z), z.hi};
+}
+
+// Double default.
+template <class V> QARN_INLINE res<V> pow_dd(V x, V y) {
+  dw<V> t = mul_dd(log2_dd(x), y);
+  return {exp2_dd(t), t.hi};
+}
+// Double short paths.
+template <class V> QARN_INLINE res<V> pow_short(V x, V y) {
+  V z = ln_native<true>(x) * y;
+  return {exp_2048(z, tab::X2048d), z};
+}
+
+template <class V> QARN_INLINE V big_y_double(V y) {
+  return cmp<_CMP_NLT_UQ>(vabs(y), kc<V, 0x7F80000000000000ull>());
+}
+
+// Main path and special test of both families in one precision and variant.
+template <class T, var Vr> struct pow_main;
+template <var Vr> struct pow_main<float, Vr> {
+  static constexpr bool wide = Vr == var::def;  // powf default only; powrf default is its own
+  template <class V> static QARN_INLINE V main(V x, V y) {
+    if constexpr (wide) return powf_wide(x, y, false);
+    else return powf_short(x, y).r;
+  }
+  template <class V> static QARN_INLINE V special(V x, V y) {
+    V xy = bad_x_float(x) | big_y_float<0x7F800000u>(y);
+    if constexpr (wide) return xy | powf_wide(x, y, true);
+    else return xy | short_range(powf_short(x, y).z);
+  }
+};
+template <var Vr> struct pow_main<double, Vr> {
+  template <class V> static QARN_INLINE V main(V x, V y) {
+    if constexpr (Vr == var::def) return pow_dd(x, y).r;
+    else return pow_short(x, y).r;
+  }
+  template <class V> static QARN_INLINE V special(V x, V y) {
+    V xy = bad_x_double(x) | big_y_double(y);
+    if constexpr (Vr == var::def)
+      return xy | cmp<_CMP_NLT_UQ>(vabs(pow_dd(x, y).z), kc<V, 0x408F3FFF00000000ull>());
+    else
+      return xy | cmp<_CMP_NLT_UQ>(vabs(pow_short(x, y).z), kc<V, 0x4086232B00000000ull>());
+  }
+};
+
+}  // namespace powk
+
+template <class T, var Vr> struct pow_k;
+template <var Vr> struct pow_k<float, Vr> : powk::pow_main<float, Vr> {
+  using elem = float;
+};
+template <var Vr> struct pow_k<double, Vr> : powk::pow_main<double, Vr> {
+  using elem = double;
+};
+
+template <class T, var Vr> struct powr_k;
+template <var Vr> struct powr_k<float, Vr> {
+  using elem = float;
+  template <class V> static QARN_INLINE V main(V x, V y) {
+    if constexpr (Vr == var::def) return powk::powrf_dw(x, y).r;
+    else return powk::powf_short(x, y).r;
+  }
+  template <class V> static QARN_INLINE V special(V x, V y) {
+    V bx = powk::bad_x_float(x);
+    if constexpr (Vr == var::def)
+      return bx | powk::big_y_float<0x79000000u>(y) |
+             cmp<_CMP_NLE_UQ>(vabs(powk::powrf_dw(x, y).z), kc<V, 0x42819F00u>());
+    else
+      return bx | powk::big_y_float<0x7F800000u>(y) | powk::short_range(powk::powf_short(x, y).z);
+  }
+};
+template <var Vr> struct powr_k<double, Vr> : powk::pow_main<double, Vr> {
+  using elem = double;
+};
+
+}  // namespace qarn
