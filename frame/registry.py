@@ -88,6 +88,13 @@ DOMAIN = {
     'log2': ((0.5, 2.0), (0.5, 2.0)),
     'log10': ((0.5, 2.0), (0.5, 2.0)),
     'log1p': ((-0.75, 3.0), (-0.75, 3.0)),
+    # inverse trigonometry
+    'asin': ((-1.0, 1.0), (-1.0, 1.0)),
+    'acos': ((-1.0, 1.0), (-1.0, 1.0)),
+    'asinpi': ((-1.0, 1.0), (-1.0, 1.0)),
+    'acospi': ((-1.0, 1.0), (-1.0, 1.0)),
+    'atan': ((-20.0, 20.0), (-20.0, 20.0)),
+    'atanpi': ((-20.0, 20.0), (-20.0, 20.0)),
 }
 
 # Largest error in ulp each variant may show against the exact value; the tests
@@ -128,12 +135,39 @@ ULP_BOUND = {
     ('log10', 'd'): {'default': 3, '_native': 8.4e6, '_half': 8.4e6},
     ('log1p', 'f'): {'default': 2, '_native': 1.68e7},
     ('log1p', 'd'): {'default': 2, '_native': 8.4e6},
+    # asin, acos, asinpi, acospi, atan, atanpi, atan2, atan2pi.  Default paths within
+    # OpenCL's bounds (4, 5, 6 ulp).  _native: set by the short polynomials and the
+    # one-term square-root or reciprocal corrections; worst measured in the comments.
+    # asin-group _native: float, the quadratic's constant term (relative 3.2e-5 at
+    # small |x|: ~534 ulp, 680 for asinpif); double, the 6-term Q (~5e-10 relative:
+    # 4.6e6 ulp, 5.9e6 for asinpi) plus up to ~1.1e6 from the two-term square-root
+    # correction with an estimate at its 1.5*2^-12 limit.
+    ('asin', 'f'): {'default': 4, '_native': 600},
+    ('asin', 'd'): {'default': 4, '_native': 6.0e6},
+    ('acos', 'f'): {'default': 4, '_native': 600},
+    ('acos', 'd'): {'default': 4, '_native': 6.0e6},
+    ('asinpi', 'f'): {'default': 5, '_native': 750},
+    ('asinpi', 'd'): {'default': 5, '_native': 7.2e6},
+    ('acospi', 'f'): {'default': 5, '_native': 600},
+    ('acospi', 'd'): {'default': 5, '_native': 6.0e6},
+    # atan-group _native: the polynomials' leading coefficient (float p0 = 0.999775,
+    # double 0.9999999976) leaves 2.25e-4 and 2.4e-9 relative at small t: 3771 and
+    # 2.165e7 ulp measured.
+    ('atan', 'f'): {'default': 5, '_native': 4000},
+    ('atan', 'd'): {'default': 5, '_native': 2.3e7},
+    ('atanpi', 'f'): {'default': 5, '_native': 4000},
+    ('atanpi', 'd'): {'default': 5, '_native': 2.3e7},
+    ('atan2', 'f'): {'default': 6, '_native': 4000},
+    ('atan2', 'd'): {'default': 6, '_native': 2.3e7},
+    ('atan2pi', 'f'): {'default': 6, '_native': 4000},
+    ('atan2pi', 'd'): {'default': 6, '_native': 2.3e7},
 }
 
 # Families whose results depend on the processor's reciprocal or reciprocal-square-
 # root estimate (which differs between processor makers): their lane bits are not
 # pinned by a checked-in fingerprint.
-USES_ESTIMATE = {'log', 'log2', 'log10', 'log1p'}
+USES_ESTIMATE = {'log', 'log2', 'log10', 'log1p',
+                 'asin', 'acos', 'asinpi', 'acospi', 'atan', 'atan2', 'atan2pi'}
 
 # Families that run every lane through the lane fallback (mask over all lanes).
 ALL_LANES = {'fma', 'lgamma', 'lgammar', 'tgamma'}
