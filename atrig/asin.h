@@ -10,8 +10,8 @@
 // 2*sqrt(h) comes either from the square-root instruction or from the processor's
 // reciprocal-square-root estimate y0 of h (taken in float) with one correction:
 // s0 = 2h*y0, e = s0*y0 - 2 (= 2h*y0^2 - 2), 2*sqrt(h) = s0 - s0*e*D(e), where D
-// holds the leading terms of -((1 + e/2)^(-1/2) - 1)/e.  y0 is forced to 0 where h
-// is below a guard, so |x| = 1 gives exactly 0 (and no infinity).
+// holds the leading terms of -((1 + e/2)^(-1/2) - 1)/e.  h = 0 (|x| = 1) gives
+// exactly 0, with no infinity on the way.
 //
 //   family   precision  variant   sqrt        polynomial
 //   asin     both       both      estimate    12-term / 6-term (double), 5-term / quadratic (float)
@@ -83,24 +83,33 @@ template <class V> QARN_INLINE V inv_pi() {
   else return kc<V, 0x3FD45F306DC9C883ull>();
 }
 
-// 2*sqrt(h) from the reciprocal-square-root estimate; Long selects the longer
-// correction (the default variants).
-template <bool Long, class V> QARN_INLINE V two_root_est(V h) {
-  V y0, p;
-  V h2 = h + h;
+// 2*sqrt(h) (or -2*sqrt(h), Neg) from the reciprocal-square-root estimate; Long
+// selects the longer correction (the default variants).  The negative form runs
+// the same steps on -2h: every product and difference is the negation of the
+// positive form's, so the bits are those of -(2*sqrt(h)).
+template <bool Long, bool Neg, class V> QARN_INLINE V two_root_est(V h) {
+  V y0, p, e;
+  // h is 0 or at least 2^-25 (float) / 2^-54 (double).  Raising h = 0 to a guard
+  // gives a finite y0, and s0 = 2h*y0 = 0, e = -2 and the root 0 exactly as y0 = 0
+  // would; NaN lanes stay NaN through h.  (The double guard must be a normal float.)
   if constexpr (single<V>) {
-    y0 = rsqrt_est(h) & cmp<_CMP_GE_OQ>(h, kc<V, 0x2F800000u>());  // 2^-32
+    y0 = rsqrt_est(vmax(h, kc<V, 0x2F800000u>()));  // 2^-32
   } else {
-    y0 = rsqrt_est(h) & cmp<_CMP_GE_OQ>(h, kc<V, 0x3000000000000000ull>());  // 2^-255
+    y0 = rsqrt_est(vmax(h, kc<V, 0x39B0000000000000ull>()));  // 2^-100
   }
+  V h2;
+  if constexpr (!Neg) h2 = h + h;
+  else if constexpr (single<V>) h2 = h * kc<V, 0xC0000000u>();
+  else h2 = h * kc<V, 0xC000000000000000ull>();
   V s0 = h2 * y0;
-  V e;
   if constexpr (single<V>) {
-    e = s0 * y0 - kc<V, 0x40000000u>();
+    if constexpr (!Neg) e = s0 * y0 - kc<V, 0x40000000u>();
+    else e = kc<V, 0xC0000000u>() - s0 * y0;
     if constexpr (Long) p = kc<V, 0x3E800001u>() + e * kc<V, 0xBDC00004u>();
     else p = kc<V, 0x3E800001u>();
   } else {
-    e = s0 * y0 - kc<V, 0x4000000000000000ull>();
+    if constexpr (!Neg) e = s0 * y0 - kc<V, 0x4000000000000000ull>();
+    else e = kc<V, 0xC000000000000000ull>() - s0 * y0;
     if constexpr (Long)
       p = kc<V, 0x3FCFFFFFFFFFFF9Dull>() +
           e * (kc<V, 0xBFB7FFFFFFFFFE97ull>() + e * (kc<V, 0x3FA400006F70D42Dull>() + e * kc<V, 0xBF918000993B24C3ull>()));
@@ -109,9 +118,11 @@ template <bool Long, class V> QARN_INLINE V two_root_est(V h) {
   }
   return s0 - (s0 * e) * p;
 }
-template <class V> QARN_INLINE V two_root_exact(V h) {
+template <bool Neg, class V> QARN_INLINE V two_root_exact(V h) {
   V s = vsqrt(h);
-  return s + s;
+  if constexpr (!Neg) return s + s;
+  else if constexpr (single<V>) return s * kc<V, 0xC0000000u>();
+  else return s * kc<V, 0xC000000000000000ull>();
 }
 
 // Q(z) of asin, acos (Pi = false) or of the pi-scaled forms (Pi = true), long
@@ -174,9 +185,9 @@ template <class V> QARN_INLINE V quad_r(V z) {
 }
 
 // 2*sqrt(h) by the form each family, precision and variant uses.
-template <bool Est, bool Long, class V> QARN_INLINE V two_root(V h) {
-  if constexpr (Est) return two_root_est<Long>(h);
-  else return two_root_exact(h);
+template <bool Est, bool Long, bool Neg, class V> QARN_INLINE V two_root(V h) {
+  if constexpr (Est) return two_root_est<Long, Neg>(h);
+  else return two_root_exact<Neg>(h);
 }
 
 // The argument reduction shared by asin and asinpi: a = |x|, z, sel, w.
@@ -186,8 +197,7 @@ template <bool Est, bool Long, class V> QARN_INLINE up<V> reduce_asin(V x) {
   V h = half<V>() - half<V>() * a;
   V z = vmin(a * a, h);
   V sel = cmp<_CMP_NLT_UQ>(a, half<V>());  // also NaN
-  V r = two_root<Est, Long>(h);
-  V w = blend(sel, a, r ^ sign_bit<V>());  // -2*sqrt(h)
+  V w = blend(sel, a, two_root<Est, Long, true>(h));
   return {z, sel, w};
 }
 // ... and by acos and acospi: n = -|x|, z, sel, ws (w with the sign of x), neg.
@@ -197,7 +207,7 @@ template <bool Est, bool Long, class V> QARN_INLINE down<V> reduce_acos(V x) {
   V h = half<V>() * n + half<V>();
   V z = vmin(n * n, h);
   V sel = cmp<_CMP_GE_OQ>(z, h);
-  V w = blend(sel, n, two_root<Est, Long>(h));
+  V w = blend(sel, n, two_root<Est, Long, false>(h));
   return {z, sel, w ^ sign(x), cmp<_CMP_LT_OQ>(x, z)};
 }
 
