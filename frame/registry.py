@@ -95,6 +95,13 @@ DOMAIN = {
     'powr': ((0.1, 10.0), (0.1, 10.0)),
     'pown': ((-8.0, 8.0), (-8.0, 8.0)),
     'rootn': ((0.01, 1000.0), (0.01, 1000.0)),
+    # inverse trigonometry
+    'asin': ((-1.0, 1.0), (-1.0, 1.0)),
+    'acos': ((-1.0, 1.0), (-1.0, 1.0)),
+    'asinpi': ((-1.0, 1.0), (-1.0, 1.0)),
+    'acospi': ((-1.0, 1.0), (-1.0, 1.0)),
+    'atan': ((-20.0, 20.0), (-20.0, 20.0)),
+    'atanpi': ((-20.0, 20.0), (-20.0, 20.0)),
 }
 
 # Interval of the benchmarks per family: inside the main path, so the numbers are
@@ -231,6 +238,33 @@ ULP_BOUND = {
     ('pown', 'd'): {'default': 2, '_native': 7e7},
     ('rootn', 'f'): {'default': 4, '_native': 4800},
     ('rootn', 'd'): {'default': 2, '_native': 7e7},
+    # asin, acos, asinpi, acospi, atan, atanpi, atan2, atan2pi.  Default paths within
+    # OpenCL's bounds (4, 5, 6 ulp).  _native: set by the short polynomials and the
+    # one-term square-root or reciprocal corrections; worst measured in the comments.
+    # asin-group _native: float, the quadratic's constant term (relative 3.2e-5 at
+    # small |x|: ~536 ulp, 681 for asinpif); double, the 6-term Q (~5e-10 relative:
+    # 5.04e6 ulp measured, 6.42e6 for asinpi, 3.7e6 and 4.7e6 for acos and acospi)
+    # plus up to ~1.1e6 from the two-term square-root correction with an estimate at
+    # its 1.5*2^-12 limit.
+    ('asin', 'f'): {'default': 4, '_native': 600},
+    ('asin', 'd'): {'default': 4, '_native': 6.5e6},
+    ('acos', 'f'): {'default': 4, '_native': 600},
+    ('acos', 'd'): {'default': 4, '_native': 6.0e6},
+    ('asinpi', 'f'): {'default': 5, '_native': 750},
+    ('asinpi', 'd'): {'default': 5, '_native': 8.0e6},
+    ('acospi', 'f'): {'default': 5, '_native': 600},
+    ('acospi', 'd'): {'default': 5, '_native': 6.0e6},
+    # atan-group _native: the polynomials' leading coefficient (float p0 = 0.999775,
+    # double 0.9999999976) leaves 2.25e-4 and 2.4e-9 relative at small t: 3771 and
+    # 2.165e7 ulp measured.
+    ('atan', 'f'): {'default': 5, '_native': 4000},
+    ('atan', 'd'): {'default': 5, '_native': 2.3e7},
+    ('atanpi', 'f'): {'default': 5, '_native': 4000},
+    ('atanpi', 'd'): {'default': 5, '_native': 2.3e7},
+    ('atan2', 'f'): {'default': 6, '_native': 4000},
+    ('atan2', 'd'): {'default': 6, '_native': 2.3e7},
+    ('atan2pi', 'f'): {'default': 6, '_native': 4000},
+    ('atan2pi', 'd'): {'default': 6, '_native': 2.3e7},
 }
 
 # Families whose results depend on the processor's reciprocal or reciprocal-square-

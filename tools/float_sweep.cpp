@@ -34,7 +34,11 @@ struct Ref { const char* family; ref_fn fn; };
 const Ref kRefs[] = {{"exp", ::exp},     {"exp2", ::exp2},   {"exp10", ::exp10}, {"expm1", ::expm1},
                      {"log", ::log},     {"log2", ::log2},   {"log10", ::log10}, {"log1p", ::log1p},
                      {"sqrt", ::sqrt},   {"rsqrt", rsqrt_ref}, {"inv", inv_ref}, {"cbrt", ::cbrt},
-                     {"rcbrt", rcbrt_ref}};
+                     {"rcbrt", rcbrt_ref},
+                     {"asin", ::asin},   {"acos", ::acos},   {"atan", ::atan},
+                     {"asinpi", [](double x) { return ::asin(x) / M_PI; }},
+                     {"acospi", [](double x) { return ::acos(x) / M_PI; }},
+                     {"atanpi", [](double x) { return ::atan(x) / M_PI; }}};
 
 ref_fn ref_of(const char* family) {
   for (const Ref& r : kRefs)

@@ -35,6 +35,7 @@ const Entry kUnary[] = {
     {"inv", mpfr_inv},     {"rcbrt", mpfr_rcbrt},
     {"sin", mpfr_sin},     {"cos", mpfr_cos},     {"tan", mpfr_tan},
     {"asin", mpfr_asin},   {"acos", mpfr_acos},   {"atan", mpfr_atan},
+    {"asinpi", mpfr_asinpi}, {"acospi", mpfr_acospi}, {"atanpi", mpfr_atanpi},
     {"sinh", mpfr_sinh},   {"cosh", mpfr_cosh},   {"tanh", mpfr_tanh},
     {"asinh", mpfr_asinh}, {"acosh", mpfr_acosh}, {"atanh", mpfr_atanh},
     {"erf", mpfr_erf},     {"erfc", mpfr_erfc},   {"tgamma", mpfr_gamma},
