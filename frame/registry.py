@@ -88,6 +88,14 @@ DOMAIN = {
     'log2': ((0.5, 2.0), (0.5, 2.0)),
     'log10': ((0.5, 2.0), (0.5, 2.0)),
     'log1p': ((-0.75, 3.0), (-0.75, 3.0)),
+    # hyperbolic and inverse hyperbolic: the span beyond the interval reaches the
+    # overflow edges of sinh and cosh and the saturation of tanh
+    'sinh': ((-87.0, 87.0), (-707.0, 707.0)),
+    'cosh': ((-87.0, 87.0), (-707.0, 707.0)),
+    'tanh': ((-12.0, 12.0), (-22.0, 22.0)),
+    'asinh': ((-1e4, 1e4), (-1e4, 1e4)),
+    'acosh': ((1.0, 1e4), (1.0, 1e4)),
+    'atanh': ((-1.0, 1.0), (-1.0, 1.0)),
 }
 
 # Largest error in ulp each variant may show against the exact value; the tests
@@ -128,12 +136,33 @@ ULP_BOUND = {
     ('log10', 'd'): {'default': 3, '_native': 8.4e6, '_half': 8.4e6},
     ('log1p', 'f'): {'default': 2, '_native': 1.68e7},
     ('log1p', 'd'): {'default': 2, '_native': 8.4e6},
+    # sinh, cosh, tanh, asinh, acosh, atanh.  Default variants: OpenCL's bounds
+    # (measured below 2.5 ulp everywhere).  Double sinh, cosh and tanh: _native is the
+    # default path.  Float _native: sinhf's r*SQ starts at 0.999935687*r (6.43e-5
+    # relative, 1079 ulp at the top of a binade); coshf's polynomials leave ~380;
+    # tanhf's rational function is 1 from 5 up, 1 - tanh(5) = 9.08e-5 (1523 ulp).
+    # The inverse functions' _native paths are the short logarithms: float, the
+    # degree-5 polynomial in f of logf _native (~1570 ulp); double, the cubic in r
+    # whose error, for an argument z just above 1 with the estimate moving c off
+    # 1024, is the one of log _native near 1 (see log): 8.4e6.
+    ('sinh', 'f'): {'default': 4, '_native': 1100},
+    ('sinh', 'd'): {'default': 4, '_native': 4},
+    ('cosh', 'f'): {'default': 4, '_native': 400},
+    ('cosh', 'd'): {'default': 4, '_native': 4},
+    ('tanh', 'f'): {'default': 5, '_native': 1530},
+    ('tanh', 'd'): {'default': 5, '_native': 5},
+    ('asinh', 'f'): {'default': 4, '_native': 1750},
+    ('asinh', 'd'): {'default': 4, '_native': 8.4e6},
+    ('acosh', 'f'): {'default': 4, '_native': 1750},
+    ('acosh', 'd'): {'default': 4, '_native': 8.4e6},
+    ('atanh', 'f'): {'default': 5, '_native': 1750},
+    ('atanh', 'd'): {'default': 5, '_native': 8.4e6},
 }
 
 # Families whose results depend on the processor's reciprocal or reciprocal-square-
 # root estimate (which differs between processor makers): their lane bits are not
 # pinned by a checked-in fingerprint.
-USES_ESTIMATE = {'log', 'log2', 'log10', 'log1p'}
+USES_ESTIMATE = {'log', 'log2', 'log10', 'log1p', 'asinh', 'acosh', 'atanh'}
 
 # Families that run every lane through the lane fallback (mask over all lanes).
 ALL_LANES = {'fma', 'lgamma', 'lgammar', 'tgamma'}
