@@ -24,8 +24,10 @@
 //  * acosh: z = 1 + (d + s), d = x - 1, s = sqrt(2d + d^2) (double default: the
 //    hardware root; the others: the estimate and a short series); from 2^30 up as
 //    asinh.
-//  * atanh: z = 1 + 2a/(1 - a), the result half its logarithm with the sign of x;
-//    below 2^-970 (float: the pattern 0x0C000000) the result is x.
+//  * atanh: z = 1 + 2a/(1 - a), the result half its logarithm with the sign of x.
+// Below 2^-100 (float: 2^-20 for asinh, 2^-30 for atanh) asinh and atanh give x
+// itself (their exact values round to x far above that), and the arithmetic runs on
+// 0 instead, so that no lane computes with subnormal intermediates.
 // Special lanes (inf, NaN, acosh at or below 1, atanh outside (-1, 1)) go to the
 // lane fallbacks (hyper/asinh_fallback.cpp), which only settle special values.
 #pragma once
@@ -173,18 +175,19 @@ template <class T, var Vr> struct asinh_k {
 
   template <class V> static QARN_INLINE V main(V x) {
     using namespace ahyp;
-    V a = vabs(x);
+    V tiny = cmp<_CMP_LT_OQ>(vabs(x), k2<V, 0x35800000, 0x1B30000000000000ull>());  // 2^-20, 2^-100: x
+    V a = andnot(vabs(x), tiny);
     V small = cmp<_CMP_LE_OQ>(a, k2<V, 0x3D800000, 0x3F60000000000000ull>());  // 0.0625, 2^-9
     V h = (a * a) * k2<V, 0x3F000000, 0x3FE0000000000000ull>();
     V half = k2<V, 0x3F000000, 0x3FE0000000000000ull>();
     V ws = h + (h * h) * (h * half - half);
-    V w = blend(small, root_minus_one(a), ws);
+    V w = blend(small, root_minus_one(vmin(a, k2<V, 0x4E800000, 0x41D0000000000000ull>())), ws);
     two<V> z = one_plus(a, w);
     V big = huge_arg(a);
     V zh = blend(big, z.hi, scaled(a));
     V zl = andnot(z.lo, big);
     V res = log2p<Vr>(zh, zl, thirty_one<V>() & big);
-    return res ^ sign_of(x);
+    return blend(tiny, res ^ sign_of(x), x);
   }
   // Not |x| <= largest finite: inf, NaN.
   template <class V> static QARN_INLINE V special(V x) {
@@ -241,11 +244,11 @@ template <class T, var Vr> struct atanh_k {
 
   template <class V> static QARN_INLINE V main(V x) {
     using namespace ahyp;
-    V a = vabs(x);
+    V tiny = cmp<_CMP_LT_OQ>(vabs(x), k2<V, 0x30800000, 0x1B30000000000000ull>());  // 2^-30, 2^-100: x
+    V a = andnot(vabs(x), tiny);
     V m = (a + a) / (one<V>() - a);
     two<V> z = sum2(one<V>(), m);
     V res = log2p<Vr>(z.hi, z.lo, bits<V>(0)) * (k2<V, 0x3F000000, 0x3FE0000000000000ull>() | sign_of(x));
-    V tiny = cmp<_CMP_LT_OQ>(a, k2<V, 0x0C000000, 0x0350000000000000ull>());  // 2^-103, 2^-970
     return blend(tiny, res, x);
   }
   // Not |x| < 1: |x| >= 1, NaN.

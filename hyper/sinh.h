@@ -48,35 +48,39 @@ template <class I> QARN_INLINE I tanh_record(I d) {
   return {_mm_min_epi32(_mm_max_epi32(v, _mm_setzero_si128()), _mm_set1_epi32(59))};
 }
 
-// The twelve leading doubles of 16-double records, one record per lane, as twelve
-// vectors (rows of four loaded whole and transposed).
-QARN_INLINE void gather12(const double* t, idx4 i, vd4 (&c)[12]) {
-  const double* p0 = t + 16 * _mm_cvtsi128_si32(i.v);
-  const double* p1 = t + 16 * _mm_extract_epi32(i.v, 1);
-  const double* p2 = t + 16 * _mm_extract_epi32(i.v, 2);
-  const double* p3 = t + 16 * _mm_extract_epi32(i.v, 3);
-  #pragma GCC unroll 3
-  for (int q = 0; q < 3; ++q) {
+// Records of 16 doubles, one per lane: get(q) gives doubles 4q..4q+3 of each lane's
+// record as four vectors (rows loaded whole and transposed), so that a polynomial
+// can consume them group by group.
+template <class V> struct rows;
+template <> struct rows<vd4> {
+  const double *p0, *p1, *p2, *p3;
+  QARN_INLINE rows(const double* t, idx4 i)
+      : p0(t + 16 * _mm_cvtsi128_si32(i.v)), p1(t + 16 * _mm_extract_epi32(i.v, 1)),
+        p2(t + 16 * _mm_extract_epi32(i.v, 2)), p3(t + 16 * _mm_extract_epi32(i.v, 3)) {}
+  QARN_INLINE void get(int q, vd4 (&c)[4]) const {
     __m256d r0 = _mm256_load_pd(p0 + 4 * q), r1 = _mm256_load_pd(p1 + 4 * q);
     __m256d r2 = _mm256_load_pd(p2 + 4 * q), r3 = _mm256_load_pd(p3 + 4 * q);
     __m256d t0 = _mm256_unpacklo_pd(r0, r1), t1 = _mm256_unpackhi_pd(r0, r1);
     __m256d t2 = _mm256_unpacklo_pd(r2, r3), t3 = _mm256_unpackhi_pd(r2, r3);
-    c[4 * q + 0] = {_mm256_permute2f128_pd(t0, t2, 0x20)};
-    c[4 * q + 1] = {_mm256_permute2f128_pd(t1, t3, 0x20)};
-    c[4 * q + 2] = {_mm256_permute2f128_pd(t0, t2, 0x31)};
-    c[4 * q + 3] = {_mm256_permute2f128_pd(t1, t3, 0x31)};
+    c[0] = {_mm256_permute2f128_pd(t0, t2, 0x20)};
+    c[1] = {_mm256_permute2f128_pd(t1, t3, 0x20)};
+    c[2] = {_mm256_permute2f128_pd(t0, t2, 0x31)};
+    c[3] = {_mm256_permute2f128_pd(t1, t3, 0x31)};
   }
-}
-QARN_INLINE void gather12(const double* t, idx2 i, vd2 (&c)[12]) {
-  const double* p0 = t + 16 * _mm_cvtsi128_si32(i.v);
-  const double* p1 = t + 16 * _mm_extract_epi32(i.v, 1);
-  #pragma GCC unroll 6
-  for (int q = 0; q < 6; ++q) {
-    __m128d r0 = _mm_load_pd(p0 + 2 * q), r1 = _mm_load_pd(p1 + 2 * q);
-    c[2 * q] = {_mm_unpacklo_pd(r0, r1)};
-    c[2 * q + 1] = {_mm_unpackhi_pd(r0, r1)};
+};
+template <> struct rows<vd2> {
+  const double *p0, *p1;
+  QARN_INLINE rows(const double* t, idx2 i)
+      : p0(t + 16 * _mm_cvtsi128_si32(i.v)), p1(t + 16 * _mm_extract_epi32(i.v, 1)) {}
+  QARN_INLINE void get(int q, vd2 (&c)[4]) const {
+    __m128d a0 = _mm_load_pd(p0 + 4 * q), a1 = _mm_load_pd(p1 + 4 * q);
+    __m128d b0 = _mm_load_pd(p0 + 4 * q + 2), b1 = _mm_load_pd(p1 + 4 * q + 2);
+    c[0] = {_mm_unpacklo_pd(a0, a1)};
+    c[1] = {_mm_unpackhi_pd(a0, a1)};
+    c[2] = {_mm_unpacklo_pd(b0, b1)};
+    c[3] = {_mm_unpackhi_pd(b0, b1)};
   }
-}
+};
 
 // Float lanes widened to double and back, for the mixed tanhf.
 QARN_INLINE vd4 widen(vf4 a) { return {_mm256_cvtps_pd(a.v)}; }
@@ -94,7 +98,8 @@ template <var Vr> struct sinh_k<double, Vr> {
   static constexpr auto fallback = &sinh_lane_fallback;
 
   template <class V> static QARN_INLINE V main(V x) {
-    V a = vabs(x);
+    V tiny = cmp<_CMP_LT_OQ>(vabs(x), kc<V, 0x2D30000000000000ull>());  // 2^-300: the result is x
+    V a = andnot(vabs(x), tiny);
     V S = a * kc<V, 0x3FF71547652B82FEull>() + kc<V, 0x42C8000000000000ull>();  // a*128/ln2 in steps of 1/128
     V N = S - kc<V, 0x42C8000000000000ull>();
     auto ab = lookup2(tab::SHd, low32(S) & 127);                                 // (A_j, B_j)
@@ -106,7 +111,7 @@ template <var Vr> struct sinh_k<double, Vr> {
     V P = iadd(ab.hi, K), Qp = iadd(ab.lo, K), Qm = isub(ab.lo, K);
     V U = P + (Qp - Qm);
     V C = P + (Qp + Qm);
-    return ((SH * C + CH * U) + U) | hyperk::sign_of(x);
+    return blend(tiny, ((SH * C + CH * U) + U) | hyperk::sign_of(x), x);
   }
   // High word of |x| above 0x40861D99: |x| >= 707.7001953125, inf, NaN.
   template <class V> static QARN_INLINE V special(V x) {
@@ -121,6 +126,7 @@ template <var Vr> struct cosh_k<double, Vr> {
 
   template <class V> static QARN_INLINE V main(V x) {
     V a = vabs(x);
+    a = andnot(a, cmp<_CMP_LT_OQ>(a, kc<V, 0x3370000000000000ull>()));  // below 2^-200 as 0: cosh is 1
     V S = a * kc<V, 0x3FF71547652B82FEull>() + kc<V, 0x42B8000000000000ull>();  // steps of 1/256
     V N = S - kc<V, 0x42B8000000000000ull>();
     auto j = low32(S) & 255;
@@ -159,7 +165,8 @@ template <var Vr> struct sinh_k<float, Vr> {
   static constexpr auto fallback = &sinhf_lane_fallback;
 
   template <class V> static QARN_INLINE V main(V x) {
-    auto [r, z, C, Sd] = hyperk::reduce_f(vabs(x));
+    V tiny = cmp<_CMP_LT_OQ>(vabs(x), kc<V, 0x2B800000>());  // 2^-40: the result is x
+    auto [r, z, C, Sd] = hyperk::reduce_f(andnot(vabs(x), tiny));
     V res;
     if constexpr (Vr == var::def) {
       V SH = r + (z * (kc<V, 0x3E2AAA57>() + kc<V, 0x3C091461>() * z)) * r;
@@ -170,7 +177,7 @@ template <var Vr> struct sinh_k<float, Vr> {
       V CQ = kc<V, 0x3EFFFB2F>() + kc<V, 0x3D2CA395>() * z;
       res = r * (r * (CQ * Sd) + SQ * C) + Sd;
     }
-    return res | hyperk::sign_of(x);
+    return blend(tiny, res | hyperk::sign_of(x), x);
   }
   template <class V> static QARN_INLINE V special(V x) { return cmp<_CMP_NLE_UQ>(vabs(x), kc<V, 0x42AEAC4E>()); }
 };
@@ -181,7 +188,8 @@ template <var Vr> struct cosh_k<float, Vr> {
   static constexpr auto fallback = &coshf_lane_fallback;
 
   template <class V> static QARN_INLINE V main(V x) {
-    auto [r, z, C, Sd] = hyperk::reduce_f(vabs(x));
+    V a = vabs(x);
+    auto [r, z, C, Sd] = hyperk::reduce_f(andnot(a, cmp<_CMP_LT_OQ>(a, kc<V, 0x30800000>())));  // 2^-30: 1
     if constexpr (Vr == var::def) {
       V SH = r + (z * (kc<V, 0x3E2AAA57>() + kc<V, 0x3C091461>() * z)) * r;
       V CH = z * (kc<V, 0x3F000000>() + z * (kc<V, 0x3D2AAA72>() + kc<V, 0x3AB6A8A3>() * z));
@@ -204,16 +212,20 @@ template <var Vr> struct tanh_k<double, Vr> {
   static constexpr auto fallback = &tanh_lane_fallback;
 
   template <class V> static QARN_INLINE V main(V x) {
-    V a = vabs(x);
+    V tiny = cmp<_CMP_LT_OQ>(vabs(x), kc<V, 0x07B0000000000000ull>());  // 2^-900: the result is x
+    V a = andnot(vabs(x), tiny);
     auto h = high32(x) & 0x7FFE0000;  // exponent and top three fraction bits of |x|
     auto i = hyperk::tanh_record(h - 0x3FBE0000);
-    V c[12];
-    hyperk::gather12(tab::THd, i, c);  // -point, c10, ..., c0
+    hyperk::rows<V> rec(tab::THd, i);  // -point, c10, ..., c0, four at a time
+    V c[4];
+    rec.get(0, c);
     V t = a + c[0];
-    V p = c[1];
-    #pragma GCC unroll 10
-    for (int k = 2; k <= 11; ++k) p = c[k] + t * p;
-    return p | hyperk::sign_of(x);
+    V p = (c[3] + t * (c[2] + t * c[1]));
+    rec.get(1, c);
+    p = c[3] + t * (c[2] + t * (c[1] + t * (c[0] + t * p)));
+    rec.get(2, c);
+    p = c[3] + t * (c[2] + t * (c[1] + t * (c[0] + t * p)));
+    return blend(tiny, p | hyperk::sign_of(x), x);
   }
   // High word AND 0x7FFE0000 above 0x7FE00000: |x| >= 0x7FE2000000000000, inf, NaN.
   template <class V> static QARN_INLINE V special(V x) {
@@ -227,7 +239,8 @@ template <var Vr> struct tanh_k<float, Vr> {
   static constexpr bool has_special = false;
 
   template <class V> static QARN_INLINE V main(V x) {
-    V a = vabs(x);
+    V tiny = cmp<_CMP_LT_OQ>(vabs(x), kc<V, 0x2B800000>());  // 2^-40: the result is x
+    V a = andnot(vabs(x), tiny);
     V z = a * a;
     V q;
     V one = kc<V, 0x3F800000>();
@@ -254,7 +267,7 @@ template <var Vr> struct tanh_k<float, Vr> {
       V D = one + z * (kc<V, 0x3EDEF102>() + kc<V, 0x3C520A84>() * z);
       q = blend(cmp<_CMP_GE_OQ>(a, kc<V, 0x40A00000>()), N / D, one);
     }
-    return q ^ hyperk::sign_of(x);
+    return blend(tiny, q ^ hyperk::sign_of(x), x);
   }
 
  private:
