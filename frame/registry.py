@@ -102,6 +102,14 @@ DOMAIN = {
     'acospi': ((-1.0, 1.0), (-1.0, 1.0)),
     'atan': ((-20.0, 20.0), (-20.0, 20.0)),
     'atanpi': ((-20.0, 20.0), (-20.0, 20.0)),
+    # hyperbolic and inverse hyperbolic: the span beyond the interval reaches the
+    # overflow edges of sinh and cosh and the saturation of tanh
+    'sinh': ((-87.0, 87.0), (-707.0, 707.0)),
+    'cosh': ((-87.0, 87.0), (-707.0, 707.0)),
+    'tanh': ((-12.0, 12.0), (-22.0, 22.0)),
+    'asinh': ((-1e4, 1e4), (-1e4, 1e4)),
+    'acosh': ((1.0, 1e4), (1.0, 1e4)),
+    'atanh': ((-1.0, 1.0), (-1.0, 1.0)),
 }
 
 # Interval of the benchmarks per family: inside the main path, so the numbers are
@@ -265,6 +273,29 @@ ULP_BOUND = {
     ('atan2', 'd'): {'default': 6, '_native': 2.3e7},
     ('atan2pi', 'f'): {'default': 6, '_native': 4000},
     ('atan2pi', 'd'): {'default': 6, '_native': 2.3e7},
+    # sinh, cosh, tanh, asinh, acosh, atanh.  Default variants: OpenCL's bounds
+    # (measured below 2.7 ulp, except tanhf: 3.82 over every float input, near 7
+    # where its rational function is least accurate, and next to its saturation at
+    # 8.015625).  Double sinh, cosh and tanh: _native is the
+    # default path.  Float _native: sinhf's r*SQ starts at 0.999935687*r (6.43e-5
+    # relative, 1079 ulp at the top of a binade); coshf's polynomials leave ~380;
+    # tanhf's rational function is 1 from 5 up, 1 - tanh(5) = 9.08e-5 (1523 ulp).
+    # The inverse functions' _native paths are the short logarithms: float, the
+    # degree-5 polynomial in f of logf _native (~1570 ulp); double, the cubic in r
+    # whose error, for an argument z just above 1 with the estimate moving c off
+    # 1024, is the one of log _native near 1 (see log): 8.4e6.
+    ('sinh', 'f'): {'default': 4, '_native': 1100},
+    ('sinh', 'd'): {'default': 4, '_native': 4},
+    ('cosh', 'f'): {'default': 4, '_native': 400},
+    ('cosh', 'd'): {'default': 4, '_native': 4},
+    ('tanh', 'f'): {'default': 5, '_native': 1530},
+    ('tanh', 'd'): {'default': 5, '_native': 5},
+    ('asinh', 'f'): {'default': 4, '_native': 1750},
+    ('asinh', 'd'): {'default': 4, '_native': 8.4e6},
+    ('acosh', 'f'): {'default': 4, '_native': 1750},
+    ('acosh', 'd'): {'default': 4, '_native': 8.4e6},
+    ('atanh', 'f'): {'default': 5, '_native': 1750},
+    ('atanh', 'd'): {'default': 5, '_native': 8.4e6},
 }
 
 # Families whose results depend on the processor's reciprocal or reciprocal-square-

@@ -38,7 +38,9 @@ const Ref kRefs[] = {{"exp", ::exp},     {"exp2", ::exp2},   {"exp10", ::exp10},
                      {"asin", ::asin},   {"acos", ::acos},   {"atan", ::atan},
                      {"asinpi", [](double x) { return ::asin(x) / M_PI; }},
                      {"acospi", [](double x) { return ::acos(x) / M_PI; }},
-                     {"atanpi", [](double x) { return ::atan(x) / M_PI; }}};
+                     {"atanpi", [](double x) { return ::atan(x) / M_PI; }},
+                     {"sinh", ::sinh},   {"cosh", ::cosh},   {"tanh", ::tanh},
+                     {"asinh", ::asinh}, {"acosh", ::acosh}, {"atanh", ::atanh}};
 
 ref_fn ref_of(const char* family) {
   for (const Ref& r : kRefs)
