@@ -88,6 +88,16 @@ DOMAIN = {
     'log2': ((0.5, 2.0), (0.5, 2.0)),
     'log10': ((0.5, 2.0), (0.5, 2.0)),
     'log1p': ((-0.75, 3.0), (-0.75, 3.0)),
+    # Trigonometric families: the main-path range (the operands beyond it, and the
+    # random patterns of every exponent, take the large-argument reduction).
+    'sin': ((-10000.0, 10000.0), (-16777216.0, 16777216.0)),
+    'cos': ((-10000.0, 10000.0), (-8388608.0, 8388608.0)),
+    'tan': ((-8256.0, 8256.0), (-128000.0, 128000.0)),
+    'sincos': ((-10000.0, 10000.0), (-8388608.0, 8388608.0)),
+    'sincosreg': ((-10000.0, 10000.0), (-8388608.0, 8388608.0)),
+    'sinpi': ((-100.0, 100.0), (-100.0, 100.0)),
+    'cospi': ((-100.0, 100.0), (-100.0, 100.0)),
+    'tanpi': ((-100.0, 100.0), (-100.0, 100.0)),
 }
 
 # Largest error in ulp each variant may show against the exact value; the tests
@@ -128,12 +138,30 @@ ULP_BOUND = {
     ('log10', 'd'): {'default': 3, '_native': 8.4e6, '_half': 8.4e6},
     ('log1p', 'f'): {'default': 2, '_native': 1.68e7},
     ('log1p', 'd'): {'default': 2, '_native': 8.4e6},
+    # Trigonometric families (trig/).  Default variants: OpenCL's bounds.  The others
+    # hold over every finite argument (their large arguments share the reduction).
+    ('sin', 'f'): {'default': 4, '_native': 4000, '_half': 4000, '_rm': 4000},
+    ('sin', 'd'): {'default': 4, '_native': 1e9, '_half': 1e9, '_rm': 1e9},
+    ('cos', 'f'): {'default': 4, '_native': 4000, '_half': 4000, '_rm': 4000},
+    ('cos', 'd'): {'default': 4, '_native': 1e9, '_half': 1e9, '_rm': 1e9},
+    ('tan', 'f'): {'default': 5, '_native': 4000, '_half': 4000, '_rm': 4000},
+    ('tan', 'd'): {'default': 5, '_native': 1e9, '_half': 1e9, '_rm': 1e9},
+    ('sincos', 'f'): {'default': 4, '_native': 4000, '_rm': 4000},
+    ('sincos', 'd'): {'default': 4, '_native': 1e9, '_rm': 1e9},
+    ('sincosreg', 'f'): {'default': 4, '_native': 4000},
+    ('sincosreg', 'd'): {'default': 4, '_native': 1e9},
+    ('sinpi', 'f'): {'default': 4, '_native': 4},
+    ('sinpi', 'd'): {'default': 4, '_native': 1e9},
+    ('cospi', 'f'): {'default': 4, '_native': 4},
+    ('cospi', 'd'): {'default': 4, '_native': 1e9},
+    ('tanpi', 'f'): {'default': 6, '_native': 4000},
+    ('tanpi', 'd'): {'default': 6, '_native': 1e9},
 }
 
 # Families whose results depend on the processor's reciprocal or reciprocal-square-
 # root estimate (which differs between processor makers): their lane bits are not
 # pinned by a checked-in fingerprint.
-USES_ESTIMATE = {'log', 'log2', 'log10', 'log1p'}
+USES_ESTIMATE = {'log', 'log2', 'log10', 'log1p', 'tan'}
 
 # Families that run every lane through the lane fallback (mask over all lanes).
 ALL_LANES = {'fma', 'lgamma', 'lgammar', 'tgamma'}

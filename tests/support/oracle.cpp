@@ -17,6 +17,7 @@ const Entry kUnary[] = {
     {"log", mpfr_log},     {"log2", mpfr_log2},   {"log10", mpfr_log10}, {"log1p", mpfr_log1p},
     {"sqrt", mpfr_sqrt},   {"rsqrt", mpfr_rec_sqrt}, {"cbrt", mpfr_cbrt},
     {"sin", mpfr_sin},     {"cos", mpfr_cos},     {"tan", mpfr_tan},
+    {"sinpi", mpfr_sinpi}, {"cospi", mpfr_cospi}, {"tanpi", mpfr_tanpi},
     {"asin", mpfr_asin},   {"acos", mpfr_acos},   {"atan", mpfr_atan},
     {"sinh", mpfr_sinh},   {"cosh", mpfr_cosh},   {"tanh", mpfr_tanh},
     {"asinh", mpfr_asinh}, {"acosh", mpfr_acosh}, {"atanh", mpfr_atanh},
