@@ -92,7 +92,7 @@ int reduce_quarter(double x, double& r, double& r_lo) {
       uint64_t parts[3] = {p0, p1, 0};
       if (off) parts[0] = p0 << off, parts[1] = (p0 >> (64 - off)) | (p1 << off), parts[2] = p1 >> (64 - off);
       uint64_t carry = 0;
-      for (int l = limb; l < 6; ++l) {
+      for (int l = limb; l < 6 && (l - limb < 3 || carry); ++l) {
         unsigned __int128 v = (unsigned __int128)acc[l] + carry + (l - limb < 3 ? parts[l - limb] : 0);
         acc[l] = uint64_t(v);
         carry = uint64_t(v >> 64);
@@ -100,14 +100,16 @@ int reduce_quarter(double x, double& r, double& r_lo) {
     }
     // Bit P of acc has weight 1: octant n = bits P..P+2, fraction below P.
     int P = 200 - E0;
-    auto bit_field = [&](int lo_bit, int count) -> uint64_t {  // count <= 64
-      uint64_t v = 0;
-      for (int c = 0; c < count; ++c) {
-        int bpos = lo_bit + c;
-        if (bpos < 0) continue;
-        v |= ((acc[bpos / 64] >> (bpos % 64)) & 1ull) << c;
+    auto bit_field = [&](int lo_bit, int count) -> uint64_t {  // bits lo_bit .. lo_bit+count-1, count <= 64
+      uint64_t v;
+      if (lo_bit < 0) {
+        v = acc[0] << -lo_bit;  // -lo_bit < 64 here
+      } else {
+        int l = lo_bit / 64, o = lo_bit % 64;
+        v = acc[l] >> o;
+        if (o && l + 1 < 6) v |= acc[l + 1] << (64 - o);
       }
-      return v;
+      return count == 64 ? v : v & ((1ull << count) - 1);
     };
     int n = int(bit_field(P, 3));
     uint64_t f1 = bit_field(P - 53, 53), f2 = bit_field(P - 106, 53), f3 = bit_field(P - 128, 22);
