@@ -7,12 +7,15 @@
 // whatever its size.  A second step of pi/32 and a 64-row table of sines and
 // cosines leave |r| <= pi/64 for short Taylor polynomials.  The float fallbacks
 // widen the lane, run the same steps and round once.
+// The vector reduction is included for one 128-bit lane; its 256-bit forms stay unused.
+#pragma GCC diagnostic ignored "-Wpsabi"
 #include <bit>
 #include <cstdint>
 
 #include "frame/scalar.h"
 #include "tables/trig_tables.h"
 #include "trig/fallbacks.h"
+#include "trig/reduce.h"
 
 using namespace qarn::sc;
 
@@ -254,15 +257,22 @@ QARN_FALLBACK void tanpi_lane_fallback(const double* x, double* r) { *r = tanpi_
 QARN_FALLBACK void tanpif_lane_fallback(const float* x, float* r) { *r = float(tanpi_scalar(*x)); }
 QARN_FALLBACK void sincos_lane_fallback(const double* x, double* s, double* c) { sincos_scalar(*x, *s, *c); }
 QARN_FALLBACK void sincosreg_lane_fallback(const double* x, double* s, double* c) { sincos_scalar(*x, *s, *c); }
-QARN_FALLBACK void sincosf_lane_fallback(const float* x, float* s, float* c) {
+// Float sincos: finite lanes beyond the main path are finished by the exports'
+// own vector reduction (run here on one lane), so a lane gives the same bits
+// whether the export reduces it inline or hands it over; the rest in double.
+static void sincosf_lane(float x, float* s, float* c) {
+  float a = x < 0 ? -x : x;
+  if (a > 10000.0f && a <= 3.4028235e38f) {
+    qarn::vf4 v{_mm_set1_ps(x)};
+    qarn::trig::reduced<qarn::vf4> q = qarn::trig::reduce_large(qarn::vabs(v), qarn::bits<qarn::vf4>(0));
+    *s = _mm_cvtss_f32((qarn::trig::sin_steps(q, 0) ^ qarn::trig::sign_bits(v)).v);
+    *c = _mm_cvtss_f32(qarn::trig::sin_steps(q, 1).v);
+    return;
+  }
   double sd, cd;
-  sincos_scalar(*x, sd, cd);
+  sincos_scalar(x, sd, cd);
   *s = float(sd);
   *c = float(cd);
 }
-QARN_FALLBACK void sincosregf_lane_fallback(const float* x, float* s, float* c) {
-  double sd, cd;
-  sincos_scalar(*x, sd, cd);
-  *s = float(sd);
-  *c = float(cd);
-}
+QARN_FALLBACK void sincosf_lane_fallback(const float* x, float* s, float* c) { sincosf_lane(*x, s, c); }
+QARN_FALLBACK void sincosregf_lane_fallback(const float* x, float* s, float* c) { sincosf_lane(*x, s, c); }
