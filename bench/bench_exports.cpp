@@ -54,7 +54,7 @@ const Domain kDomains[] = {
     {"sqrt rsqrt cbrt rcbrt inv", 1e-6, 1e6, 1e-30, 1e30, 0, 0, true},
     {"div", -1e3, 1e3, -1e3, 1e3, 0.5, 1e3},
     {"hypot", -1e3, 1e3, -1e3, 1e3, -1e3, 1e3},
-    {"sin cos tan sinpi cospi tanpi", -100, 100, -100, 100},
+    {"sin cos tan sinpi cospi tanpi sincos sincosreg", -100, 100, -100, 100},
     {"asin acos asinpi acospi atanh", -0.99, 0.99, -0.99, 0.99},
     {"atan atanpi asinh", -1e3, 1e3, -1e3, 1e3},
     {"atan2 atan2pi", -100, 100, -100, 100, -100, 100},
