@@ -139,23 +139,39 @@ ULP_BOUND = {
     ('log1p', 'f'): {'default': 2, '_native': 1.68e7},
     ('log1p', 'd'): {'default': 2, '_native': 8.4e6},
     # Trigonometric families (trig/).  Default variants: OpenCL's bounds.  The others
-    # hold over every finite argument (their large arguments share the reduction).
-    ('sin', 'f'): {'default': 4, '_native': 4000, '_half': 4000, '_rm': 4000},
-    ('sin', 'd'): {'default': 4, '_native': 1e9, '_half': 1e9, '_rm': 1e9},
-    ('cos', 'f'): {'default': 4, '_native': 4000, '_half': 4000, '_rm': 4000},
-    ('cos', 'd'): {'default': 4, '_native': 1e9, '_half': 1e9, '_rm': 1e9},
-    ('tan', 'f'): {'default': 5, '_native': 4000, '_half': 4000, '_rm': 4000},
-    ('tan', 'd'): {'default': 5, '_native': 1e9, '_half': 1e9, '_rm': 1e9},
-    ('sincos', 'f'): {'default': 4, '_native': 4000, '_rm': 4000},
-    ('sincos', 'd'): {'default': 4, '_native': 1e9, '_rm': 1e9},
-    ('sincosreg', 'f'): {'default': 4, '_native': 4000},
-    ('sincosreg', 'd'): {'default': 4, '_native': 1e9},
+    # are bounded by their short polynomials and 3-piece reductions:
+    #   sinf/cosf/sincosf _native/_half/_rm: c1*r + r^3*(c3 + c5*r^2) is off by up to
+    #     1.5e-4 relative near |r| = pi/2 (2536 ulp, every float in [1, 10000] checked);
+    #     large arguments share the default's inline reduction (< 1 ulp).
+    #   tanf _native/_half/_rm: the 3-piece reduction near the multiples of pi/2 and the
+    #     refined reciprocal estimate: 923 ulp (every float in [1, 8256] checked).
+    #   sin/cos/sincos double _native/_half/_rm: degree-9 error 6.8e-9 relative
+    #     (6.14e7 ulp); holds where |sin x| (|cos x|) >= 2^-20 below 2^24, the 3-piece
+    #     reduction's absolute error (~1e-23) being negligible there; beyond 2^24 the
+    #     lane fallback is within 1 ulp.
+    #   tan double _native/_half/_rm: rational 5/4 error 2.2e-11 relative (2e5 ulp),
+    #     plus the 3-piece reduction's ~1e-25 absolute near multiples of pi/2: 7e5 ulp
+    #     measured on the nearest operands of each binade; holds where |tan x| and
+    #     |cot x| >= 1e-15.  Large arguments: the default's inline path (< 4 ulp).
+    #   sinpi/cospi/tanpi _native: polynomial (rational) error only, the reduction is
+    #     exact: double 4.64e5 and 1.36e6 ulp, tanpif 639 ulp (sinpif/cospif _native
+    #     are the default).
+    ('sin', 'f'): {'default': 4, '_native': 2600, '_half': 2600, '_rm': 2600},
+    ('sin', 'd'): {'default': 4, '_native': 6.2e7, '_half': 6.2e7, '_rm': 6.2e7},
+    ('cos', 'f'): {'default': 4, '_native': 2600, '_half': 2600, '_rm': 2600},
+    ('cos', 'd'): {'default': 4, '_native': 6.2e7, '_half': 6.2e7, '_rm': 6.2e7},
+    ('tan', 'f'): {'default': 5, '_native': 1000, '_half': 1000, '_rm': 1000},
+    ('tan', 'd'): {'default': 5, '_native': 1e6, '_half': 1e6, '_rm': 1e6},
+    ('sincos', 'f'): {'default': 4, '_native': 2600, '_rm': 2600},
+    ('sincos', 'd'): {'default': 4, '_native': 6.2e7, '_rm': 6.2e7},
+    ('sincosreg', 'f'): {'default': 4, '_native': 2600},
+    ('sincosreg', 'd'): {'default': 4, '_native': 6.2e7},
     ('sinpi', 'f'): {'default': 4, '_native': 4},
-    ('sinpi', 'd'): {'default': 4, '_native': 1e9},
+    ('sinpi', 'd'): {'default': 4, '_native': 4.7e5},
     ('cospi', 'f'): {'default': 4, '_native': 4},
-    ('cospi', 'd'): {'default': 4, '_native': 1e9},
-    ('tanpi', 'f'): {'default': 6, '_native': 4000},
-    ('tanpi', 'd'): {'default': 6, '_native': 1e9},
+    ('cospi', 'd'): {'default': 4, '_native': 4.7e5},
+    ('tanpi', 'f'): {'default': 6, '_native': 700},
+    ('tanpi', 'd'): {'default': 6, '_native': 1.4e6},
 }
 
 # Families whose results depend on the processor's reciprocal or reciprocal-square-
