@@ -299,6 +299,9 @@ TEST(Trig, FallbackScalarReduction) {
       tan_lane_fallback(&sx, &t);
       EXPECT_EQ(qa::bits_of(s1), qa::bits_of(s2));
       EXPECT_EQ(qa::bits_of(c1), qa::bits_of(c2));
+      sincosreg_lane_fallback(&sx, &s2, &c2);  // the register form's fallback: the same values
+      EXPECT_EQ(qa::bits_of(s1), qa::bits_of(s2));
+      EXPECT_EQ(qa::bits_of(c1), qa::bits_of(c2));
       worst[0] = std::max(worst[0], ulp_err("sin", 'd', sx, s1));
       worst[1] = std::max(worst[1], ulp_err("cos", 'd', sx, c1));
       worst[2] = std::max(worst[2], ulp_err("tan", 'd', sx, t));
@@ -308,6 +311,14 @@ TEST(Trig, FallbackScalarReduction) {
         cosf_lane_fallback(&fx, &fc);
         EXPECT_LE(ulp_err("sin", 'f', fx, fs), 0.5001) << fx;
         EXPECT_LE(ulp_err("cos", 'f', fx, fc), 0.5001) << fx;
+        // sincosf: beyond 10000 the exports' vector reduction (within 1 ulp), below it double.
+        float ss, sc, rs, rc;
+        sincosf_lane_fallback(&fx, &ss, &sc);
+        sincosregf_lane_fallback(&fx, &rs, &rc);
+        EXPECT_EQ(qa::bits_of(ss), qa::bits_of(rs));
+        EXPECT_EQ(qa::bits_of(sc), qa::bits_of(rc));
+        EXPECT_LE(ulp_err("sin", 'f', fx, ss), 1.0) << fx;
+        EXPECT_LE(ulp_err("cos", 'f', fx, sc), 1.0) << fx;
       }
     }
   std::printf("fallbacks: sin %.3f, cos %.3f, tan %.3f ulp\n", worst[0], worst[1], worst[2]);
