@@ -36,7 +36,10 @@ double sinpi_ref(double x) {
   double s = std::sin(M_PI * r);
   return std::fmod(std::fabs(std::nearbyint(x)), 2.0) == 1.0 ? -s : s;
 }
-double cospi_ref(double x) { return std::fabs(x) >= 0x1p24 ? 1.0 : sinpi_ref(std::fabs(x) + 0.5); }
+double cospi_ref(double x) {
+  if (std::isinf(x)) return NAN;
+  return std::fabs(x) >= 0x1p24 ? 1.0 : sinpi_ref(std::fabs(x) + 0.5);  // floats from 2^24 on are even
+}
 double tanpi_ref(double x) {
   if (std::isinf(x)) return NAN;
   double r = x - std::nearbyint(x);  // tan has period 1
