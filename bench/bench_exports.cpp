@@ -217,7 +217,7 @@ const IntDomain kIntDomains[] = {
 };
 const IntDomain kDefaultIntDomain = {"", -1000, 1000, 1, 1000};
 
-// Float domains of the conversions (the others come from kDomains).
+// Float domains of the conversions (the others come from the registry).
 const Domain kConvDomains[] = {
     {"cvtfptoi32 cvtfptoi64", -1e6, 1e6, -1e6, 1e6},
     {"cvtfptou32 cvtfptou64", 0, 2e6, 0, 2e6},

@@ -384,9 +384,16 @@ struct body {
 
   // V for every floating input (written so that the pack expands per input).
   template <size_t J> using input_t = std::conditional_t<J < 64, V, void>;
+  // fixup(inputs..., r), or fixup(inputs..., r, r2) where there is a second result.
   template <size_t... J> static constexpr bool has_fixup(std::index_sequence<J...>) {
-    if constexpr (S::int_arg) return requires { K::fixup(std::declval<input_t<J>&>()..., std::declval<I&>(), std::declval<R&>()); };
-    else return requires { K::fixup(std::declval<input_t<J>&>()..., std::declval<R&>()); };
+    if constexpr (S::two && S::int_arg)
+      return requires { K::fixup(std::declval<input_t<J>&>()..., std::declval<I&>(), std::declval<R&>(), std::declval<R2&>()); };
+    else if constexpr (S::two)
+      return requires { K::fixup(std::declval<input_t<J>&>()..., std::declval<R&>(), std::declval<R2&>()); };
+    else if constexpr (S::int_arg)
+      return requires { K::fixup(std::declval<input_t<J>&>()..., std::declval<I&>(), std::declval<R&>()); };
+    else
+      return requires { K::fixup(std::declval<input_t<J>&>()..., std::declval<R&>()); };
   }
 
   QARN_INLINE V special_lanes(int g) {
@@ -416,7 +423,10 @@ struct body {
     if constexpr (has_fixup(std::make_index_sequence<NF>{})) {
       #pragma GCC unroll 16
       for (int g = 0; g < n; ++g) {
-        V fixed = with_inputs(g, [&](auto... in) __attribute__((always_inline)) { return K::fixup(in..., s.r[g]); });
+        V fixed = with_inputs(g, [&](auto... in) __attribute__((always_inline)) {
+          if constexpr (S::two) return K::fixup(in..., s.r[g], s.r2[g]);
+          else return K::fixup(in..., s.r[g]);
+        });
         m &= ~(uint32_t(movemask(fixed)) << (g * L));
       }
     }

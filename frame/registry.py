@@ -110,6 +110,16 @@ DOMAIN = {
     'asinh': ((-1e4, 1e4), (-1e4, 1e4)),
     'acosh': ((1.0, 1e4), (1.0, 1e4)),
     'atanh': ((-1.0, 1.0), (-1.0, 1.0)),
+    # Trigonometric families: the main-path range (the operands beyond it, and the
+    # random patterns of every exponent, take the large-argument reduction).
+    'sin': ((-10000.0, 10000.0), (-16777216.0, 16777216.0)),
+    'cos': ((-10000.0, 10000.0), (-8388608.0, 8388608.0)),
+    'tan': ((-8256.0, 8256.0), (-128000.0, 128000.0)),
+    'sincos': ((-10000.0, 10000.0), (-8388608.0, 8388608.0)),
+    'sincosreg': ((-10000.0, 10000.0), (-8388608.0, 8388608.0)),
+    'sinpi': ((-100.0, 100.0), (-100.0, 100.0)),
+    'cospi': ((-100.0, 100.0), (-100.0, 100.0)),
+    'tanpi': ((-100.0, 100.0), (-100.0, 100.0)),
 }
 
 # Interval of the benchmarks per family: inside the main path, so the numbers are
@@ -132,7 +142,7 @@ bench('pow powr', (0.1, 10), (0.1, 10), (-20, 20))
 bench('sqrt rsqrt cbrt rcbrt inv', (1e-6, 1e6), (1e-30, 1e30), log=True)
 bench('div', (-1e3, 1e3), (-1e3, 1e3), (0.5, 1e3))
 bench('hypot', (-1e3, 1e3), (-1e3, 1e3), (-1e3, 1e3))
-bench('sin cos tan sinpi cospi tanpi', (-100, 100), (-100, 100))
+bench('sin cos tan sinpi cospi tanpi sincos sincosreg', (-100, 100), (-100, 100))
 bench('asin acos asinpi acospi atanh', (-0.99, 0.99), (-0.99, 0.99))
 bench('atan atanpi asinh', (-1e3, 1e3), (-1e3, 1e3))
 bench('atan2 atan2pi', (-100, 100), (-100, 100), (-100, 100))
@@ -296,6 +306,40 @@ ULP_BOUND = {
     ('acosh', 'd'): {'default': 4, '_native': 8.4e6},
     ('atanh', 'f'): {'default': 5, '_native': 1750},
     ('atanh', 'd'): {'default': 5, '_native': 8.4e6},
+    # Trigonometric families (trig/).  Default variants: OpenCL's bounds.  The others
+    # are bounded by their short polynomials and 3-piece reductions:
+    #   sinf/cosf/sincosf _native/_half/_rm: c1*r + r^3*(c3 + c5*r^2) is off by up to
+    #     1.5e-4 relative near |r| = pi/2 (2536 ulp, every float in [1, 10000] checked);
+    #     large arguments share the default's inline reduction (< 1 ulp).
+    #   tanf _native/_half/_rm: the 3-piece reduction near the multiples of pi/2 and the
+    #     refined reciprocal estimate: 923 ulp (every float in [1, 8256] checked).
+    #   sin/cos/sincos double _native/_half/_rm: degree-9 error 6.8e-9 relative
+    #     (6.14e7 ulp); holds where |sin x| (|cos x|) >= 2^-20 below 2^24, the 3-piece
+    #     reduction's absolute error (~1e-23) being negligible there; beyond 2^24 the
+    #     lane fallback is within 1 ulp.
+    #   tan double _native/_half/_rm: rational 5/4 error 2.2e-11 relative (2e5 ulp),
+    #     plus the 3-piece reduction's ~1e-25 absolute near multiples of pi/2: 7e5 ulp
+    #     measured on the nearest operands of each binade; holds where |tan x| and
+    #     |cot x| >= 1e-15.  Large arguments: the default's inline path (< 4 ulp).
+    #   sinpi/cospi/tanpi _native: polynomial (rational) error only, the reduction is
+    #     exact: double 4.64e5 and 1.36e6 ulp, tanpif 639 ulp (sinpif/cospif _native
+    #     are the default).
+    ('sin', 'f'): {'default': 4, '_native': 2600, '_half': 2600, '_rm': 2600},
+    ('sin', 'd'): {'default': 4, '_native': 6.2e7, '_half': 6.2e7, '_rm': 6.2e7},
+    ('cos', 'f'): {'default': 4, '_native': 2600, '_half': 2600, '_rm': 2600},
+    ('cos', 'd'): {'default': 4, '_native': 6.2e7, '_half': 6.2e7, '_rm': 6.2e7},
+    ('tan', 'f'): {'default': 5, '_native': 1000, '_half': 1000, '_rm': 1000},
+    ('tan', 'd'): {'default': 5, '_native': 1e6, '_half': 1e6, '_rm': 1e6},
+    ('sincos', 'f'): {'default': 4, '_native': 2600, '_rm': 2600},
+    ('sincos', 'd'): {'default': 4, '_native': 6.2e7, '_rm': 6.2e7},
+    ('sincosreg', 'f'): {'default': 4, '_native': 2600},
+    ('sincosreg', 'd'): {'default': 4, '_native': 6.2e7},
+    ('sinpi', 'f'): {'default': 4, '_native': 4},
+    ('sinpi', 'd'): {'default': 4, '_native': 4.7e5},
+    ('cospi', 'f'): {'default': 4, '_native': 4},
+    ('cospi', 'd'): {'default': 4, '_native': 4.7e5},
+    ('tanpi', 'f'): {'default': 6, '_native': 700},
+    ('tanpi', 'd'): {'default': 6, '_native': 1.4e6},
 }
 
 # Families whose results depend on the processor's reciprocal or reciprocal-square-

@@ -30,9 +30,30 @@ using ref_fn = double (*)(double);
 double inv_ref(double x) { return 1.0 / x; }
 double rsqrt_ref(double x) { return 1.0 / std::sqrt(x); }
 double rcbrt_ref(double x) { return 1.0 / std::cbrt(x); }
+
+// The pi-scaled references: the nearest integer (or half-integer) removed exactly,
+// then libm on pi*r (relative error near 2^-53, far below a float ulp).
+double sinpi_ref(double x) {
+  if (std::isinf(x)) return NAN;
+  double r = x - std::nearbyint(x);
+  double s = std::sin(M_PI * r);
+  return std::fmod(std::fabs(std::nearbyint(x)), 2.0) == 1.0 ? -s : s;
+}
+double cospi_ref(double x) {
+  if (std::isinf(x)) return NAN;
+  return std::fabs(x) >= 0x1p24 ? 1.0 : sinpi_ref(std::fabs(x) + 0.5);  // floats from 2^24 on are even
+}
+double tanpi_ref(double x) {
+  if (std::isinf(x)) return NAN;
+  double r = x - std::nearbyint(x);  // tan has period 1
+  if (std::fabs(r) == 0.5) return r > 0 ? INFINITY : -INFINITY;
+  return std::tan(M_PI * r);
+}
 struct Ref { const char* family; ref_fn fn; };
 const Ref kRefs[] = {{"exp", ::exp},     {"exp2", ::exp2},   {"exp10", ::exp10}, {"expm1", ::expm1},
                      {"log", ::log},     {"log2", ::log2},   {"log10", ::log10}, {"log1p", ::log1p},
+                     {"sin", ::sin},     {"cos", ::cos},     {"tan", ::tan},     {"sinpi", sinpi_ref},
+                     {"cospi", cospi_ref}, {"tanpi", tanpi_ref},
                      {"sqrt", ::sqrt},   {"rsqrt", rsqrt_ref}, {"inv", inv_ref}, {"cbrt", ::cbrt},
                      {"rcbrt", rcbrt_ref},
                      {"asin", ::asin},   {"acos", ::acos},   {"atan", ::atan},

@@ -34,6 +34,7 @@ const Entry kUnary[] = {
     {"sqrt", mpfr_sqrt},   {"rsqrt", mpfr_rsqrt}, {"cbrt", mpfr_cbrt},
     {"inv", mpfr_inv},     {"rcbrt", mpfr_rcbrt},
     {"sin", mpfr_sin},     {"cos", mpfr_cos},     {"tan", mpfr_tan},
+    {"sinpi", mpfr_sinpi}, {"cospi", mpfr_cospi}, {"tanpi", mpfr_tanpi},
     {"asin", mpfr_asin},   {"acos", mpfr_acos},   {"atan", mpfr_atan},
     {"asinpi", mpfr_asinpi}, {"acospi", mpfr_acospi}, {"atanpi", mpfr_atanpi},
     {"sinh", mpfr_sinh},   {"cosh", mpfr_cosh},   {"tanh", mpfr_tanh},

@@ -1,0 +1,264 @@
+// Large-argument reduction of the trigonometric families, vector form.
+//
+// x/(2*pi) mod 1 is formed from a row of the bits of 1/pi chosen by x's biased
+// exponent (tables/gen_trig.cpp): the significand times the row, modulo the whole
+// turns, in integer digits.  Double lanes: 53-bit significand times a 192-bit row
+// in 32-bit digits with 32x32->64 multiplies, keeping fraction bits 1..128.  Float
+// lanes: 24-bit significand times a 96-bit row in 16-bit digits with 32-bit low
+// multiplies, keeping bits 1..64.  The fraction is split into a step j of 1/512
+// (float 1/256) turn and a remainder r + r_lo in radians, |r| <= pi/512 (pi/256).
+//
+// AVX has no 256-bit integer arithmetic: the digit work runs on 128-bit halves
+// (two double lanes, four float lanes).  Every lane of the register is reduced;
+// the callers keep only the lanes that need it.
+#pragma once
+#include "frame/frame.h"
+#include "tables/trig_tables.h"
+
+namespace qarn::trig {
+
+template <class V> struct reduced {
+  V r, r_lo;
+  V sum;  // shifter sum: the step index in its low bits
+};
+
+namespace detail_red {
+
+QARN_INLINE __m128i lo32(__m128i v) { return _mm_and_si128(v, _mm_set1_epi64x(0xFFFFFFFFll)); }
+QARN_INLINE __m128i hi32(__m128i v) { return _mm_srli_epi64(v, 32); }
+
+// G1, G2, G3 bit patterns (before the offsets are removed) of two double lanes.
+QARN_INLINE void turns_d2(__m128i xb, __m128i sgn, __m128i& g1, __m128i& g2, __m128i& g3) {
+  const uint64_t* p0 = tab::InvPiD + 3 * ((uint64_t(_mm_cvtsi128_si64(xb)) >> 52) & 0x7FF);
+  const uint64_t* p1 = tab::InvPiD + 3 * ((uint64_t(_mm_extract_epi64(xb, 1)) >> 52) & 0x7FF);
+  __m128i r0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p0));
+  __m128i r1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p1));
+  __m128i w0 = _mm_unpacklo_epi64(r0, r1), w1 = _mm_unpackhi_epi64(r0, r1);
+  __m128i w2 = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p0 + 2)),
+                                  _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p1 + 2)));
+  __m128i m = _mm_or_si128(_mm_and_si128(xb, _mm_set1_epi64x(0x000FFFFFFFFFFFFFll)),
+                           _mm_set1_epi64x(0x0010000000000000ll));
+  __m128i mh = hi32(m);  // multiplies read the low 32 bits of each lane: m itself is m_lo
+  __m128i ph1 = _mm_mul_epu32(mh, w0), ph2 = _mm_mul_epu32(mh, hi32(w1)), ph3 = _mm_mul_epu32(mh, w1);
+  __m128i ph4 = _mm_mul_epu32(mh, hi32(w2)), ph5 = _mm_mul_epu32(mh, w2);
+  __m128i pl0 = _mm_mul_epu32(m, hi32(w0)), pl1 = _mm_mul_epu32(m, w0), pl2 = _mm_mul_epu32(m, hi32(w1));
+  __m128i pl3 = _mm_mul_epu32(m, w1), pl4 = _mm_mul_epu32(m, hi32(w2));
+  auto add4 = [](__m128i a, __m128i b, __m128i c, __m128i d) {
+    return _mm_add_epi64(_mm_add_epi64(a, b), _mm_add_epi64(c, d));
+  };
+  __m128i c64 = add4(lo32(ph4), lo32(pl3), hi32(ph5), hi32(pl4));
+  __m128i c96 = _mm_add_epi64(add4(lo32(ph3), lo32(pl2), hi32(ph4), hi32(pl3)), hi32(c64));
+  __m128i c128 = _mm_add_epi64(add4(lo32(ph2), lo32(pl1), hi32(ph3), hi32(pl2)), hi32(c96));
+  __m128i c160 = _mm_add_epi64(add4(lo32(ph1), lo32(pl0), hi32(ph2), hi32(pl1)), hi32(c128));
+  __m128i top = _mm_or_si128(_mm_slli_epi64(c160, 32), lo32(c128));
+  __m128i mid = _mm_or_si128(_mm_slli_epi64(c96, 32), lo32(c64));
+  g1 = _mm_or_si128(_mm_or_si128(_mm_srli_epi64(top, 12), _mm_set1_epi64x(0x3FF0000000000000ll)), sgn);
+  __m128i b2 = _mm_or_si128(_mm_slli_epi64(_mm_and_si128(top, _mm_set1_epi64x(0xFFF)), 40), _mm_srli_epi64(mid, 24));
+  g2 = _mm_or_si128(_mm_or_si128(b2, _mm_set1_epi64x(0x3CB0000000000000ll)), sgn);
+  __m128i b3 = _mm_slli_epi64(_mm_and_si128(mid, _mm_set1_epi64x(0xFFFFFF)), 28);
+  g3 = _mm_or_si128(_mm_or_si128(b3, _mm_set1_epi64x(0x3970000000000000ll)), sgn);
+}
+
+QARN_INLINE __m128i lo16(__m128i v) { return _mm_and_si128(v, _mm_set1_epi32(0xFFFF)); }
+QARN_INLINE __m128i hi16(__m128i v) { return _mm_srli_epi32(v, 16); }
+
+// The same for four float lanes.
+QARN_INLINE void turns_f4(__m128i xb, __m128i sgn, __m128i& g1, __m128i& g2, __m128i& g3) {
+  __m128i e = _mm_and_si128(_mm_srli_epi32(xb, 23), _mm_set1_epi32(0xFF));
+  e = _mm_add_epi32(e, _mm_add_epi32(e, e));  // 3e
+  auto row = [](int i) { return _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(tab::InvPiF + i))); };
+  __m128 r0 = row(_mm_cvtsi128_si32(e)), r1 = row(_mm_extract_epi32(e, 1));
+  __m128 r2 = row(_mm_extract_epi32(e, 2)), r3 = row(_mm_extract_epi32(e, 3));
+  _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+  __m128i w0 = _mm_castps_si128(r0), w1 = _mm_castps_si128(r1), w2 = _mm_castps_si128(r2);
+  __m128i m = _mm_or_si128(_mm_and_si128(xb, _mm_set1_epi32(0x007FFFFF)), _mm_set1_epi32(0x00800000));
+  __m128i mh = _mm_srli_epi32(m, 16), ml = lo16(m);
+  __m128i b0 = hi16(w0), b1 = lo16(w0), b2 = hi16(w1), b3 = lo16(w1), b4 = hi16(w2), b5 = lo16(w2);
+  __m128i ph1 = _mm_mullo_epi32(mh, b1), ph2 = _mm_mullo_epi32(mh, b2), ph3 = _mm_mullo_epi32(mh, b3);
+  __m128i ph4 = _mm_mullo_epi32(mh, b4), ph5 = _mm_mullo_epi32(mh, b5);
+  __m128i pl0 = _mm_mullo_epi32(ml, b0), pl1 = _mm_mullo_epi32(ml, b1), pl2 = _mm_mullo_epi32(ml, b2);
+  __m128i pl3 = _mm_mullo_epi32(ml, b3), pl4 = _mm_mullo_epi32(ml, b4);
+  auto add4 = [](__m128i a, __m128i b, __m128i c, __m128i d) {
+    return _mm_add_epi32(_mm_add_epi32(a, b), _mm_add_epi32(c, d));
+  };
+  __m128i c32 = add4(lo16(ph4), lo16(pl3), hi16(ph5), hi16(pl4));
+  __m128i c48 = _mm_add_epi32(add4(lo16(ph3), lo16(pl2), hi16(ph4), hi16(pl3)), hi16(c32));
+  __m128i c64 = _mm_add_epi32(add4(lo16(ph2), lo16(pl1), hi16(ph3), hi16(pl2)), hi16(c48));
+  __m128i c80 = _mm_add_epi32(add4(lo16(ph1), lo16(pl0), hi16(ph2), hi16(pl1)), hi16(c64));
+  __m128i top = _mm_or_si128(_mm_slli_epi32(c80, 16), lo16(c64));
+  __m128i mid = _mm_or_si128(_mm_slli_epi32(c48, 16), lo16(c32));
+  g1 = _mm_or_si128(_mm_or_si128(_mm_srli_epi32(top, 9), _mm_set1_epi32(0x3F800000)), sgn);
+  __m128i q2 = _mm_or_si128(_mm_slli_epi32(_mm_and_si128(top, _mm_set1_epi32(0x1FF)), 14), _mm_srli_epi32(mid, 18));
+  g2 = _mm_or_si128(_mm_or_si128(q2, _mm_set1_epi32(0x34000000)), sgn);
+  __m128i q3 = _mm_slli_epi32(_mm_and_si128(mid, _mm_set1_epi32(0x3FFFF)), 5);
+  g3 = _mm_or_si128(_mm_or_si128(q3, _mm_set1_epi32(0x28800000)), sgn);
+}
+
+template <class V> QARN_INLINE V from_i(__m128i a, __m128i b) {
+  if constexpr (std::is_same_v<V, vd4>) return {detail::join_pd(a, b)};
+  else if constexpr (std::is_same_v<V, vf8>) return {detail::join_ps(a, b)};
+  else if constexpr (std::is_same_v<V, vd2>) return {_mm_castsi128_pd(a)};
+  else return {_mm_castsi128_ps(a)};
+}
+template <class V> QARN_INLINE void to_i(V v, __m128i& a, __m128i& b) {
+  if constexpr (sizeof(V) == 32) { a = detail::lo(v.v); b = detail::hi(v.v); }
+  else if constexpr (std::is_same_v<V, vd2>) a = b = _mm_castpd_si128(v.v);
+  else a = b = _mm_castps_si128(v.v);
+}
+
+}  // namespace detail_red
+
+// x/(2*pi) reduced: x ~ 2*pi*j/N + r + r_lo (mod 2*pi), j in the low bits of `sum`
+// (N = 512 for double lanes, 256 for float lanes).  `sgn` holds each lane's sign
+// bit to carry through the fraction (zero lanes to reduce |x|).
+template <class V> QARN_INLINE reduced<V> reduce_large(V x, V sgn) {
+  using namespace detail_red;
+  __m128i xa, xb, sa, sb, g1a, g2a, g3a, g1b, g2b, g3b;
+  to_i(x, xa, xb);
+  to_i(sgn, sa, sb);
+  V g1, g2, g3;
+  if constexpr (sizeof(elem_t<V>) == 8) {
+    turns_d2(xa, sa, g1a, g2a, g3a);
+    if constexpr (sizeof(V) == 32) turns_d2(xb, sb, g1b, g2b, g3b);
+    else g1b = g1a, g2b = g2a, g3b = g3a;
+    g1 = from_i<V>(g1a, g1b);
+    g2 = from_i<V>(g2a, g2b) - (sgn | kc<V, 0x3CB0000000000000ull>());
+    g3 = from_i<V>(g3a, g3b) - (sgn | kc<V, 0x3970000000000000ull>());
+    V sum = g1 + kc<V, 0x42A8000000000000ull>();  // 1.5*2^43: steps of 2^-9 turn
+    V R = g1 - (sum - kc<V, 0x42A8000000000000ull>());
+    V h = R + g2;
+    V l = ((R - h) + g2) + g3;
+    V h_hi = h & kc<V, 0xFFFFFFFFF8000000ull>();
+    V h_lo = h - h_hi;
+    V small = (kc<V, 0x401921FB54000000ull>() * h_lo + kc<V, 0x3E310B4611A62633ull>() * h_hi) +
+              (kc<V, 0x401921FB54442D18ull>() * l + kc<V, 0x3E310B4611A62633ull>() * h_lo);
+    V big = kc<V, 0x401921FB54000000ull>() * h_hi;
+    V r = big + small;
+    return {r, (big - r) + small, sum};
+  } else {
+    turns_f4(xa, sa, g1a, g2a, g3a);
+    if constexpr (sizeof(V) == 32) turns_f4(xb, sb, g1b, g2b, g3b);
+    else g1b = g1a, g2b = g2a, g3b = g3a;
+    g1 = from_i<V>(g1a, g1b);
+    g2 = from_i<V>(g2a, g2b) - (sgn | kc<V, 0x34000000u>());
+    g3 = from_i<V>(g3a, g3b) - (sgn | kc<V, 0x28800000u>());
+    V sum = g1 + kc<V, 0x47400000u>();  // 1.5*2^15: steps of 2^-8 turn
+    V R = g1 - (sum - kc<V, 0x47400000u>());
+    V h = R + g2;
+    V l = ((R - h) + g2) + g3;
+    V h_hi = h & kc<V, 0xFFFFF000u>();
+    V h_lo = h - h_hi;
+    V small = (kc<V, 0x40C91000u>() * h_lo + kc<V, 0xB795777Au>() * h_hi) +
+              (kc<V, 0x40C90FDBu>() * l + kc<V, 0xB795777Au>() * h_lo);
+    V big = kc<V, 0x40C91000u>() * h_hi;
+    V r = big + small;
+    return {r, (big - r) + small, sum};
+  }
+}
+
+// ---- table rows per lane --------------------------------------------------------
+// Lane indices as plain ints.
+template <class V> QARN_INLINE void lane_ints(int* o, idx_t<V> i) {
+  if constexpr (std::is_same_v<V, vd2>) { o[0] = _mm_cvtsi128_si32(i.v); o[1] = _mm_extract_epi32(i.v, 1); }
+  else if constexpr (std::is_same_v<V, vf8>) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o), i.lo);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 4), i.hi);
+  } else _mm_storeu_si128(reinterpret_cast<__m128i*>(o), i.v);
+}
+
+template <class V> struct row4 { V f0, f1, f2, f3; };
+
+// Four consecutive values of row j[i] for each lane (rows of 4 elements).
+QARN_INLINE row4<vd4> rows4(const double* t, const int* j) {
+  __m256d a = _mm256_load_pd(t + 4 * j[0]), b = _mm256_load_pd(t + 4 * j[1]);
+  __m256d c = _mm256_load_pd(t + 4 * j[2]), d = _mm256_load_pd(t + 4 * j[3]);
+  __m256d t0 = _mm256_unpacklo_pd(a, b), t1 = _mm256_unpackhi_pd(a, b);
+  __m256d t2 = _mm256_unpacklo_pd(c, d), t3 = _mm256_unpackhi_pd(c, d);
+  return {{_mm256_permute2f128_pd(t0, t2, 0x20)}, {_mm256_permute2f128_pd(t1, t3, 0x20)},
+          {_mm256_permute2f128_pd(t0, t2, 0x31)}, {_mm256_permute2f128_pd(t1, t3, 0x31)}};
+}
+QARN_INLINE row4<vd2> rows4(const double* t, const int* j, vd2*) {
+  const double* a = t + 4 * j[0];
+  const double* b = t + 4 * j[1];
+  __m128d a0 = _mm_load_pd(a), a1 = _mm_load_pd(a + 2), b0 = _mm_load_pd(b), b1 = _mm_load_pd(b + 2);
+  return {{_mm_unpacklo_pd(a0, b0)}, {_mm_unpackhi_pd(a0, b0)}, {_mm_unpacklo_pd(a1, b1)}, {_mm_unpackhi_pd(a1, b1)}};
+}
+QARN_INLINE row4<vf4> rows4(const float* t, const int* j) {
+  __m128 a = _mm_load_ps(t + 4 * j[0]), b = _mm_load_ps(t + 4 * j[1]);
+  __m128 c = _mm_load_ps(t + 4 * j[2]), d = _mm_load_ps(t + 4 * j[3]);
+  _MM_TRANSPOSE4_PS(a, b, c, d);
+  return {{a}, {b}, {c}, {d}};
+}
+QARN_INLINE row4<vf8> rows4(const float* t, const int* j, vf8*) {
+  row4<vf4> a = rows4(t, j), b = rows4(t, j + 4);
+  auto J = [](vf4 l, vf4 h) { return vf8{_mm256_insertf128_ps(_mm256_castps128_ps256(l.v), h.v, 1)}; };
+  return {J(a.f0, b.f0), J(a.f1, b.f1), J(a.f2, b.f2), J(a.f3, b.f3)};
+}
+template <class V> QARN_INLINE row4<V> rows_of(const elem_t<V>* t, const int* j) {
+  if constexpr (std::is_same_v<V, vd4> || std::is_same_v<V, vf4>) return rows4(t, j);
+  else return rows4(t, j, static_cast<V*>(nullptr));
+}
+
+// Field f of rows of `stride` elements, one lane each.
+template <class V> QARN_INLINE V field(const elem_t<V>* t, const int* j, int stride, int f) {
+  if constexpr (std::is_same_v<V, vd2>) return {_mm_setr_pd(t[j[0] * stride + f], t[j[1] * stride + f])};
+  else if constexpr (std::is_same_v<V, vd4>)
+    return {_mm256_setr_pd(t[j[0] * stride + f], t[j[1] * stride + f], t[j[2] * stride + f], t[j[3] * stride + f])};
+  else if constexpr (std::is_same_v<V, vf4>)
+    return {_mm_setr_ps(t[j[0] * stride + f], t[j[1] * stride + f], t[j[2] * stride + f], t[j[3] * stride + f])};
+  else
+    return {_mm256_setr_ps(t[j[0] * stride + f], t[j[1] * stride + f], t[j[2] * stride + f], t[j[3] * stride + f],
+                           t[j[4] * stride + f], t[j[5] * stride + f], t[j[6] * stride + f], t[j[7] * stride + f])};
+}
+
+// ---- sine of 2*pi*j/N + r + r_lo from the step table ---------------------------------
+// `quarter` rotates the row by a quarter turn (giving the cosine).
+template <class V> QARN_INLINE V sin_steps(const reduced<V>& q, int quarter) {
+  constexpr bool dbl = sizeof(elem_t<V>) == 8;
+  constexpr int N = dbl ? 512 : 256;
+  alignas(32) int j[8];
+  idx_t<V> ji = low32(q.sum);
+  if (quarter) ji = ji - (-quarter * N / 4);
+  lane_ints<V>(j, ji & (N - 1));
+  V r = q.r, r2 = r * r;
+  if constexpr (dbl) {
+    row4<V> w = rows_of<V>(tab::SinD, j);
+    V c_lo = w.f0, c_hi = w.f1, s_hi = w.f2, s_lo = w.f3;
+    V a = s_hi + r * c_hi;
+    V e1 = (s_hi - a) + r * c_hi;
+    V b = a + c_lo * r;
+    V e2 = (a - b) + c_lo * r;
+    V C = c_hi + c_lo;
+    V ps = (r * r2) * (kc<V, 0xBFC5555555554448ull>() + kc<V, 0x3F81110FABB3551Cull>() * r2);
+    V pc = r2 * (kc<V, 0xBFE0000000000000ull>() +
+                 r2 * (kc<V, 0x3FA5555555554CCFull>() + kc<V, 0xBF56C16AB163B2D7ull>() * r2));
+    V t = (((e2 + e1) + ps * C) + pc * s_hi) + (q.r_lo * (C - r * s_hi) + s_lo);
+    return b + t;
+  } else {
+    row4<V> w = rows_of<V>(tab::SinF, j);
+    V c_lo = w.f0, s_hi = w.f1, s_lo = w.f2, c_hi = w.f3;
+    V a = s_hi + r * c_hi;
+    V e1 = (s_hi - a) + r * c_hi;
+    V b = a + c_lo * r;
+    V e2 = (a - b) + c_lo * r;
+    V C = c_hi + c_lo;
+    V D = C - r * s_hi;
+    V ps = (r * r2) * (kc<V, 0xBE2AAAABu>() + kc<V, 0x3C08885Cu>() * r2);
+    V pc = r2 * (kc<V, 0xBF000000u>() + kc<V, 0x3D2AAA7Cu>() * r2);
+    V t = (ps * D + (e2 + e1)) + (pc * s_hi + (q.r_lo * D + s_lo));
+    return b + t;
+  }
+}
+
+template <class V> QARN_INLINE V sign_bits(V x) {
+  if constexpr (sizeof(elem_t<V>) == 8) return x & kc<V, 0x8000000000000000ull>();
+  else return x & kc<V, 0x80000000u>();
+}
+
+// Lanes whose input is finite (ordered and not infinite).
+template <class V> QARN_INLINE V finite(V x) {
+  if constexpr (sizeof(elem_t<V>) == 8) return cmp<_CMP_LT_OQ>(vabs(x), kc<V, 0x7FF0000000000000ull>());
+  else return cmp<_CMP_LT_OQ>(vabs(x), kc<V, 0x7F800000u>());
+}
+
+}  // namespace qarn::trig

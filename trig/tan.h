@@ -1,0 +1,157 @@
+// tan in float and double.
+//
+// Main path: N = round(|x|*2/pi), r = |x| - N*pi/2 in three or four pieces, and
+// tan r as Num(r)/Den(r); for odd N the quotient is turned over and negated
+// (tan(r + pi/2) = -1/tan r), one division for both cases.  Float _native,
+// _half and _rm replace the division by a refined reciprocal estimate.
+//
+// Lanes beyond the main-path bound (|x| > 128000, float 8256) are reduced inline
+// in every variant (trig/reduce.h) to a step theta_j = pi*j/256 (float pi*j/128)
+// and r, and finished from a tangent table row (tables/gen_trig.cpp): the pole
+// term E/(pi/2 - theta_j - r) by a refined reciprocal, plus a Taylor polynomial of
+// what is left.  Only infinite and NaN lanes reach the lane fallbacks.
+#pragma once
+#include "frame/frame.h"
+#include "frame/variant.h"
+#include "trig/trig_scalar.h"
+#include "trig/reduce.h"
+
+namespace qarn {
+
+namespace trig {
+
+// s + e = a + b exactly.
+template <class V> QARN_INLINE V two_sum_err(V a, V b, V s) {
+  V bb = s - a;
+  return (a - (s - bb)) + (b - bb);
+}
+
+template <class V> QARN_INLINE V tan_steps_d(V x) {
+  reduced<V> q = reduce_large(x, sign_bits(x));
+  alignas(32) int j[8];
+  lane_ints<V>(j, low32(q.sum) & 255);
+  V r = q.r + q.r_lo;
+  const double* t = tab::TanD;
+  V p_hi = field<V>(t, j, 13, 0), E = field<V>(t, j, 13, 2), T = field<V>(t, j, 13, 3);
+  V y = p_hi - r;
+  V y_hi = y & kc<V, 0xFFFFFFFFF8000000ull>();
+  V y_lo = y - y_hi;
+  V u0 = rcp_est(y);
+  V e = (kc<V, 0x3FF0000000000000ull>() - y_hi * u0) - y_lo * u0;
+  V e2 = e * e;
+  V u = u0 + (u0 + u0 * e2) * (e + e2);
+  V A = E * u + (T + field<V>(t, j, 13, 5) * r);
+  V r2 = r * r;
+  V B = ((field<V>(t, j, 13, 6) + field<V>(t, j, 13, 7) * r) + r2 * (field<V>(t, j, 13, 8) + field<V>(t, j, 13, 9) * r)) +
+        (r2 * r2) * ((field<V>(t, j, 13, 10) + field<V>(t, j, 13, 11) * r) + field<V>(t, j, 13, 12) * r2);
+  return A + B * r;
+}
+
+// Float: |x| reduced, the pole term's tails (the rounding of P_hi - r, P_lo, the
+// head's remainder) folded into the reciprocal's correction, the two leading
+// additions compensated.
+template <class V> QARN_INLINE V tan_steps_f(V a) {
+  reduced<V> q = reduce_large(a, bits<V>(0));
+  alignas(32) int j[8];
+  lane_ints<V>(j, low32(q.sum) & 127);
+  V r = q.r + q.r_lo;
+  const float* t = tab::TanF;
+  V p_hi = field<V>(t, j, 10, 0);
+  V y = p_hi - r;
+  V err = (p_hi - y) - r;
+  V y_hi = y & kc<V, 0xFFFFF000u>();
+  V d_lo = ((y - y_hi) + err) + field<V>(t, j, 10, 1);
+  V u0 = rcp_est(y_hi);
+  V e = (kc<V, 0x3F800000u>() - y_hi * u0) - d_lo * u0;
+  V u = (u0 + u0 * e) * (kc<V, 0x3F800000u>() + e * e);
+  V pole = field<V>(t, j, 10, 2) * u;
+  V T = field<V>(t, j, 10, 3);
+  V s1 = pole + T;
+  V e1 = two_sum_err(pole, T, s1);
+  V lr = field<V>(t, j, 10, 5) * r;
+  V s2 = s1 + lr;
+  V e2 = two_sum_err(s1, lr, s2);
+  V r2 = r * r;
+  V poly = r * ((field<V>(t, j, 10, 6) + field<V>(t, j, 10, 7) * r) +
+                r2 * (field<V>(t, j, 10, 8) + field<V>(t, j, 10, 9) * r));
+  return s2 + (((e1 + e2) + field<V>(t, j, 10, 4)) + poly);
+}
+
+}  // namespace trig
+
+template <class T, var Vr> struct tan_k;
+
+template <var Vr> struct tan_k<double, Vr> {
+  using elem = double;
+
+  template <class V> static QARN_INLINE V main(V x) {
+    V a = vabs(x);
+    V S = a * kc<V, 0x3FE45F306DC9C883ull>() + kc<V, 0x4338000000000000ull>();
+    V N = S - kc<V, 0x4338000000000000ull>();
+    V r, num, den;
+    if constexpr (Vr == var::def) {
+      r = ((a - N * kc<V, 0x3FF921FB54440000ull>()) - N * kc<V, 0x3D868C234C4C0000ull>()) -
+          N * kc<V, 0x3B298A2E03707345ull>();
+      V r2 = r * r;
+      num = r + (r * r2) * (kc<V, 0xBFC06B97BE36D389ull>() +
+                            r2 * (kc<V, 0x3F66FC6FDCE5D301ull>() + r2 * kc<V, 0xBEDF637DCE2A3800ull>()));
+      den = kc<V, 0x3FF0000000000000ull>() +
+            r2 * (kc<V, 0xBFDD8B213470BEEEull>() +
+                  r2 * (kc<V, 0x3F97E7B68AC28A56ull>() + r2 * kc<V, 0xBF2B525B03BC92A6ull>()));
+    } else {
+      r = ((a - N * kc<V, 0x3FF921FB40000000ull>()) - N * kc<V, 0x3E74442D00000000ull>()) -
+          N * kc<V, 0x3CF8469898CC5170ull>();
+      V r2 = r * r;
+      num = r * (kc<V, 0x3FF27E949512AA02ull>() +
+                 r2 * (kc<V, 0xBFC079FF5BF6A4DFull>() + r2 * kc<V, 0x3F545C936ED9193Aull>()));
+      den = kc<V, 0x3FF27E949510E8DEull>() +
+            r2 * (kc<V, 0xBFE072E2E400EC37ull>() + r2 * kc<V, 0x3F92E825CC67D220ull>());
+    }
+    V odd = ishl<63>(S);
+    V q = blend(odd, num, den) / blend(odd, den, num);
+    return q ^ odd ^ trig::sign_bits(x);
+  }
+  template <class V> static QARN_INLINE V special(V x) {
+    return cmp<_CMP_NLE_UQ>(vabs(x), kc<V, 0x40FF400000000000ull>());
+  }
+  template <class V> static QARN_INLINE V fixup(V x, V& r) {
+    V fix = special(x) & trig::finite(x);
+    r = blend(fix, r, trig::tan_steps_d(x));
+    return fix;
+  }
+};
+
+template <var Vr> struct tan_k<float, Vr> {
+  using elem = float;
+
+  template <class V> static QARN_INLINE V main(V x) {
+    V a = vabs(x);
+    V S = a * kc<V, 0x3F22F983u>() + kc<V, 0x4B400000u>();
+    V N = S - kc<V, 0x4B400000u>();
+    V r = (a - N * kc<V, 0x3FC90000u>()) - N * kc<V, 0x39FDA000u>();
+    if constexpr (Vr == var::def) r = (r - N * kc<V, 0x33A22000u>()) - N * kc<V, 0x2C34611Au>();
+    else r = r - N * kc<V, 0x33A22169u>();
+    V r2 = r * r;
+    V num = r * (kc<V, 0x3F7FFFFCu>() + kc<V, 0xBDC433B4u>() * r2);
+    V den = kc<V, 0x3F7FFFFCu>() + r2 * (kc<V, 0xBEDBB7ABu>() + kc<V, 0x3C1F336Bu>() * r2);
+    V odd = ishl<31>(S);
+    V dividend = blend(odd, num, den), divisor = blend(odd, den, num);
+    V q;
+    if constexpr (Vr == var::def) {
+      q = dividend / divisor;
+    } else {
+      V y0 = rcp_est(divisor);
+      V y1 = y0 * (kc<V, 0x40000000u>() - y0 * divisor);
+      q = y1 * dividend;
+    }
+    return q ^ odd ^ trig::sign_bits(x);
+  }
+  template <class V> static QARN_INLINE V special(V x) { return cmp<_CMP_NLE_UQ>(vabs(x), kc<V, 0x46010000u>()); }
+  template <class V> static QARN_INLINE V fixup(V x, V& r) {
+    V fix = special(x) & trig::finite(x);
+    r = blend(fix, r, trig::tan_steps_f(vabs(x)) ^ trig::sign_bits(x));
+    return fix;
+  }
+};
+
+}  // namespace qarn

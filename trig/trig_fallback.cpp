@@ -1,0 +1,278 @@
+// Lane fallbacks of sin, cos, tan, sincos, sincosreg and tanpi (float and double).
+//
+// Finite arguments are reduced modulo pi/2 in double: none below 2^17, Cody-Waite
+// with head-and-tail pieces of pi/4 below 2^30, and above that the product of
+// the significand with 25-bit windows of 4/pi (tables/gen_trig.cpp), summed
+// exactly in 256-bit integer arithmetic, so the remainder keeps well over 100 bits
+// whatever its size.  A second step of pi/32 and a 64-row table of sines and
+// cosines leave |r| <= pi/64 for short Taylor polynomials.  The float fallbacks
+// widen the lane, run the same steps and round once.
+// The vector reduction is included for one 128-bit lane; its 256-bit forms stay unused.
+#pragma GCC diagnostic ignored "-Wpsabi"
+#include <bit>
+#include <cstdint>
+
+#include "frame/scalar.h"
+#include "tables/trig_tables.h"
+#include "trig/trig_scalar.h"
+#include "trig/reduce.h"
+
+using namespace qarn::sc;
+
+namespace {
+
+struct dd { double hi, lo; };
+
+// a*b = p + e exactly (Veltkamp splitting, no fused multiply-add).
+inline double two_prod_err(double a, double b, double p) {
+  const double c = 134217729.0;  // 2^27 + 1
+  double ac = a * c, bc = b * c;
+  double ah = ac - (ac - a), bh = bc - (bc - b);
+  double al = a - ah, bl = b - bh;
+  return ((ah * bh - p) + ah * bl + al * bh) + al * bl;
+}
+inline double two_sum_err(double a, double b, double s) {
+  double bb = s - a;
+  return (a - (s - bb)) + (b - bb);
+}
+
+// x = q*(pi/2) + r + r_lo, |r| <= about pi/4.  q may be negative.
+int reduce_quarter(double x, double& r, double& r_lo) {
+  uint64_t b = bits_of(x);
+  int e = int((b >> 52) & 0x7FF);
+  bool neg = b >> 63;
+  double a = neg ? -x : x;
+  int q;
+  if (e < 1040) {
+    r = x;
+    r_lo = 0;
+    return 0;
+  }
+  if (e <= 1052) {
+    double t = a * d_of(0x3FF45F306DC9C883ull);  // 4/pi
+    // floor(t): t < 2^31, its integer part read from the significand.
+    uint64_t tb = bits_of(t);
+    int te = int((tb >> 52) & 0x7FF) - 1023;
+    int64_t n = int64_t(((tb & 0x000FFFFFFFFFFFFFull) | 0x0010000000000000ull) >> (52 - te));
+    double N = double(n + (n & 1));
+    static constexpr double P5[5] = {std::bit_cast<double>(0x3FE921FA00000000ull), std::bit_cast<double>(0x3EA5444300000000ull), std::bit_cast<double>(0xBD373DCA00000000ull),
+                                 std::bit_cast<double>(0xBBF3B39A00000000ull), std::bit_cast<double>(0x3A845C06E0E68948ull)};
+    static constexpr double P4[4] = {std::bit_cast<double>(0x3FE921FB54000000ull), std::bit_cast<double>(0x3E010B4612000000ull), std::bit_cast<double>(0xBC2676733C000000ull),
+                                 std::bit_cast<double>(0x3A61701B839A2520ull)};
+    const double* P = e > 1045 ? P5 : P4;
+    int np = e > 1045 ? 5 : 4;
+    double hi = a, lo = 0;
+    for (int k = 0; k < np; ++k) {
+      double p = N * P[k];
+      double pe = two_prod_err(N, P[k], p);
+      double s = hi - p;
+      double se = two_sum_err(hi, -p, s);
+      hi = s;
+      lo += se - pe;
+    }
+    r = hi + lo;
+    r_lo = (hi - r) + lo;
+    q = int((n + 1) >> 1);
+  } else {
+    // |x| * 4/pi modulo 8 from windows K[i] .. K[i+8]: term d is m * w(i+d) * 2^(E0 - 25d)
+    // with E0 = e - 1074 - 25i in [-22, 2]; the windows above K[i] only add multiples of 8.
+    uint64_t m = (b & 0x000FFFFFFFFFFFFFull) | 0x0010000000000000ull;
+    int i = ((e - 1052) * 83886) >> 21;
+    int E0 = e - 1074 - 25 * i;
+    uint64_t acc[6] = {0, 0, 0, 0, 0, 0};  // fixed point, bit 0 of weight 2^(E0 - 200)
+    for (int d = 0; d <= 8; ++d) {
+      // The window as an integer, K[k] / 2^(201 - 25k): 25 bits, read from its pattern.
+      int k = i + d;
+      uint64_t wb = bits_of(qarn::tab::K4Pi[k]), w = 0;
+      if (wb != 0) {
+        int sh = int((wb >> 52) & 0x7FF) - 1075 + 25 * k - 201;
+        uint64_t mant = (wb & 0x000FFFFFFFFFFFFFull) | 0x0010000000000000ull;
+        w = sh >= 0 ? mant << sh : mant >> -sh;
+      }
+      unsigned __int128 p = (unsigned __int128)m * w;  // < 2^78
+      int s = 25 * (8 - d), limb = s / 64, off = s % 64;
+      uint64_t p0 = uint64_t(p), p1 = uint64_t(p >> 64);
+      uint64_t parts[3] = {p0, p1, 0};
+      if (off) parts[0] = p0 << off, parts[1] = (p0 >> (64 - off)) | (p1 << off), parts[2] = p1 >> (64 - off);
+      uint64_t carry = 0;
+      for (int l = limb; l < 6 && (l - limb < 3 || carry); ++l) {
+        unsigned __int128 v = (unsigned __int128)acc[l] + carry + (l - limb < 3 ? parts[l - limb] : 0);
+        acc[l] = uint64_t(v);
+        carry = uint64_t(v >> 64);
+      }
+    }
+    // Bit P of acc has weight 1: octant n = bits P..P+2, fraction below P.
+    int P = 200 - E0;
+    auto bit_field = [&](int lo_bit, int count) -> uint64_t {  // bits lo_bit .. lo_bit+count-1, count <= 64
+      uint64_t v;
+      if (lo_bit < 0) {
+        v = acc[0] << -lo_bit;  // -lo_bit < 64 here
+      } else {
+        int l = lo_bit / 64, o = lo_bit % 64;
+        v = acc[l] >> o;
+        if (o && l + 1 < 6) v |= acc[l + 1] << (64 - o);
+      }
+      return count == 64 ? v : v & ((1ull << count) - 1);
+    };
+    int n = int(bit_field(P, 3));
+    uint64_t f1 = bit_field(P - 53, 53), f2 = bit_field(P - 106, 53), f3 = bit_field(P - 128, 22);
+    double d1 = double(f1) * 0x1p-53, d2 = double(f2) * 0x1p-106, d3 = double(f3) * 0x1p-128;
+    if (n & 1) d1 -= 1.0;  // N = n + 1 is even: f = t - N in [-1, 0)
+    double h = d1 + d2;
+    double l = two_sum_err(d1, d2, h) + d3;
+    double hh = h + l;
+    l = (h - hh) + l;
+    h = hh;
+    // r + r_lo = f * pi/4, pi/4 as a 27-bit head and a tail.
+    const double PH = d_of(0x3FE921FB40000000ull), PL = d_of(0x3E64442D18469899ull);
+    double c = h * 134217729.0;
+    double h_hi = c - (c - h), h_lo = h - h_hi;
+    double r_hi = h_hi * PH;
+    double tail = h_lo * PH + (h * PL + l * PH);
+    r = r_hi + tail;
+    r_lo = (r_hi - r) + tail;
+    q = (n + 1) >> 1;
+  }
+  if (neg) {
+    r = -r;
+    r_lo = -r_lo;
+    q = -q;
+  }
+  return q;
+}
+
+// sin(q*pi/2 + r + r_lo + phi*pi/32): the step of pi/32, then the table row.
+double sin_reduced(int q, double r, double r_lo, int phi) {
+  double kd = (r * 10.185916357881302 + 6755399441055744.0) - 6755399441055744.0;
+  int k = int(kd);
+  const double Q1 = 0.09817477042088285, Q2 = 3.798187816439979e-12, Q3 = 1.2639164054974691e-22;
+  double p1 = kd * Q1;  // exact: Q1 has 31 bits
+  double hi = r - p1;
+  double lo = two_sum_err(r, -p1, hi);
+  double p2 = kd * Q2;
+  double s = hi - p2;
+  lo += two_sum_err(hi, -p2, s) - two_prod_err(kd, Q2, p2);
+  hi = s;
+  lo = (lo - kd * Q3) + r_lo;
+  double rr = hi + lo;
+  double rl = (hi - rr) + lo;
+  const double* w = qarn::tab::Pi32D + 4 * ((16 * q + k + phi) & 63);
+  double c_lo = w[0], s_hi = w[1], s_lo = w[2], c_hi = w[3];
+  double r2 = rr * rr;
+  double a = s_hi + rr * c_hi;
+  double e1 = (s_hi - a) + rr * c_hi;
+  double b = a + c_lo * rr;
+  double e2 = (a - b) + c_lo * rr;
+  double C = c_hi + c_lo;
+  double ps = rr * r2 * (-0.16666666666666666 + r2 * (0.008333333333333333 + r2 * (-0.0001984126984126984 +
+                                                                                   r2 * 2.7557319223985893e-06)));
+  double pc = r2 * (-0.5 + r2 * (0.041666666666666664 + r2 * (-0.001388888888888889 + r2 * 2.48015873015873e-05)));
+  double t = (((e2 + e1) + ps * C) + pc * s_hi) + (rl * (C - rr * s_hi) + s_lo);
+  return b + t;
+}
+
+int biased(double x) { return int((bits_of(x) >> 52) & 0x7FF); }
+
+// sin x (phi = 0) or cos x (phi = 16) of a finite x beyond the tiny range.
+double sin_or_cos(double x, int phi) {
+  double r, r_lo;
+  int q = reduce_quarter(x, r, r_lo);
+  return sin_reduced(q, r, r_lo, phi);
+}
+
+double tiny_sin(double x) {
+  if (x == 0) return x;
+  return (0x1p55 * x - x) * 0x1p-55;
+}
+
+double sin_scalar(double x) {
+  int e = biased(x);
+  if (e == 0x7FF) return x != x ? x * x : x * 0.0;
+  if (e < 771) return tiny_sin(x);
+  return sin_or_cos(x, 0);
+}
+double cos_scalar(double x) {
+  int e = biased(x);
+  if (e == 0x7FF) return x != x ? x * x : x * 0.0;
+  if (e < 771) return 1.0 - (x < 0 ? -x : x);
+  return sin_or_cos(x, 16);
+}
+void sincos_scalar(double x, double& s, double& c) {
+  int e = biased(x);
+  if (e == 0x7FF) {
+    s = c = x != x ? x * x : x * 0.0;
+    return;
+  }
+  if (e < 771) {
+    s = tiny_sin(x);
+    c = 1.0;
+    return;
+  }
+  double r, r_lo;
+  int q = reduce_quarter(x, r, r_lo);
+  s = sin_reduced(q, r, r_lo, 0);
+  c = sin_reduced(q, r, r_lo, 16);
+}
+double tan_scalar(double x) {
+  int e = biased(x);
+  if (e == 0x7FF) return x != x ? x * x : x * 0.0;
+  if (e < 771) return tiny_sin(x);
+  double r, r_lo;
+  int q = reduce_quarter(x, r, r_lo);
+  return sin_reduced(q, r, r_lo, 0) / sin_reduced(q, r, r_lo, 16);
+}
+// tan(pi*x) for a finite x: the nearest half-integer removed exactly, then a
+// quotient of the sine and cosine of the rest (only the non-finite lanes reach
+// the fallback from the exports).
+double tanpi_scalar(double x) {
+  if (biased(x) == 0x7FF) return x != x ? x * x : x * 0.0;
+  double a = x < 0 ? -x : x;
+  if (a >= 0x1p53) return x < 0 ? -0.0 : 0.0;  // an even integer
+  double h = (a + 0x1.8p51) - 0x1.8p51;        // nearest multiple of 1/2
+  double f = a - h;
+  int64_t qh = int64_t(2 * h);
+  double pr = f * d_of(0x400921FB54442D18ull);
+  double pr_lo = two_prod_err(f, d_of(0x400921FB54442D18ull), pr) + f * d_of(0x3CA1A62633145C07ull);
+  double sn = sin_reduced(0, pr, pr_lo, 0), cs = sin_reduced(0, pr, pr_lo, 16);
+  double v;
+  if (f == 0) v = (qh & 1) ? __builtin_inf() : 0.0;
+  else v = (qh & 1) ? -(cs / sn) : sn / cs;
+  if (f == 0 && (qh & 2)) v = -v;
+  return x < 0 ? -v : v;
+}
+
+}  // namespace
+
+double qarn::trig::sin_scalar(double x) { return ::sin_scalar(x); }
+double qarn::trig::cos_scalar(double x) { return ::cos_scalar(x); }
+int qarn::trig::reduce_quarter(double x, double* r, double* r_lo) { return ::reduce_quarter(x, *r, *r_lo); }
+
+QARN_FALLBACK void sin_lane_fallback(const double* x, double* r) { *r = sin_scalar(*x); }
+QARN_FALLBACK void sinf_lane_fallback(const float* x, float* r) { *r = float(sin_scalar(*x)); }
+QARN_FALLBACK void cos_lane_fallback(const double* x, double* r) { *r = cos_scalar(*x); }
+QARN_FALLBACK void cosf_lane_fallback(const float* x, float* r) { *r = float(cos_scalar(*x)); }
+QARN_FALLBACK void tan_lane_fallback(const double* x, double* r) { *r = tan_scalar(*x); }
+QARN_FALLBACK void tanf_lane_fallback(const float* x, float* r) { *r = float(tan_scalar(*x)); }
+QARN_FALLBACK void tanpi_lane_fallback(const double* x, double* r) { *r = tanpi_scalar(*x); }
+QARN_FALLBACK void tanpif_lane_fallback(const float* x, float* r) { *r = float(tanpi_scalar(*x)); }
+QARN_FALLBACK void sincos_lane_fallback(const double* x, double* s, double* c) { sincos_scalar(*x, *s, *c); }
+QARN_FALLBACK void sincosreg_lane_fallback(const double* x, double* s, double* c) { sincos_scalar(*x, *s, *c); }
+// Float sincos: finite lanes beyond the main path are finished by the exports'
+// own vector reduction (run here on one lane), so a lane gives the same bits
+// whether the export reduces it inline or hands it over; the rest in double.
+static void sincosf_lane(float x, float* s, float* c) {
+  float a = x < 0 ? -x : x;
+  if (a > 10000.0f && a <= 3.4028235e38f) {
+    qarn::vf4 v{_mm_set1_ps(x)};
+    qarn::trig::reduced<qarn::vf4> q = qarn::trig::reduce_large(qarn::vabs(v), qarn::bits<qarn::vf4>(0));
+    *s = _mm_cvtss_f32((qarn::trig::sin_steps(q, 0) ^ qarn::trig::sign_bits(v)).v);
+    *c = _mm_cvtss_f32(qarn::trig::sin_steps(q, 1).v);
+    return;
+  }
+  double sd, cd;
+  sincos_scalar(x, sd, cd);
+  *s = float(sd);
+  *c = float(cd);
+}
+QARN_FALLBACK void sincosf_lane_fallback(const float* x, float* s, float* c) { sincosf_lane(*x, s, c); }
+QARN_FALLBACK void sincosregf_lane_fallback(const float* x, float* s, float* c) { sincosf_lane(*x, s, c); }
