@@ -29,7 +29,8 @@ namespace {
 using ref_fn = double (*)(double);
 struct Ref { const char* family; ref_fn fn; };
 const Ref kRefs[] = {{"exp", ::exp},     {"exp2", ::exp2},   {"exp10", ::exp10}, {"expm1", ::expm1},
-                     {"log", ::log},     {"log2", ::log2},   {"log10", ::log10}, {"log1p", ::log1p}};
+                     {"log", ::log},     {"log2", ::log2},   {"log10", ::log10}, {"log1p", ::log1p},
+                     {"erf", ::erf},     {"erfc", ::erfc},   {"tgamma", ::tgamma}, {"lgamma", ::lgamma}};
 
 ref_fn ref_of(const char* family) {
   for (const Ref& r : kRefs)
