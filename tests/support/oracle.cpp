@@ -42,6 +42,12 @@ int erfc_fast(mpfr_ptr r, mpfr_srcptr x, mpfr_rnd_t rnd) {
   return t;
 }
 
+// log|gamma(x)| (MPFR's lgamma also gives the sign, not needed here).
+int lgamma_abs(mpfr_ptr r, mpfr_srcptr x, mpfr_rnd_t rnd) {
+  int sign;
+  return mpfr_lgamma(r, &sign, x, rnd);
+}
+
 struct Entry { const char* name; unary_fn fn; };
 const Entry kUnary[] = {
     {"exp", mpfr_exp},     {"exp2", mpfr_exp2},   {"exp10", mpfr_exp10}, {"expm1", mpfr_expm1},
@@ -52,6 +58,7 @@ const Entry kUnary[] = {
     {"sinh", mpfr_sinh},   {"cosh", mpfr_cosh},   {"tanh", mpfr_tanh},
     {"asinh", mpfr_asinh}, {"acosh", mpfr_acosh}, {"atanh", mpfr_atanh},
     {"erf", erf_fast},     {"erfc", erfc_fast},   {"tgamma", mpfr_gamma},
+    {"lgamma", lgamma_abs},
 };
 
 unary_fn lookup(const char* family) {
