@@ -459,7 +459,12 @@ struct body {
 
   // The whole protocol: main path, mask, fix-ups, lane loop.
   QARN_INLINE void run() {
-    if constexpr (Mode != lanes::all) main_path();
+    if constexpr (Mode != lanes::all) {
+      main_path();
+    } else {
+      #pragma GCC unroll 4
+      for (int g = 0; g < n; ++g) s.r[g] = R{}, s.r2[g] = R2{};
+    }
     if constexpr (Mode != lanes::none) {
       uint32_t m = mask();
       if (m != 0) finish_lanes(m);

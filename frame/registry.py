@@ -120,6 +120,9 @@ DOMAIN = {
     'sinpi': ((-100.0, 100.0), (-100.0, 100.0)),
     'cospi': ((-100.0, 100.0), (-100.0, 100.0)),
     'tanpi': ((-100.0, 100.0), (-100.0, 100.0)),
+    # erf, erfc: where the grid tables end; erfc up to its underflow to zero.
+    'erf': ((-4.0, 4.0), (-6.0, 6.0)),
+    'erfc': ((-4.0, 10.1), (-6.0, 27.3)),
 }
 
 # Interval of the benchmarks per family: inside the main path, so the numbers are
@@ -340,6 +343,25 @@ ULP_BOUND = {
     ('cospi', 'd'): {'default': 4, '_native': 4.7e5},
     ('tanpi', 'f'): {'default': 6, '_native': 700},
     ('tanpi', 'd'): {'default': 6, '_native': 1.4e6},
+    # erf, erfc.  Default paths: measured below 2 ulp (OpenCL allows 16).  _native:
+    # the shorter correction polynomials leave about T^k of the next term, T = X0*d
+    # at its largest (|d| = h/2 at the last grid point); measured (every float
+    # operand; 10^6 random doubles over the tables' range) erff 244, erfcf 341,
+    # erf 2.7e5, erfc 6.5e6, with a margin above each.
+    ('erf', 'f'): {'default': 2, '_native': 300},
+    ('erf', 'd'): {'default': 3, '_native': 3.5e5},
+    ('erfc', 'f'): {'default': 2, '_native': 400},
+    ('erfc', 'd'): {'default': 3, '_native': 8e6},
+    # lgamma, lgamma_r, tgamma (scalar routines, extended precision for double):
+    # measured 0.51 ulp against MPFR; lgammaf 1.07 next to 2.  lgamma has no bound
+    # next to its zeros in ulps: there the routines hold an absolute error of 2^-55
+    # (double) and 2^-45 (float) (tests/test_gamma.cpp).
+    ('lgamma', 'f'): {'default': 1.5},
+    ('lgamma', 'd'): {'default': 1},
+    ('lgammar', 'f'): {'default': 1.5},
+    ('lgammar', 'd'): {'default': 1},
+    ('tgamma', 'f'): {'default': 1},
+    ('tgamma', 'd'): {'default': 1},
 }
 
 # Families whose results depend on the processor's reciprocal or reciprocal-square-

@@ -61,7 +61,8 @@ const Ref kRefs[] = {{"exp", ::exp},     {"exp2", ::exp2},   {"exp10", ::exp10},
                      {"acospi", [](double x) { return ::acos(x) / M_PI; }},
                      {"atanpi", [](double x) { return ::atan(x) / M_PI; }},
                      {"sinh", ::sinh},   {"cosh", ::cosh},   {"tanh", ::tanh},
-                     {"asinh", ::asinh}, {"acosh", ::acosh}, {"atanh", ::atanh}};
+                     {"asinh", ::asinh}, {"acosh", ::acosh}, {"atanh", ::atanh},
+                     {"erf", ::erf},     {"erfc", ::erfc},   {"tgamma", ::tgamma}, {"lgamma", ::lgamma}};
 
 ref_fn ref_of(const char* family) {
   for (const Ref& r : kRefs)

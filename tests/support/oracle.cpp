@@ -27,6 +27,43 @@ int mpfr_rcbrt(mpfr_ptr r, mpfr_srcptr x, mpfr_rnd_t rnd) {
   return t;
 }
 
+// MPFR's erf and erfc are slow at 256 bits for operands from about 5 to 35 (and
+// erf for large negative ones): a long series where a lower precision takes the
+// asymptotic one.  Past |x| = 1 both come from erfc of the positive operand,
+// correctly rounded to 96 bits (2^-43 ulp of a double result):
+// erf(x) = sign(x)*(1 - erfc(|x|)), erfc(x) = 2 - erfc(-x) for x < -1.
+int erf_fast(mpfr_ptr r, mpfr_srcptr x, mpfr_rnd_t rnd) {
+  if (!mpfr_number_p(x) || mpfr_cmpabs_ui(x, 1) <= 0) return mpfr_erf(r, x, rnd);
+  mpfr_t a;
+  mpfr_init2(a, 96);
+  mpfr_abs(a, x, MPFR_RNDN);
+  mpfr_erfc(a, a, MPFR_RNDN);
+  mpfr_prec_round(a, mpfr_get_prec(r), MPFR_RNDN);
+  mpfr_ui_sub(a, 1, a, MPFR_RNDN);
+  if (mpfr_sgn(x) < 0) mpfr_neg(a, a, MPFR_RNDN);
+  int t = mpfr_set(r, a, rnd);
+  mpfr_clear(a);
+  return t;
+}
+int erfc_fast(mpfr_ptr r, mpfr_srcptr x, mpfr_rnd_t rnd) {
+  if (!mpfr_number_p(x) || mpfr_cmpabs_ui(x, 1) <= 0) return mpfr_erfc(r, x, rnd);
+  mpfr_t a;
+  mpfr_init2(a, 96);
+  mpfr_abs(a, x, MPFR_RNDN);
+  mpfr_erfc(a, a, MPFR_RNDN);
+  mpfr_prec_round(a, mpfr_get_prec(r), MPFR_RNDN);
+  if (mpfr_sgn(x) < 0) mpfr_ui_sub(a, 2, a, MPFR_RNDN);
+  int t = mpfr_set(r, a, rnd);
+  mpfr_clear(a);
+  return t;
+}
+
+// log|gamma(x)| (MPFR's lgamma also gives the sign, not needed here).
+int lgamma_abs(mpfr_ptr r, mpfr_srcptr x, mpfr_rnd_t rnd) {
+  int sign;
+  return mpfr_lgamma(r, &sign, x, rnd);
+}
+
 struct Entry { const char* name; unary_fn fn; };
 const Entry kUnary[] = {
     {"exp", mpfr_exp},     {"exp2", mpfr_exp2},   {"exp10", mpfr_exp10}, {"expm1", mpfr_expm1},
@@ -39,7 +76,8 @@ const Entry kUnary[] = {
     {"asinpi", mpfr_asinpi}, {"acospi", mpfr_acospi}, {"atanpi", mpfr_atanpi},
     {"sinh", mpfr_sinh},   {"cosh", mpfr_cosh},   {"tanh", mpfr_tanh},
     {"asinh", mpfr_asinh}, {"acosh", mpfr_acosh}, {"atanh", mpfr_atanh},
-    {"erf", mpfr_erf},     {"erfc", mpfr_erfc},   {"tgamma", mpfr_gamma},
+    {"erf", erf_fast},     {"erfc", erfc_fast},   {"tgamma", mpfr_gamma},
+    {"lgamma", lgamma_abs},
 };
 
 unary_fn lookup(const char* family) {

@@ -1,0 +1,355 @@
+// Scalar routines of lgamma, lgamma_r and tgamma: every lane of these families runs
+// here.  The double routines evaluate in the x87 extended format with the precision
+// control set to 64-bit significands for the call (the caller's control word is
+// loaded back before returning); lgammaf uses the x87 unit under the caller's
+// control word; tgammaf evaluates in double.  Every result is rounded once to the
+// lane's type.  Coefficients: tables/gamma_fits.h (tables/fit_gamma.py).
+//
+// Sign of gamma (lgamma_r): +1 for x > 0, +0, infinities, NaN and the poles; -1 for
+// -0; for a negative non-integer x, +1 when trunc(x) is odd and -1 when it is even.
+#include <cstdint>
+
+#include "frame/scalar.h"
+#include "tables/gamma_fits.h"
+
+using namespace qarn::sc;
+using namespace qarn::gfit;
+using ld = long double;
+
+namespace {
+
+constexpr ld kLnSqrt2Pi = 0.918938533204672741780329736405617639861L;  // ln(sqrt(2*pi))
+constexpr ld kInv12 = 1.0L / 12.0L;
+constexpr ld kMinusInv360 = -1.0L / 360.0L;
+
+// ---- extended helpers --------------------------------------------------------------
+// Natural logarithm in extended precision: ln2 * log2(x) by the x87 instruction.
+ld ln_ext(ld x) {
+  ld r;
+  asm("fldln2\n\tfxch %%st(1)\n\tfyl2x" : "=t"(r) : "0"(x) : "st(1)");
+  return r;
+}
+
+template <class T, int N> ld horner(const T (&c)[N], ld t) {
+  ld r = c[N - 1];
+  for (int i = N - 2; i >= 0; --i) r = r * t + c[i];
+  return r;
+}
+// The polynomial with coefficients c[0..N-1] (lowest first) as even(t^2) + t*odd(t^2).
+ld even_odd(const ld* c, int N, ld t) {
+  ld s = t * t, e = 0, o = 0;
+  for (int i = (N - 1) / 2 * 2; i >= 0; i -= 2) e = e * s + c[i];
+  for (int i = (N - 2) / 2 * 2 + 1; i >= 1; i -= 2) o = o * s + c[i];
+  return e + t * o;
+}
+// K * prod(a_k + b_k*t + t^2) over the pairs that follow K.
+template <class T> ld factored(const T* c, int quads, ld t) {
+  ld p = c[0];
+  for (int k = 0; k < quads; ++k) p = p * (ld(c[1 + 2 * k]) + ld(c[2 + 2 * k]) * t + t * t);
+  return p;
+}
+
+// trunc of a double of magnitude below 2^52 (the conversion truncates in every mode).
+double trunc52(double x) { return double(int64_t(x)); }
+bool is_odd_int(double t) { return (int64_t(t) & 1) != 0; }
+
+// Sign of gamma at a negative non-integer x (|x| < 2^52).
+int neg_sign(double x) { return is_odd_int(trunc52(x)) ? 1 : -1; }
+
+// sin(pi*r)/pi for 0 <= r < 1, by the odd series after folding r to 1 - r above 1/2.
+ld sinpi_over_pi(ld r) {
+  if (r > 0.5L) r = 1.0L - r;
+  ld s = r * r;
+  return r + (r * s) * horner(kSinPi, s);
+}
+
+// Precision control at 64-bit significands for one call; the caller's word is
+// loaded back afterwards.  The work runs in a separate function, so no extended
+// operation can move across the control-word loads.
+template <class F> double with_extended(F f, double x, int* sign) {
+  uint16_t saved, cw;
+  asm volatile("fnstcw %0" : "=m"(saved));
+  cw = uint16_t(saved | 0x0300);
+  asm volatile("fldcw %0" ::"m"(cw));
+  double r = f(x, sign);
+  asm volatile("fldcw %0" ::"m"(saved));
+  return r;
+}
+
+// ---- tgamma, double -----------------------------------------------------------------
+ld gamma_1_2(ld y) {  // gamma(y), 1 <= y < 2
+  if (y >= 1.5L) return horner(kTgHi, y - 1.0L);
+  if (y >= 1.25L) return horner(kTgMid, y - kXmin);
+  return horner(kTgLo, y - 1.0L);
+}
+
+[[gnu::noinline]] double tgamma_ext(double x, int*) {
+  if (x != x || x == __builtin_inf()) return x + x;
+  if (x == -__builtin_inf()) return opaque(x) - x;  // NaN
+  if (x == 0) return 1.0 / opaque(x);                // +-infinity
+  double ax = x < 0 ? -x : x;
+  if (ax <= d_of(0x0004000000000000ull)) {           // 1/x overflows
+    double h = opaque(d_of(0x7E70000000000000ull)) * d_of(0x7E70000000000000ull);
+    return x < 0 ? -h : h;
+  }
+  int sign = 1;
+  if (x < 0) {
+    if (ax >= 0x1p52 || trunc52(x) == x) return (opaque(x) - x) / (opaque(x) - x);  // pole: NaN
+    sign = neg_sign(x);
+    if (x < -185.0) {
+      double t = opaque(d_of(0x0170000000000000ull)) * d_of(0x0170000000000000ull);
+      return sign < 0 ? -t : t;
+    }
+  } else if (x >= d_of(0x406573FAE561F648ull)) {   // 171.62437695630274
+    return opaque(d_of(0x7FEFFFFFFFFFFFFFull)) * 2.0;
+  }
+  ld r;
+  if (ax >= 2.0) {
+    int n = int(ax);
+    ld f = ld(ax) - n;
+    // Past the last group (negative x below -176) the product takes the extra steps.
+    int g = n >> 4 < 10 ? n >> 4 : 10, j = n - 16 * g - (g == 0 ? 2 : 0);
+    ld G = factored(kTgGroup[g], 11, f);
+    ld P = 1.0L;
+    int i = 1;
+    ld a = ax;
+    for (; i + 3 <= j; i += 4) P = P * (((a - i) * (a - (i + 1))) * ((a - (i + 2)) * (a - (i + 3))));
+    for (; i <= j; ++i) P = P * (a - i);
+    if (x > 0) return double(P * G);
+    r = 1.0L / (((P * ld(ax)) * sinpi_over_pi(ld(ax) - n)) * G);
+  } else {
+    ld y = ax >= 1.0 ? ld(ax) : 1.0L + ld(ax);
+    ld gy = gamma_1_2(y);
+    if (x > 0) return double(ax >= 1.0 ? gy : gy / ld(x));
+    ld S = sinpi_over_pi(ax >= 1.0 ? ld(ax) - 1.0L : ld(ax));
+    r = ax >= 1.0 ? 1.0L / ((gy * S) * ld(ax)) : 1.0L / (S * gy);
+  }
+  return double(sign < 0 ? -r : r);
+}
+
+// ---- lgamma, double -----------------------------------------------------------------
+// The core on [0.875, 2.25).
+ld lg_core(ld y) {
+  if (y >= 1.75L) return even_odd(kLg2, int(sizeof kLg2 / sizeof *kLg2), y - 2.0L);
+  if (y >= 1.25L) return even_odd(kLgMin, int(sizeof kLgMin / sizeof *kLgMin), y - kXmin);
+  return even_odd(kLg1, int(sizeof kLg1 / sizeof *kLg1), y - 1.0L);
+}
+
+ld stirling(ld x) {
+  ld u = 1.0L / x;
+  return ((x - 0.5L) * ln_ext(x) - x) + (kLnSqrt2Pi + u * (kInv12 + (u * u) * kMinusInv360));
+}
+
+// lgamma of a positive finite x.
+ld lg_pos(ld x) {
+  if (x >= 512.0L) return stirling(x);
+  if (x >= 4.0L) {
+    int e = 0;
+    ld s = 4.0L;
+    while (x >= s * 2.0L) s *= 2.0L, ++e;
+    return factored(kLgBinade[e], 11, (x - s) / s);
+  }
+  if (x >= 2.25L) return (x - 2.0L) * factored(kLg24, 11, x);
+  if (x >= 0.875L) return lg_core(x);
+  return lg_core(1.0L + x) - ln_ext(x);
+}
+
+[[gnu::noinline]] double lgamma_ext(double x, int* sign) {
+  *sign = 1;
+  if (x != x) return x * x;
+  if (x == __builtin_inf() || x == -__builtin_inf()) return x * x;
+  if (x == 0) {
+    if (bits_of(x) >> 63) *sign = -1;
+    return 1.0 / opaque(0.0);
+  }
+  if (x > d_of(0x7F5754D9278B51A7ull)) return opaque(d_of(0x7FEFFFFFFFFFFFFFull)) * d_of(0x7FEFFFFFFFFFFFFFull);
+  if (x > 0) return double(lg_pos(x));
+  double ax = -x;
+  if (ax >= 0x1p52 || trunc52(x) == x) return 1.0 / opaque(0.0);  // pole
+  *sign = neg_sign(x);
+  if (ax < 2.0) {
+    ld y = x, p = 1.0L;
+    while (y < 1.0L) p = p * y, y = y + 1.0L;
+    return double(lg_core(y) - ln_ext(p < 0 ? -p : p));
+  }
+  if (ax < 15.0) {
+    int i = int(ax) - 2;
+    for (int w = 0; w < 2; ++w) {
+      const ld* c = kLgWindow[2 * i + w];
+      if (c[2] < x && x < c[3]) {
+        ld t = (ld(x) - c[0]) - c[1];
+        return double(even_odd(c + 4, 18, t));
+      }
+    }
+  }
+  double S = x + 0x1.8p52;
+  double r = x - (S - 0x1.8p52);  // x minus the nearest integer, exact
+  ld lr = r;
+  ld res = ((-ln_ext(ld(ax)) - lg_pos(ld(ax))) - ln_ext(lr < 0 ? -lr : lr)) - horner(kLogSin, lr * lr);
+  return double(res);
+}
+
+// ---- tgammaf (double arithmetic) --------------------------------------------------------
+double sinpi_over_pi_d(double r) {
+  if (r > 0.5) r = 1.0 - r;
+  double s = r * r, q = kSinPiF[7];
+  for (int i = 6; i >= 0; --i) q = q * s + kSinPiF[i];
+  return r + (r * s) * q;
+}
+double factored_d(const double* c, int quads, double t) {
+  double p = c[0];
+  for (int k = 0; k < quads; ++k) p = p * (c[1 + 2 * k] + c[2 + 2 * k] * t + t * t);
+  return p;
+}
+double horner_d(const double* c, int n, double t) {
+  double r = c[n - 1];
+  for (int i = n - 2; i >= 0; --i) r = r * t + c[i];
+  return r;
+}
+
+float tgammaf_scalar(float xf) {
+  double x = xf;
+  if (x != x || x == __builtin_inf()) return xf + xf;
+  if (x == -__builtin_inf()) return opaque(xf) - xf;
+  if (x == 0) return 1.0f / opaque(xf);
+  double ax = x < 0 ? -x : x;
+  if (ax <= double(f_of(0x00200000))) {  // 1/x overflows
+    float h = opaque(f_of(0x7F7FFFFF)) * 2.0f;
+    return x < 0 ? -h : h;
+  }
+  int sign = 1;
+  if (x < 0) {
+    if (ax >= 0x1p23 || trunc52(x) == x) return (opaque(xf) - xf) / (opaque(xf) - xf);
+    sign = neg_sign(x);
+    if (x < -43.0) return sign < 0 ? -0.0f : 0.0f;
+  } else if (x >= 35.04010009765625) {
+    return opaque(f_of(0x7F7FFFFF)) * 2.0f;
+  }
+  double r;
+  if (ax >= 2.0) {
+    int n = int(ax);
+    double f = ax - n;
+    // Past the last group (negative x below -40) the product takes the extra steps.
+    int g = n >> 3 < 4 ? n >> 3 : 4, j = n - 8 * g - (g == 0 ? 2 : 0);
+    double G = factored_d(kTgfGroup[g], 6, f);
+    double P = 1.0;
+    for (int i = 1; i <= j; ++i) P = P * (ax - i);
+    if (x > 0) return float(P * G);
+    r = 1.0 / (((ax * sinpi_over_pi_d(ax - n)) * G) * P);
+  } else {
+    double y = ax >= 1.0 ? ax : 1.0 + ax;
+    int k = y >= 1.75 ? 0 : y >= 1.5 ? 1 : y >= 1.25 ? 2 : 3;
+    double gy = horner_d(kTgfInterval[k], 12, y - (1.75 - 0.25 * k));
+    if (x > 0) return float(ax >= 1.0 ? gy : gy / x);
+    double S = sinpi_over_pi_d(ax >= 1.0 ? ax - 1.0 : ax);
+    r = ax >= 1.0 ? 1.0 / ((gy * S) * ax) : 1.0 / (S * gy);
+  }
+  return float(sign < 0 ? -r : r);
+}
+
+// ---- lgammaf (extended, caller's control word) ------------------------------------------
+// L on [1, 4]: the fits in x and z = x^2, evaluated in double.
+double lgf_core(double x) {
+  double z = x * x;
+  if (x > 2.0) {
+    double A = 1.7884191104221256 + z * (0.8106727579778737 + z * (0.12286581200585678 + z * (0.004936169746782409 + z * 3.694874160398032e-5)));
+    double B = -1.007437551154768 + z * (-1.319254397683353 + z * (-0.3695688526116071 + z * (-0.02940429186540842 + z * (-0.0005519944130247472 - z * 1.120492217138287e-6))));
+    return (x - 2.0) * (x * A + B);
+  }
+  if (x >= 1.75) {
+    double A = -4.7893558709793576 + z * (-3.039909851141845 + z * (-0.4945369715882629 - z * 0.014031570635625828));
+    double B = 2.0785126152567317 + z * (4.675815346632483 + z * (1.4739380162753994 + z * (0.10854449687626426 + z * 0.0008108774257969853)));
+    return x * A + B;
+  }
+  if (x >= 1.5) {
+    double A = -5.492422926899898 + z * (-4.661925793284611 + z * (-1.0323940125560764 - z * 0.03966273693117704));
+    double B = 2.231950714242066 + z * (6.087411991953703 + z * (2.640594300999947 + z * (0.26375394564840393 + z * 0.0026653556501803895)));
+    return x * A + B;
+  }
+  if (x >= 1.25) {
+    double t = x - 1.4616321449683622, s = t * t;
+    return t * (2.8471629265300675e-12 + s * (-0.14758773392299096 + s * (-0.032783884104987254 - s * 0.009330241652046085))) +
+           (-0.12148629053584961 + s * (0.4838361227490464 + s * (0.06462479228880302 + s * (0.01808878570610407 + s * 0.009548285674792423))));
+  }
+  double A = -7.819530277739463 + z * (-14.187536543304514 + z * (-6.847484552026849 - z * 0.5664763377200432));
+  double B = 2.618934880660767 + z * (12.280855985759299 + z * (11.896488118446243 + z * (2.568986442876742 + z * 0.05576228304781816)));
+  return x * A + B;
+}
+
+ld lgf_pos(double x) {  // x > 0, finite, below the overflow bound
+  if (x >= 8192.0) return (ld(x) - 0.5L) * ln_ext(x) - ld(x) + kLnSqrt2Pi;
+  if (x >= 4.0) {
+    int k = int((bits_of(float(x)) - 0x40800000u) >> 23);
+    double s = pow2i(k + 2);
+    return horner(kLgfBinade[k], (ld(x) - s) / s);
+  }
+  if (x >= 1.0) return lgf_core(x);
+  return ld(lgf_core(double(1.0L + ld(x)))) - ln_ext(x);
+}
+
+const struct { double lo, z, hi, A, B, C, D; } kLgfWindow[4] = {
+    {-2.7476876467274125, -2.7476826467274127, -2.7476776467274129, -20.095134918364234, 9.5751894760032368, -1.9143501856116005, 1.7335092440245009e-16},
+    {-2.4570297382208004, -2.4570247382208006, -2.4570197382208008, 1.4112911431232971, 4.8583209516748793, 1.5156034480216576, 5.6191923589500967e-17},
+    {-3.9553142848585972, -3.9552942848585979, -3.955256462097168, -3730.604724430541, 251.7146828802708, -20.725060845803696, -4.1438275075770498e-16},
+    {-3.1435858883499797, -3.1435808883499798, -3.14357588834998, 112.2689863227796, 25.831338375148459, 7.7818846581313625, 1.6978655906121085e-15},
+};
+
+float lgammaf_scalar(float xf, int* sign) {
+  *sign = 1;
+  double x = xf;
+  if (x != x) return xf * xf;
+  if (x == __builtin_inf() || x == -__builtin_inf()) return xf * xf;
+  if (x == 0) {
+    if (bits_of(xf) >> 31) *sign = -1;
+    return 1.0f / opaque(0.0f);
+  }
+  if (x == 1.0 || x == 2.0) return 0.0f;
+  if (x >= double(f_of(0x7C44AF8E))) return opaque(f_of(0x7F7FFFFF)) * f_of(0x7F7FFFFF);
+  if (x > 0) return float(lgf_pos(x));
+  double ax = -x;
+  if (ax >= 0x1p23 || trunc52(x) == x) return 1.0f / opaque(0.0f);  // pole
+  *sign = neg_sign(x);
+  if (ax >= 2.0 && ax < 4.0) {
+    double n = 0.0;
+    { double v = -2.5 - x; n = double(int64_t(v + (v >= 0 ? 0.5 : -0.5))); }
+    const auto* w = &kLgfWindow[int(n) & 1 ? 2 : 0];
+    for (int k = 0; k < 2; ++k)
+      if (w[k].lo < x && x < w[k].hi) {
+        double t = x - w[k].z;
+        return float(t * ((w[k].A * t + w[k].B) * t + w[k].C) + w[k].D);
+      }
+  }
+  if (ax < 9.0) {
+    ld y = x, p = 1.0L;
+    while (y < 1.0L) p = p * y, y = y + 1.0L;
+    return float(ld(lgf_core(double(y))) - ln_ext(p < 0 ? -p : p));
+  }
+  double S = x + 0x1.8p52;
+  double r = x - (S - 0x1.8p52);
+  ld lr = r;
+  ld res = ((-ln_ext(ld(ax)) - lgf_pos(ax)) - ln_ext(lr < 0 ? -lr : lr)) - horner(kLogSin, lr * lr);
+  return float(res);
+}
+
+}  // namespace
+
+QARN_FALLBACK void tgamma_lane_fallback(const double* x, double* r) { *r = with_extended(tgamma_ext, *x, nullptr); }
+QARN_FALLBACK void tgammaf_lane_fallback(const float* x, float* r) { *r = tgammaf_scalar(*x); }
+QARN_FALLBACK void lgamma_lane_fallback(const double* x, double* r) {
+  int s;
+  *r = with_extended(lgamma_ext, *x, &s);
+}
+QARN_FALLBACK void lgammar_lane_fallback(const double* x, double* r, int32_t* sign) {
+  int s;
+  *r = with_extended(lgamma_ext, *x, &s);
+  *sign = s;
+}
+QARN_FALLBACK void lgammaf_lane_fallback(const float* x, float* r) {
+  int s;
+  *r = lgammaf_scalar(*x, &s);
+}
+QARN_FALLBACK void lgammarf_lane_fallback(const float* x, float* r, int32_t* sign) {
+  int s;
+  *r = lgammaf_scalar(*x, &s);
+  *sign = s;
+}
