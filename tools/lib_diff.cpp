@@ -103,6 +103,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: lib_diff OLD.so NEW.so [--modes] [--samples=N] EXPORT...\n");
     return 2;
   }
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // a line per export and mode as it finishes
   void* la = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
   void* lb = dlopen(argv[2], RTLD_NOW | RTLD_LOCAL);
   if (!la || !lb || la == lb) {
