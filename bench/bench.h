@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/registry.h"
+
 namespace qbench {
 
 // Elements per benchmark iteration: a few thousand, so that inputs and results
@@ -46,5 +48,17 @@ std::vector<std::pair<std::string, std::string>>& skipped();
 // of libocl_qarn_e9.so.
 void register_exports(void* lib);
 void register_overhead(void* lib);
+
+// Interval of one operand of an export in the timing loops (bench_exports.cpp):
+// integer operands are drawn as whole numbers in [lo, hi]; log marks a log-uniform
+// floating interval.
+struct Interval {
+  double lo, hi;
+  bool log, integer;
+};
+Interval operand_interval(const qarn::reg::Export& e, int arg);
+
+// The slice benchmark (bench_slices.cpp): argv holds its own options.
+int run_slices(void* lib, int argc, char** argv);
 
 }  // namespace qbench

@@ -495,6 +495,29 @@ void register_bare_roots() {
 
 }  // namespace
 
+// The interval the loops above draw operand `arg` of e from (arguments counted in
+// the order of the signature kind, floating and integer alike), for the slice
+// benchmark: one place to change if the intervals move.
+Interval operand_interval(const reg::Export& e, int arg) {
+  std::string_view kind(e.kind);
+  int fl = 0, in = 0;
+  for (int i = 0; i < arg; ++i) {
+    char k = kind[i];
+    if (k == 'p' || k == ':') break;
+    (k == 'f' || k == 'F' || k == 'D' ? fl : in) += 1;
+  }
+  char k = kind[arg];
+  if (k == 'f' || k == 'F' || k == 'D') {
+    const Domain& d = any_domain(e);
+    bool dbl = k == 'D' || (k == 'f' && e.prec == 'd');
+    double lo = fl ? d.ylo : (dbl ? d.dlo : d.flo), hi = fl ? d.yhi : (dbl ? d.dhi : d.fhi);
+    if (lo == hi) lo = -10, hi = 10;
+    return {lo, hi, d.log && !fl, false};
+  }
+  const IntDomain& id = int_domain(e.family);
+  return {double(in ? id.lo1 : id.lo0), double(in ? id.hi1 : id.hi0), false, true};
+}
+
 void register_exports(void* lib) {
   register_bare_roots();
   std::set<std::string> done;  // SLEEF and libm benchmarks already registered

@@ -5,6 +5,8 @@
 //                                  interleaved, best repetition reported
 //   qarn_bench --quick             one short repetition per benchmark
 //   qarn_bench --lib=PATH          time another build of libocl_qarn_e9.so
+//   qarn_bench --slices [--check]  each export on eight slices of its operands'
+//                                  intervals instead (bench_slices.cpp)
 // Any Google Benchmark flag may follow and overrides these defaults, for example
 //   qarn_bench --quick --benchmark_filter='expf|overhead'
 //
@@ -182,8 +184,14 @@ int main(int argc, char** argv) {
   std::vector<std::string> args = {argv[0], "--benchmark_min_time=0.1", "--benchmark_repetitions=5",
                                    "--benchmark_enable_random_interleaving=true"};
   std::string lib = QARN_BENCH_LIB;
+  bool slices = false;
+  std::vector<char*> slice_args;
   for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--quick")) {
+    if (!std::strcmp(argv[i], "--slices")) {
+      slices = true;
+    } else if (slices && std::strncmp(argv[i], "--lib=", 6)) {
+      slice_args.push_back(argv[i]);
+    } else if (!std::strcmp(argv[i], "--quick")) {
       args.push_back("--benchmark_min_time=0.005");
       args.push_back("--benchmark_repetitions=1");
       args.push_back("--benchmark_enable_random_interleaving=false");
@@ -198,6 +206,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "qarn_bench: cannot load %s: %s\n", lib.c_str(), dlerror());
     return 2;
   }
+  if (slices) return qbench::run_slices(h, int(slice_args.size()), slice_args.data());
   qbench::register_exports(h);
   qbench::register_overhead(h);
 

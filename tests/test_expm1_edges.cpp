@@ -1,8 +1,11 @@
 // expm1: the values at the edges (and whether the fallback or the main path gives
 // them), and the cancellation against -1 near zero.
 #include <gtest/gtest.h>
+#include <immintrin.h>
 
 #include <cmath>
+#include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -75,6 +78,55 @@ TEST(Expm1Lanes, NoCancellationNearZero) {
       for (int i = 0; i < e->width; ++i)
         ASSERT_LE(qarn::oracle::ulp_error("expm1", e->prec, xs[i], got[i]), bound)
             << e->name << std::hexfloat << "(" << xs[i] << ")";
+    }
+  }
+}
+
+// No subnormal number in the main path's arithmetic, on any operand it finishes
+// (the processor takes microcode assists for them, many times slower): no
+// operation underflows (MXCSR's underflow flag stays clear), and flushing
+// subnormals to zero (FTZ and DAZ) changes no result.  The operands: magnitudes
+// log-uniform from the smallest subnormal to the bound, both signs, and every
+// operand near the places where the path changes its treatment of x.
+TEST(Expm1Lanes, MainPathKeepsSubnormalsOut) {
+  static qa::Invoker inv(nullptr);
+  for (const Export* e : expm1_exports()) {
+    bool f = e->prec == 'f';
+    if (e->width != (f ? 8 : 4)) continue;
+    double bound = f ? double(qa::as_float(0x42AD496B)) : qa::as_double(0x40861DA04CBAFE43);
+    std::vector<double> xs = {0.0, -0.0, bound, -bound};
+    std::mt19937_64 g(11);
+    std::uniform_real_distribution<double> u(f ? -149.0 : -1074.0, std::log2(bound));
+    for (int i = 0; i < 200000; ++i) xs.push_back((i % 2 ? -1 : 1) * std::exp2(u(g)));
+    const double edges[2][4] = {{-24.0, 0x1p-30, -0x1p-30, 0x1p-126}, {-45.0, 0x1p-60, -0x1p-60, 0x1p-1022}};
+    for (double c : edges[f ? 0 : 1])
+      for (int k = -300; k <= 300; ++k) xs.push_back(f ? double(qa::as_float(qa::bits_of(float(c)) + k))
+                                                       : qa::as_double(qa::bits_of(c) + k));
+    const void* fn = inv.address(*e);
+    for (size_t i = 0; i < xs.size(); i += 8) {
+      alignas(32) double in[8], out[2][8];
+      alignas(32) float inf[8], outf[2][8];
+      for (int l = 0; l < 8; ++l) in[l] = xs[std::min(i + l, xs.size() - 1)], inf[l] = float(in[l]);
+      unsigned flags[2];
+      for (int ftz = 0; ftz < 2; ++ftz) {
+        unsigned saved = _mm_getcsr();
+        _mm_setcsr(ftz ? 0x9FC0 : 0x1F80);  // all exceptions masked, flags clear; FTZ and DAZ
+        if (f) {
+          __m256 r = reinterpret_cast<__m256 (*)(__m256)>(const_cast<void*>(fn))(_mm256_load_ps(inf));
+          flags[ftz] = _mm_getcsr();
+          _mm256_store_ps(outf[ftz], r);
+        } else {
+          auto d4 = reinterpret_cast<__m256d (*)(__m256d)>(const_cast<void*>(fn));
+          __m256d r0 = d4(_mm256_load_pd(in)), r1 = d4(_mm256_load_pd(in + 4));
+          flags[ftz] = _mm_getcsr();
+          _mm256_store_pd(out[ftz], r0);
+          _mm256_store_pd(out[ftz] + 4, r1);
+        }
+        _mm_setcsr(saved);
+      }
+      ASSERT_EQ(flags[0] & 0x10, 0u) << e->name << ": underflow in the vector from " << std::hexfloat << in[0];
+      ASSERT_EQ(f ? std::memcmp(outf[0], outf[1], 32) : std::memcmp(out[0], out[1], 64), 0)
+          << e->name << ": a result moves under FTZ/DAZ, vector from " << std::hexfloat << in[0];
     }
   }
 }
