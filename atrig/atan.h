@@ -229,16 +229,6 @@ template <bool Pi, class V> QARN_INLINE V quadrant(V v, V y, V x) {
 
 }  // namespace atank
 
-template <class T> struct atan_fb;
-template <> struct atan_fb<float> {
-  static constexpr auto atan = &atanf_lane_fallback, atanpi = &atanpif_lane_fallback;
-  static constexpr auto atan2 = &atan2f_lane_fallback, atan2pi = &atan2pif_lane_fallback;
-};
-template <> struct atan_fb<double> {
-  static constexpr auto atan = &atan_lane_fallback, atanpi = &atanpi_lane_fallback;
-  static constexpr auto atan2 = &atan2_lane_fallback, atan2pi = &atan2pi_lane_fallback;
-};
-
 template <class T, var Vr> struct atan_k;
 
 // Default: no special lanes.

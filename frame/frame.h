@@ -416,21 +416,24 @@ struct body {
 
   // The packed special-lane mask, after the inline fix-ups.
   QARN_INLINE uint32_t mask() {
-    if constexpr (Mode == lanes::all) return lane_mask<W, Mode>;
-    uint32_t m = 0;
-    #pragma GCC unroll 16
-    for (int g = 0; g < n; ++g) m |= uint32_t(movemask(special_lanes(g))) << (g * L);
-    if constexpr (has_fixup(std::make_index_sequence<NF>{})) {
+    if constexpr (Mode == lanes::all) {
+      return lane_mask<W, Mode>;
+    } else {
+      uint32_t m = 0;
       #pragma GCC unroll 16
-      for (int g = 0; g < n; ++g) {
-        V fixed = with_inputs(g, [&](auto... in) __attribute__((always_inline)) {
-          if constexpr (S::two) return K::fixup(in..., s.r[g], s.r2[g]);
-          else return K::fixup(in..., s.r[g]);
-        });
-        m &= ~(uint32_t(movemask(fixed)) << (g * L));
+      for (int g = 0; g < n; ++g) m |= uint32_t(movemask(special_lanes(g))) << (g * L);
+      if constexpr (has_fixup(std::make_index_sequence<NF>{})) {
+        #pragma GCC unroll 16
+        for (int g = 0; g < n; ++g) {
+          V fixed = with_inputs(g, [&](auto... in) __attribute__((always_inline)) {
+            if constexpr (S::two) return K::fixup(in..., s.r[g], s.r2[g]);
+            else return K::fixup(in..., s.r[g]);
+          });
+          m &= ~(uint32_t(movemask(fixed)) << (g * L));
+        }
       }
+      return m & width_mask<W>;
     }
-    return m & width_mask<W>;
   }
 
   // Spill, finish the marked lanes one by one, reload.

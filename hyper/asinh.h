@@ -158,8 +158,7 @@ template <class T, var Vr> struct acosh_k;
 template <class T, var Vr> struct atanh_k;
 
 template <class T, var Vr> struct asinh_k {
-  using elem = T; else return &asinh_lane_fallback;
-  }();
+  using elem = T;
 
   template <class V> static QARN_INLINE V main(V x) {
     using namespace ahyp;
@@ -185,8 +184,7 @@ template <class T, var Vr> struct asinh_k {
 
 // -------------------------------------------------------------------------- acosh
 template <class T, var Vr> struct acosh_k {
-  using elem = T; else return &acosh_lane_fallback;
-  }();
+  using elem = T;
 
   template <class V> static QARN_INLINE V main(V x) {
     using namespace ahyp;
@@ -221,8 +219,7 @@ template <class T, var Vr> struct acosh_k {
 
 // -------------------------------------------------------------------------- atanh
 template <class T, var Vr> struct atanh_k {
-  using elem = T; else return &atanh_lane_fallback;
-  }();
+  using elem = T;
 
   template <class V> static QARN_INLINE V main(V x) {
     using namespace ahyp;

@@ -18,8 +18,8 @@ template <class V> QARN_INLINE V minus_one(V x) { return cmp<_CMP_EQ_OQ>(x, k<V>
 template <class T> struct base {
   using elem = T;
   template <class V, class... A> static QARN_INLINE V special(V x, A...) { return negative(x); }
-  template <class V, class... A> static QARN_INLINE V fixup(V x, A&... a) {
-    V& r = (a, ...);  // the result comes last
+  // x == -1: 1000 in the result, inline (the second result stays the main path's).
+  template <class V> static QARN_INLINE V fix(V x, V& r) {
     V m = minus_one(x);
     r = blend(m, r, k<V>(1000));
     return m;
@@ -28,15 +28,19 @@ template <class T> struct base {
 
 template <class T> struct toy1 : base<T> {
   template <class V> static QARN_INLINE V main(V x) { return x * k<V>(2); }
+  template <class V> static QARN_INLINE V fixup(V x, V& r) { return base<T>::fix(x, r); }
 };
 template <class T> struct toy2 : base<T> {
   template <class V> static QARN_INLINE V main(V x, V y) { return x * k<V>(2) + y * k<V>(3); }
+  template <class V> static QARN_INLINE V fixup(V x, V, V& r) { return base<T>::fix(x, r); }
 };
 template <class T> struct toy3 : base<T> {
   template <class V> static QARN_INLINE V main(V x, V y, V z) { return (x * k<V>(2) + y * k<V>(3)) + z * k<V>(5); }
+  template <class V> static QARN_INLINE V fixup(V x, V, V, V& r) { return base<T>::fix(x, r); }
 };
 template <class T> struct toyn : base<T> {
   template <class V> static QARN_INLINE V main(V x, idx_t<V> n) { return x * k<V>(2) + to_floating<V>(n); }
+  template <class V> static QARN_INLINE V fixup(V x, idx_t<V>, V& r) { return base<T>::fix(x, r); }
 };
 template <class T> struct toyi {
   using elem = T;
@@ -53,6 +57,7 @@ template <class T> struct toys : base<T> {
     s = x - k<V>(1);
     return x * k<V>(2);
   }
+  template <class V> static QARN_INLINE V fixup(V x, V& r, V&) { return base<T>::fix(x, r); }
 };
 template <class T> struct toysi : base<T> {
   using second = int32_t;
@@ -60,6 +65,7 @@ template <class T> struct toysi : base<T> {
     s = to_idx(x + k<V>(7));
     return x * k<V>(2);
   }
+  template <class V> static QARN_INLINE V fixup(V x, V& r, idx_t<V>&) { return base<T>::fix(x, r); }
 };
 template <class T> struct toy2si : base<T> {
   using second = int32_t;
@@ -67,6 +73,7 @@ template <class T> struct toy2si : base<T> {
     s = to_idx(x + k<V>(7));
     return x * k<V>(2) + y * k<V>(3);
   }
+  template <class V> static QARN_INLINE V fixup(V x, V, V& r, idx_t<V>&) { return base<T>::fix(x, r); }
 };
 
 }  // namespace qarn::toy
