@@ -6,18 +6,30 @@ set -euo pipefail
 cd "$(dirname "$0")"
 BUILD=${QARN_BUILD:-build}
 PACKAGES="g++ cmake ninja-build python3 libmpfr-dev libgmp-dev libgtest-dev libbenchmark-dev libsleef-dev binutils"
+# The Windows DLL: the MinGW-w64 cross compiler and Wine's 64-bit loader to test it
+# (installed without Wine's desktop recommendations).
+CROSS_PACKAGES="g++-mingw-w64-x86-64-posix wine64"
 
 install_missing() {
-  local missing=()
+  local missing=() cross=() updated=""
   for p in $PACKAGES; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
+  for p in $CROSS_PACKAGES; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || cross+=("$p")
+  done
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
   if [ ${#missing[@]} -gt 0 ]; then
     echo "== installing: ${missing[*]}"
-    local sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
     $sudo apt-get update -qq
+    updated=1
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+  fi
+  if [ ${#cross[@]} -gt 0 ]; then
+    echo "== installing: ${cross[*]}"
+    [ -n "$updated" ] || $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${cross[@]}"
   fi
 }
 

@@ -326,7 +326,7 @@ template <class A> QARN_INLINE A unload(carrier<A> c) {
 }
 
 template <class F> struct entry {
-  template <class... A> [[gnu::noinline, gnu::cold]] static auto cold(carrier<A>... c) {
+  template <class... A> [[gnu::noinline, gnu::cold]] QARN_REG static auto cold(carrier<A>... c) {
     typename F::B b;
     F::take(b, unload<A>(c)...);
     b.slow(b.compute());

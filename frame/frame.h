@@ -20,6 +20,14 @@
 #include "frame/simd.h"
 
 #define QARN_MS __attribute__((ms_abi))
+// The register form's own convention: on Linux the platform's default; on Windows
+// the entries and their cold parts say it, so the cold part is still reached by a
+// jump with the arguments in their registers.
+#ifdef _WIN32
+#define QARN_REG __attribute__((sysv_abi))
+#else
+#define QARN_REG
+#endif
 #define QARN_HIDDEN __attribute__((visibility("hidden")))
 
 namespace qarn {
@@ -177,7 +185,7 @@ template <class V, int n> QARN_INLINE auto give_all(const V (&r)[n]) {
   else return give(r[0].v, r[1].v, r[2].v, r[3].v);
 }
 
-template <class K, int W, class... N> [[gnu::noinline, gnu::cold]] auto unary_slow(N... in) {
+template <class K, int W, class... N> [[gnu::noinline, gnu::cold]] QARN_REG auto unary_slow(N... in) {
   using T = typename K::elem;
   using V = typename group<T, W>::V;
   constexpr int n = sizeof...(N), L = nlanes<V>;

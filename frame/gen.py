@@ -71,6 +71,11 @@ def signature(row):
         rt = vec_ctype(rk, prec, nb if nb <= 32 else 32)
     return rt, params, call
 
+def convention(row):
+    """Calling-convention attribute of an export: the by-reference form is an ordinary
+    Windows x64 function, the register form follows the library's own convention."""
+    return 'QARN_MS' if row['form'] == 'ref' else 'QARN_REG'
+
 def entry(row, body_name):
     fn = FRAME_FN[row['kind']]
     k, w = row['kernel'], row['width']
@@ -78,11 +83,11 @@ def entry(row, body_name):
         args, ptrs, res = R.parse_kind(row['kind'])
         ps = ['void* out'] + ['const void* a%d' % i for i in range(len(args))] + ['void* p%d' % i for i in range(len(ptrs))]
         call = ['out'] + ['a%d' % i for i in range(len(args))] + ['p%d' % i for i in range(len(ptrs))]
-        return ('extern "C" QARN_API QARN_MS void* %s(%s) {\n  return qarn::frame::%s_ref<%s, %d>(%s);\n}\n'
-                % (body_name, ', '.join(ps), fn, k, w, ', '.join(call)))
+        return ('extern "C" QARN_API %s void* %s(%s) {\n  return qarn::frame::%s_ref<%s, %d>(%s);\n}\n'
+                % (convention(row), body_name, ', '.join(ps), fn, k, w, ', '.join(call)))
     rt, params, call = signature(row)
-    return ('extern "C" QARN_API %s %s(%s) {\n  return qarn::frame::%s<%s, %d>(%s);\n}\n'
-            % (rt, body_name, ', '.join(params), fn, k, w, ', '.join(call)))
+    return ('extern "C" QARN_API %s %s %s(%s) {\n  return qarn::frame::%s<%s, %d>(%s);\n}\n'
+            % (convention(row), rt, body_name, ', '.join(params), fn, k, w, ', '.join(call)))
 
 HEX = re.compile(r'\b(0x[0-9A-Fa-f]{1,16})(ull|ULL|u|U)\b')
 KC = re.compile(r'kc<\s*\w+\s*,\s*(0x[0-9A-Fa-f]+)(ull|ULL|u|U)?\s*>')
@@ -144,11 +149,11 @@ def main():
             if r['body'] and r['body'] in names:
                 # A second name, declared with the type of the code it names.
                 if r['form'] == 'ref':
-                    rt, params = 'QARN_MS void*', ['void*'] * (1 + sum(map(len, R.parse_kind(r['kind'])[:2])))
+                    rt, params = 'void*', ['void*'] * (1 + sum(map(len, R.parse_kind(r['kind'])[:2])))
                 else:
                     rt, params, _ = signature(r)
-                text.append('extern "C" QARN_API %s %s(%s) __attribute__((alias("%s")));'
-                            % (rt, r['name'], ', '.join(params), r['body']))
+                text.append('extern "C" QARN_API %s %s %s(%s) __attribute__((alias("%s")));'
+                            % (convention(r), rt, r['name'], ', '.join(params), r['body']))
             else:
                 text.append(entry(r, r['name']))
         write_if_changed(os.path.join(out, 'entries_%s.cpp' % d), '\n'.join(text) + '\n')
