@@ -5,4 +5,8 @@
 #include "fallbacks.h"
 #include "frame/plain.h"
 #include "frame/variant.h"
+#ifdef _WIN32
+#define QARN_API __attribute__((dllexport))
+#else
 #define QARN_API __attribute__((visibility("default")))
+#endif

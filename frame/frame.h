@@ -30,6 +30,14 @@
 #include "frame/simd.h"
 
 #define QARN_MS __attribute__((ms_abi))
+// The register form's own convention: on Linux the platform's default; on Windows
+// the entries and their cold parts say it, so the cold part is still reached by a
+// jump with the arguments in their registers.
+#ifdef _WIN32
+#define QARN_REG __attribute__((sysv_abi))
+#else
+#define QARN_REG
+#endif
 #define QARN_HIDDEN __attribute__((visibility("hidden")))
 
 namespace qarn {
@@ -592,7 +600,7 @@ struct entry {
     static constexpr bool S_two_ptr = S::second_ptr;
   };
 
-  template <class... A> [[gnu::noinline, gnu::cold]] static auto cold(carrier<A>... c) {
+  template <class... A> [[gnu::noinline, gnu::cold]] QARN_REG static auto cold(carrier<A>... c) {
     typename B::state st;
     B b{{st}};
     take_reg(b, unload<A>(c)...);

@@ -81,21 +81,26 @@ def frame_args(row):
     fb = '&' + row['fallback'] if row['fallback'] else 'nullptr'
     return '"%s", %r, qarn::frame::lanes::%s, %s' % (row['kind'], row['filler_value'], row['lanes'], fb)
 
+def convention(row):
+    """Calling-convention attribute of an export: the by-reference form is an ordinary
+    Windows x64 function, the register form follows the library's own convention."""
+    return 'QARN_MS' if row['form'] == 'ref' else 'QARN_REG'
+
 def entry(row, body_name):
     k, w = row['kernel'], row['width']
     if row['form'] == 'ref':
         args, ptrs, res = R.parse_kind(row['kind'])
         ps = ['void* out'] + ['const void* a%d' % i for i in range(len(args))] + ['void* p%d' % i for i in range(len(ptrs))]
         call = ['out'] + ['a%d' % i for i in range(len(args))] + ['p%d' % i for i in range(len(ptrs))]
-        return ('extern "C" QARN_API QARN_MS void* %s(%s) {\n  return qarn::frame::ref<%s, %d, %s>(%s);\n}\n'
-                % (body_name, ', '.join(ps), k, w, frame_args(row), ', '.join(call)))
+        return ('extern "C" QARN_API %s void* %s(%s) {\n  return qarn::frame::ref<%s, %d, %s>(%s);\n}\n'
+                % (convention(row), body_name, ', '.join(ps), k, w, frame_args(row), ', '.join(call)))
     rt, params, call = signature(row)
     if row['kind'] in PLAIN_KINDS:
         target = 'qarn::frame::plain<%s, %d>' % (k, w)
     else:
         target = 'qarn::frame::reg<%s, %d, %s>' % (k, w, frame_args(row))
-    return ('extern "C" QARN_API %s %s(%s) {\n  return %s(%s);\n}\n'
-            % (rt, body_name, ', '.join(params), target, ', '.join(call)))
+    return ('extern "C" QARN_API %s %s %s(%s) {\n  return %s(%s);\n}\n'
+            % (convention(row), rt, body_name, ', '.join(params), target, ', '.join(call)))
 
 def fallback_params(r):
     """(C type, lane bytes) of every pointer a lane fallback takes: inputs, then outputs."""
@@ -207,11 +212,11 @@ def main():
             if r['body'] and r['body'] in names:
                 # A second name, declared with the type of the code it names.
                 if r['form'] == 'ref':
-                    rt, params = 'QARN_MS void*', ['void*'] * (1 + sum(map(len, R.parse_kind(r['kind'])[:2])))
+                    rt, params = 'void*', ['void*'] * (1 + sum(map(len, R.parse_kind(r['kind'])[:2])))
                 else:
                     rt, params, _ = signature(r)
-                text.append('extern "C" QARN_API %s %s(%s) __attribute__((alias("%s")));'
-                            % (rt, r['name'], ', '.join(params), r['body']))
+                text.append('extern "C" QARN_API %s %s %s(%s) __attribute__((alias("%s")));'
+                            % (convention(r), rt, r['name'], ', '.join(params), r['body']))
             else:
                 text.append(entry(r, r['name']))
         write_if_changed(os.path.join(out, 'entries_%s.cpp' % d), '\n'.join(text) + '\n')

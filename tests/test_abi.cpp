@@ -18,6 +18,10 @@
 #include "support/invoke.h"
 #include "support/rng.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 using namespace qarn;
 namespace qa = qarn::abi;
 using qarn::abi::Lanes;
@@ -160,26 +164,49 @@ TEST(Exports, SecondNamesShareTheirBody) {
   RecordProperty("second_names", checked);
 }
 
+// The names the library exports: its dynamic symbols (Linux), or the export
+// table of the loaded DLL (Windows).
+std::vector<std::string> exported_names() {
+  std::vector<std::string> names;
+#ifdef _WIN32
+  invoker();
+  auto* base = reinterpret_cast<const uint8_t*>(GetModuleHandleA(qa::library_path()));
+  if (!base) return names;
+  auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+  auto* ex = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
+  auto* rva = reinterpret_cast<const uint32_t*>(base + ex->AddressOfNames);
+  for (DWORD i = 0; i < ex->NumberOfNames; ++i) names.emplace_back(reinterpret_cast<const char*>(base + rva[i]));
+  // An address without a name would be an export by ordinal only.
+  for (DWORD i = ex->NumberOfNames; i < ex->NumberOfFunctions; ++i) names.emplace_back("#ordinal");
+#else
+  FILE* p = popen((std::string("nm -D --defined-only ") + qa::library_path()).c_str(), "r");
+  if (!p) return names;
+  char line[512];
+  while (std::fgets(line, sizeof line, p)) {
+    std::string l(line);
+    auto sp = l.rfind(' ');
+    std::string sym = l.substr(sp + 1, l.size() - sp - 2);
+    if (l[sp - 1] == 'w' || l[sp - 1] == 'v' || sym.empty()) continue;
+    names.push_back(sym);
+  }
+  pclose(p);
+#endif
+  return names;
+}
+
 // The library exports exactly the present registry names, and nothing else.
 TEST(Exports, SymbolTableMatchesRegistry) {
   for (const reg::Export& e : reg::all()) {
     bool found = invoker().address(e) != nullptr;
     EXPECT_EQ(found, e.present) << e.name;
   }
-  FILE* p = popen((std::string("nm -D --defined-only ") + qa::library_path()).c_str(), "r");
-  ASSERT_NE(p, nullptr);
-  char line[512];
   int ours = 0;
-  while (std::fgets(line, sizeof line, p)) {
-    std::string l(line);
-    auto sp = l.rfind(' ');
-    std::string sym = l.substr(sp + 1, l.size() - sp - 2);
-    if (l[sp - 1] == 'w' || l[sp - 1] == 'v' || sym.empty()) continue;
+  for (const std::string& sym : exported_names()) {
     const reg::Export* e = reg::find(sym);
     EXPECT_TRUE(e && e->present) << "unexpected exported symbol " << sym;
     ++ours;
   }
-  pclose(p);
   int want = 0;
   for (const reg::Export& e : reg::all()) want += e.present;
   EXPECT_EQ(ours, want);

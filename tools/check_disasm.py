@@ -10,9 +10,11 @@
    special lanes leave the body by a jump to its cold part, and the saves belong
    to the lane loop alone.  By-reference exports (ordinary Windows x64
    functions) are exempt from 2; the compiler saves what they use.
-Exits 1 and lists the offending instructions if any check fails.
+Exits 1 and lists the offending instructions if any check fails.  Works on the
+Linux ELF and the Windows DLL alike; QARN_OBJDUMP names the objdump to use (the
+MinGW one for the DLL).
 """
-import re, subprocess, sys
+import os, re, subprocess, sys
 
 BEYOND_AVX = re.compile(
     r'\s(vfn?m(add|sub)[a-z0-9]*|vcvtph2ps|vcvtps2ph|vpbroadcast[a-z]*|vperm[dq]|vpermps|vpermpd|vp?gather[a-z]*'
@@ -27,7 +29,7 @@ NO_WRITE = re.compile(r'^(v?u?comis[sd]|v?ptest|vtestp[sd]|cmp[a-z]*|test[a-z]*|
 def main():
     lib, exports_txt = sys.argv[1], sys.argv[2]
     exports = set(open(exports_txt).read().split())
-    out = subprocess.run(['objdump', '-d', '--no-show-raw-insn', lib], capture_output=True, text=True,
+    out = subprocess.run([os.environ.get('QARN_OBJDUMP') or 'objdump', '-d', '--no-show-raw-insn', lib], capture_output=True, text=True,
                          check=True).stdout
     by_ref = set(open(sys.argv[3]).read().split()) if len(sys.argv) > 3 else set()
     bad, fn = [], None

@@ -3,7 +3,7 @@
 //   qarn list [--missing|--present] [FAMILY]   every export by family, present or missing
 //   qarn eval EXPORT VALUE...                  call one export through the register-level caller
 //   qarn ulp EXPORT [--range LO HI] [-n N]     worst error against MPFR and its input
-//   qarn hash                                  lane fingerprints of every present export
+//   qarn hash [--all]                          lane fingerprints of every present export
 //                                              (the format of tests/golden/lane_hashes.txt)
 //
 // eval takes one VALUE per argument (used in every lane) or one per lane of each
@@ -32,7 +32,7 @@ int usage() {
                "usage: qarn list [--missing|--present] [FAMILY]\n"
                "       qarn eval EXPORT VALUE...\n"
                "       qarn ulp EXPORT [--range LO HI] [-n N]\n"
-               "       qarn hash\n");
+               "       qarn hash [--all]\n");
   return 2;
 }
 
@@ -181,11 +181,13 @@ int cmd_ulp(int argc, char** argv) {
 }
 
 // One line per family, precision and variant: the width-1 export's fingerprint.
-int cmd_hash() {
+// Families whose lanes depend on the processor's reciprocal estimate are left out
+// of the checked-in file; --all adds them (fingerprints of this machine only).
+int cmd_hash(bool all) {
   qa::Invoker inv(qa::library_path());
   std::map<std::string, uint64_t> lines;
   for (const Export& e : qarn::reg::all())
-    if (e.present && e.width == 1 && !e.estimate) lines[qa::hash_key(e)] = qa::lane_hash(inv, e);
+    if (e.present && e.width == 1 && (all || !e.estimate)) lines[qa::hash_key(e)] = qa::lane_hash(inv, e);
   for (auto& [k, h] : lines) std::printf("%s %016" PRIx64 "\n", k.c_str(), h);
   return 0;
 }
@@ -198,7 +200,7 @@ int main(int argc, char** argv) {
     if (!std::strcmp(argv[1], "list")) return cmd_list(argc - 2, argv + 2);
     if (!std::strcmp(argv[1], "eval")) return cmd_eval(argc - 2, argv + 2);
     if (!std::strcmp(argv[1], "ulp")) return cmd_ulp(argc - 2, argv + 2);
-    if (!std::strcmp(argv[1], "hash")) return cmd_hash();
+    if (!std::strcmp(argv[1], "hash")) return cmd_hash(argc > 2 && !std::strcmp(argv[2], "--all"));
   } catch (const std::exception& ex) {
     std::fprintf(stderr, "qarn: %s\n", ex.what());
     return 1;

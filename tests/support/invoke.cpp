@@ -1,7 +1,11 @@
 #include "support/invoke.h"
 #include "support/rng.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -60,6 +64,22 @@ const char* library_path() {
   return p ? p : QARN_LIBRARY_PATH;
 }
 
+#ifdef _WIN32
+Invoker::Invoker(const char* so_path) {
+  so_ = so_path ? static_cast<void*>(LoadLibraryA(so_path)) : static_cast<void*>(GetModuleHandleA(nullptr));
+  if (!so_)
+    throw std::runtime_error(std::string("cannot load ") + (so_path ? so_path : "self") + ": error " +
+                             std::to_string(GetLastError()));
+}
+
+Invoker::~Invoker() {
+  if (so_) FreeLibrary(static_cast<HMODULE>(so_));
+}
+
+const void* Invoker::address(const reg::Export& e) const {
+  return reinterpret_cast<const void*>(GetProcAddress(static_cast<HMODULE>(so_), e.name));
+}
+#else
 Invoker::Invoker(const char* so_path) {
   so_ = dlopen(so_path, RTLD_NOW | RTLD_LOCAL);
   if (!so_) throw std::runtime_error(std::string("cannot load ") + (so_path ? so_path : "self") + ": " + dlerror());
@@ -70,6 +90,7 @@ Invoker::~Invoker() {
 }
 
 const void* Invoker::address(const reg::Export& e) const { return dlsym(so_, e.name); }
+#endif
 
 Outcome Invoker::call(const reg::Export& e, const std::vector<Lanes>& args, uint64_t garbage,
                       int misalign) const {
