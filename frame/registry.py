@@ -142,6 +142,7 @@ bench('expm1', (-86.6, 86.6), (-707.7, 707.7))  # the whole main path
 bench('log log2 log10', (1e-6, 1e6), (1e-30, 1e30), log=True)
 bench('log1p', (-0.5, 1e3), (-0.5, 1e3))
 bench('pow powr', (0.1, 10), (0.1, 10), (-20, 20))
+bench('rootn', (0.01, 1e3), (0.01, 1e3), (1, 8))  # x > 0: a negative x with an even n is special
 bench('sqrt rsqrt cbrt rcbrt inv', (1e-6, 1e6), (1e-30, 1e30), log=True)
 bench('div', (-1e3, 1e3), (-1e3, 1e3), (0.5, 1e3))
 bench('hypot', (-1e3, 1e3), (-1e3, 1e3), (-1e3, 1e3))

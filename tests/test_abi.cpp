@@ -86,7 +86,9 @@ void check_preserved(const reg::Export& e, const qa::Outcome& o) {
   EXPECT_TRUE(o.rsp_balanced) << "rsp not balanced";
   EXPECT_TRUE(o.caller_area_intact) << "wrote the caller's stack above the home area";
   EXPECT_TRUE(o.guards_intact) << "wrote memory beside a result buffer";
-  if (e.by_ref) EXPECT_EQ(o.returned, o.buffer) << "rax is not the result buffer";
+  if (e.by_ref) {
+    EXPECT_EQ(o.returned, o.buffer) << "rax is not the result buffer";
+  }
 }
 
 void run(const reg::Export& e, bool with_specials, uint64_t seed) {
@@ -160,7 +162,9 @@ TEST(Exports, SecondNamesShareTheirBody) {
     ++checked;
   }
   for (const reg::Export& e : reg::all())
-    if (e.present && e.width == 3) EXPECT_EQ(e.body, nullptr) << e.name << ": width 3 keeps its own code";
+    if (e.present && e.width == 3) {
+      EXPECT_EQ(e.body, nullptr) << e.name << ": width 3 keeps its own code";
+    }
   RecordProperty("second_names", checked);
 }
 

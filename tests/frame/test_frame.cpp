@@ -124,7 +124,9 @@ TEST_P(Frame, EveryLaneWhereTheToySaysAndTheConventionKept) {
       EXPECT_EQ(o.before.gpr[g], o.after.gpr[g]) << e.name << ": register " << int(g);
     EXPECT_EQ(o.before.mxcsr & ~0x3Fu, o.after.mxcsr & ~0x3Fu) << e.name << ": MXCSR control bits";
     EXPECT_TRUE(o.rsp_balanced && o.caller_area_intact && o.guards_intact) << e.name;
-    if (e.by_ref) EXPECT_EQ(o.returned, o.buffer) << e.name;
+    if (e.by_ref) {
+      EXPECT_EQ(o.returned, o.buffer) << e.name;
+    }
   }
 }
 
