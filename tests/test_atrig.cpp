@@ -15,6 +15,7 @@
 #include "atrig/atan.h"
 #include "fallbacks.h"
 #include "support/invoke.h"
+#include "support/rng.h"
 #include "support/oracle.h"
 
 namespace qa = qarn::abi;
@@ -27,16 +28,7 @@ qa::Invoker& self() {
   return inv;
 }
 
-struct Rng {
-  uint64_t s;
-  uint64_t next() {
-    uint64_t z = (s += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  double unit() { return double(next() >> 11) * 0x1p-53; }
-};
+using Rng = qarn::test::Rng;
 
 const std::vector<std::string> kOneArg = {"asin", "acos", "asinpi", "acospi", "atan", "atanpi"};
 

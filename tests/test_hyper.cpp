@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/invoke.h"
+#include "support/rng.h"
 #include "support/oracle.h"
 
 namespace qa = qarn::abi;
@@ -133,7 +134,9 @@ TEST(Hyper, SpecialValuesAndEdges) {
       const Case& c = *cs[i];
       double x = value_of(*e, lane_of(*e, c.x));
       if (c.want == kRef || c.want == kFinite) {
-        if (c.want == kFinite) EXPECT_TRUE(std::isfinite(got[i])) << e->name << "(" << x << ") = " << got[i];
+        if (c.want == kFinite) {
+          EXPECT_TRUE(std::isfinite(got[i])) << e->name << "(" << x << ") = " << got[i];
+        }
         EXPECT_LE(qarn::oracle::ulp_error(e->family, e->prec, x, got[i]), e->ulp) << e->name << "(" << x << ")";
       } else if (std::isnan(c.want)) {
         EXPECT_TRUE(std::isnan(got[i])) << e->name << "(" << x << ") = " << got[i];
@@ -145,17 +148,7 @@ TEST(Hyper, SpecialValuesAndEdges) {
   }
 }
 
-struct Rng {
-  uint64_t s;
-  uint64_t next() {
-    s += 0x9E3779B97F4A7C15ull;
-    uint64_t z = s;
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  double unit() { return double(next() >> 11) * 0x1p-53; }
-};
+using Rng = qarn::test::Rng;
 
 // Points where an algorithm changes hands: table or polynomial switch, small- and
 // large-argument forms, the reductions' interval ends, the main path's edges.

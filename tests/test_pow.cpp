@@ -18,6 +18,7 @@
 #include <string>
 
 #include "support/invoke.h"
+#include "support/rng.h"
 
 namespace qa = qarn::abi;
 using qarn::reg::Export;
@@ -29,17 +30,8 @@ qa::Invoker& invoker() {
   return inv;
 }
 
-struct Rng {
-  uint64_t s;
-  uint64_t next() {
-    s += 0x9E3779B97F4A7C15ull;
-    uint64_t z = s;
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  double unit() { return double(next() >> 11) * 0x1p-53; }
-  double in(double lo, double hi) { return lo + (hi - lo) * unit(); }
+struct Rng : qarn::test::Rng {
+  using qarn::test::Rng::Rng;
   int32_t n_in(int lo, int hi) { return int32_t(lo + int64_t(next() % uint64_t(int64_t(hi) - lo + 1))); }
 };
 

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "support/invoke.h"
+#include "support/rng.h"
 #include "support/oracle.h"
 
 namespace qa = qarn::abi;
@@ -33,16 +34,7 @@ qa::Invoker& lib() {
   return inv;
 }
 
-struct Rng {
-  uint64_t s;
-  uint64_t next() {
-    uint64_t z = (s += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  double unit() { return double(next() >> 11) * 0x1p-53; }
-};
+using Rng = qarn::test::Rng;
 
 bool is(const Export& e, const char* fam, const char* var = nullptr) {
   return std::strcmp(e.family, fam) == 0 && (!var || std::strcmp(e.variant, var) == 0);

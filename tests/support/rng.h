@@ -13,6 +13,7 @@ struct Rng {
     return z ^ (z >> 31);
   }
   double unit() { return double(next() >> 11) * 0x1p-53; }  // [0, 1)
+  double in(double lo, double hi) { return lo + (hi - lo) * unit(); }
   uint64_t below(uint64_t n) { return next() % n; }
 };
 }  // namespace qarn::test
