@@ -181,7 +181,8 @@ template <class T, int W> Fn export_driver(int na, bool by_ref, const void* fn, 
     }
     return nullptr;
   }
-  return na == 1 ? run_export<T, W, 1>(fn, d) : run_export<T, W, 2>(fn, d);
+  if constexpr (W == 16 && sizeof(T) == 8) return na == 1 ? run_export<T, W, 1>(fn, d) : nullptr;  // two: by reference
+  else return na == 1 ? run_export<T, W, 1>(fn, d) : run_export<T, W, 2>(fn, d);
 }
 
 template <class T> Fn export_driver(int w, int na, bool by_ref, const void* fn, const Domain& d) {
@@ -313,7 +314,7 @@ Fn run_any(const void* fn, const reg::Export& e) {
       in.push_back(operand(k, e.prec, w, calls, e, isint ? 0 : fl++, isint ? in_++ : 0));
     }
     std::vector<Stream> pout;  // pointer results, whole vectors
-    for (char k : ptrs) pout.push_back(Stream{std::vector<unsigned char>(size_t(calls) * 128 + 64), 128});
+    for (size_t j = 0; j < ptrs.size(); ++j) pout.push_back(Stream{std::vector<unsigned char>(size_t(calls) * 128 + 64), 128});
     std::vector<unsigned char> out(size_t(calls) * 256 + 64);
     auto base = [](Stream& s) { return s.bytes.data(); };
 

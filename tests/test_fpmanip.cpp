@@ -298,7 +298,9 @@ void sweep(const std::string& fam, char prec, int n_random) {
       qa::Outcome o = invoker().call(*e, args, 1000 + calls, calls % 5 * 3);
       ASSERT_EQ(o.after.mxcsr & ~0x3Fu, o.before.mxcsr & ~0x3Fu) << name;
       ASSERT_TRUE(o.guards_intact && o.caller_area_intact && o.rsp_balanced) << name;
-      if (e->by_ref) ASSERT_EQ(o.returned, o.buffer) << name;
+      if (e->by_ref) {
+        ASSERT_EQ(o.returned, o.buffer) << name;
+      }
       for (int i = 0; i < w; ++i) {
         std::vector<uint64_t> in;
         for (auto& l : args) in.push_back(l[i]);

@@ -243,7 +243,9 @@ TEST(Lgamma, SignOnBothSidesOfEveryPole) {
         lgf(float(x), &s);
         mpfr_set_d(m, float(x), MPFR_RNDN);
         mpfr_lgamma(e, &want, m, MPFR_RNDN);
-        if (float(x) != std::trunc(float(x))) EXPECT_EQ(s, want) << "lgamma_rf(" << float(x) << ")";
+        if (float(x) != std::trunc(float(x))) {
+          EXPECT_EQ(s, want) << "lgamma_rf(" << float(x) << ")";
+        }
       }
     }
   mpfr_clears(e, m, (mpfr_ptr)0);

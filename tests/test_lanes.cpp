@@ -105,7 +105,9 @@ TEST_P(Lanes, FallbackRunsExactlyForTheLanesWidthOneSends) {
       Call single = call(*one, lane_args(args, i), r.next());
       ASSERT_LE(single.calls.size(), 1u) << one->name;
       if (!single.calls.empty()) want.push_back(i);
-      if (all) EXPECT_EQ(single.calls.size(), 1u) << one->name << ": every lane goes to the fallback";
+      if (all) {
+        EXPECT_EQ(single.calls.size(), 1u) << one->name << ": every lane goes to the fallback";
+      }
     }
     if (all && sh.width == 3) want.push_back(3);
     ASSERT_EQ(wide.calls.size(), want.size()) << e.name << " trial " << trial;
@@ -113,7 +115,9 @@ TEST_P(Lanes, FallbackRunsExactlyForTheLanesWidthOneSends) {
       const qa::FallbackCall& fc = wide.calls[c];
       int i = want[c];
       EXPECT_EQ(fc.fn, e.fallback) << e.name;
-      if (i < sh.width) EXPECT_EQ(fc.x, args[0][i]) << e.name << ": lane " << i << " out of order or wrong";
+      if (i < sh.width) {
+        EXPECT_EQ(fc.x, args[0][i]) << e.name << ": lane " << i << " out of order or wrong";
+      }
       for (size_t p = 0; p < fc.ptrs.size(); ++p)
         EXPECT_EQ((fc.ptrs[p] - uintptr_t(i) * fc.lane_bytes[p]) % 64, 0u)
             << e.name << ": spill array " << p << " of lane " << i << " not on a 64-byte boundary";

@@ -315,10 +315,12 @@ TEST(Roots, EdgeValuesAtEveryWidth) {
       x[5] = 0.75, y[5] = 0.75;  // an ordinary neighbour lane
       std::vector<double> got = std::string(e.kind) == "ff:f" ? run(e, x, y) : run(e, x);
       double want = e.prec == 'f' ? double(float(c.want)) : c.want;
-      for (int i = 0; i < int(got.size()); ++i)
-        if (i != 5)
+      for (int i = 0; i < int(got.size()); ++i) {
+        if (i != 5) {
           EXPECT_TRUE(same(got[i], want)) << e.name << "(" << std::hexfloat << c.x << ", " << c.y << ") lane " << i
                                           << " = " << got[i] << ", want " << want;
+        }
+      }
     }
     EXPECT_GT(found, 0) << c.fam << " " << (c.var ? c.var : "") << " " << c.prec;
   }
