@@ -181,6 +181,7 @@ uint64_t nan_lane(std::string_view s, std::string_view rest, bool signalling, ui
     if (rest[0] != ':')
       throw BadInput(quote(s) + ": unexpected '" + std::string(rest) + "' (a NaN payload is written nan:0x123)");
     std::string_view p = rest.substr(1);
+    if (p.empty()) throw BadInput(quote(s) + ": no payload after ':'");
     Numeral n;
     Whole w;
     try {
@@ -269,6 +270,8 @@ uint64_t floating_lane(std::string_view s, Lane t) {
   long double lim = dbl ? (long double)0x1.fffffffffffffp1023 : (long double)0x1.fffffep127f;
   if (m && (std::isinf(x) || x > lim))
     throw BadInput(quote(s) + " is beyond the largest " + name + " (" + largest + "); infinity is written inf");
+  if (m && x == 0)
+    throw BadInput(quote(s) + " is below the smallest " + name + " (" + smallest + ") and would read as 0");
   long double rounded = dbl ? (long double)(double)x : (long double)(float)x;
   if (lost || rounded != x) {
     char near[48];

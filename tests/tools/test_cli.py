@@ -46,6 +46,8 @@ REFUSED = {
         ('qarn', 'eval expf8 nan:-1', r"a NaN payload is not negative"),
         ('qarn', 'eval expf8 nan:1.5', r"the payload '1\.5' is not a whole number"),
         ('qarn', 'eval expf8 nanx', r"unexpected 'x'"),
+        ('qarn', 'eval expf8 nan:', r"no payload after ':'"),
+        ('qarn', 'eval expf8 0x1p-99999999', r"below the smallest float"),
         ('qarn', 'eval expf8 infinite', r"'infinite' is not a number"),
         ('qarn', 'eval expf8 1_', r"unexpected '_'"),
         # integer lanes
