@@ -33,6 +33,28 @@ build() {
   fi
 }
 
+# The whole suite: a line per test goes to $BUILD/test.log; the terminal shows a
+# running count, every failure with its output, the summary and why tests were skipped.
+run_tests() {
+  local status tty=0
+  [ -t 1 ] && tty=1
+  set +e
+  (cd "$BUILD" && ctest -j2 --output-on-failure) 2>&1 | tee "$BUILD/test.log" | awk -v tty=$tty '
+    /^ *Start +[0-9]+: / { next }
+    /^ *[0-9]+\/[0-9]+ Test +#[0-9]+: .*(Passed|\*\*\*Skipped) +[0-9.]+ sec$/ {
+      if (tty) { split($1, a, "/"); printf "\r%d of %d tests run", a[1], a[2]; fflush() }
+      next
+    }
+    /^The following tests did not run:/ { hide = 1; next }
+    hide && /^\t/ { next }
+    { hide = 0; if (tty) printf "\r\033[K"; print; fflush() }'
+  status=${PIPESTATUS[0]}
+  set -e
+  echo "(one line per test: $BUILD/test.log)"
+  skip_reasons
+  return "$status"
+}
+
 # Why each skipped test was skipped: the message after GTEST_SKIP() in the tests'
 # output, one line per reason with how many tests gave it.
 skip_reasons() {
@@ -82,7 +104,6 @@ report() {
 
 case "${1:-}" in
   report) install_missing; build; report ;;
-  test) install_missing; build; status=0; (cd "$BUILD" && ctest -j2 --output-on-failure) || status=$?
-        skip_reasons; exit $status ;;
+  test) install_missing; build; run_tests ;;
   *) echo "usage: $0 report|test" >&2; exit 2 ;;
 esac
