@@ -237,12 +237,14 @@ uint64_t floating_lane(std::string_view s, Lane t) {
   }
   if (!n.has_exp) {
     std::string msg = quote(s) + ": a hex float needs its binary exponent: write " + std::string(s) + "p0 for the number";
-    if (!i) try {
+    if (!i) {  // unsigned: it may have been meant as a pattern
+      try {
         parse_bits(s, s, t);
         msg += " or bits:" + std::string(s) + " for the raw pattern";
       } catch (const BadInput&) {
         msg += " (as a raw pattern it has more bits than a " + std::to_string(lane_bits(t)) + "-bit lane)";
       }
+    }
     throw BadInput(msg);
   }
   // The exact value: at most 16 significant hex digits fit a 64-bit mantissa; a
