@@ -1,19 +1,24 @@
 #!/usr/bin/env python3
 """The command-line tools, run as a user runs them.
 
-  test_cli.py GROUP --qarn=PATH --float_sweep=PATH --intdiv_sweep=PATH [--bench=PATH]
+  test_cli.py GROUP --qarn=PATH --float_sweep=PATH --intdiv_sweep=PATH --lib_diff=PATH --lib=PATH
+                    [--bench=PATH]
 
 Every bad input must give exit status 2, a message on stderr that says what is wrong,
 nothing on stdout and no work (it returns within seconds even where the work would
 take minutes).  Good inputs of each notation must give the right bits, and every lane
 qarn prints must read back as the same bits.
 """
+import os
 import re
+import shutil
 import subprocess
 import sys
+import tempfile
 import time
 
 TOOLS = {}
+LIBS = {}  # {new}: the built library, {old}: a copy of it (two distinct files for lib_diff)
 
 # ---- bad inputs: (tool, arguments, what stderr must say) ---------------------------
 REFUSED = {
@@ -107,6 +112,14 @@ REFUSED = {
         ('intdiv_sweep', '100 -1', r"SEED: '-1' is out of range"),
         ('intdiv_sweep', '100 1 2', r"too many arguments"),
         ('intdiv_sweep', '--bogus', r"unknown option '--bogus'"),
+        ('lib_diff', '', r"give two builds of the library and at least one export"),
+        ('lib_diff', '{old} {new} --samples=abc exp4', r"--samples: 'abc' is not a number; nothing compared"),
+        ('lib_diff', '{old} {new} --samples=0 exp4', r"--samples: '0' is out of range"),
+        ('lib_diff', '{old} {new} --bogus exp4', r"unknown option '--bogus'"),
+        ('lib_diff', '{old} {new} expf8 nosuch', r"'nosuch' is not an export; nothing compared"),
+        ('lib_diff', '{old} {new} expf4', r"'expf4' is not a one-argument float width-8 or double width-4 export"),
+        ('lib_diff', '{old} /nonexistent/libocl_qarn_e9.so expf8', r"cannot load /nonexistent/libocl_qarn_e9.so"),
+        ('lib_diff', '{new} {new} expf8', r"are the same library"),
     ],
     'BenchRefusesBadOptions': [
         ('bench', '--bogus', r"unknown option '--bogus'$"),
@@ -171,7 +184,7 @@ LANE = re.compile(r'^\s*\[\s*(\d+)\]\s+(.*?)\s*bits:(0x[0-9a-f]+)$')
 
 
 def run(tool, args, timeout=60):
-    cmd = [TOOLS[tool]] + args
+    cmd = [TOOLS[tool]] + [a.format(**LIBS) for a in args]
     t = time.monotonic()
     p = subprocess.run(cmd, capture_output=True, text=True, timeout=timeout)
     return p.returncode, p.stdout, p.stderr, time.monotonic() - t
@@ -255,6 +268,9 @@ def commands(c):
     expect('qarn', 'eval expf3 0 1 2', r'^ +\[ 2\] 7\.38905621 ')
     for opt in ('--help', 'EXPORT'):
         expect('float_sweep', '--help', re.escape(opt))
+    for opt in ('--modes', '--samples=N', '--help'):
+        expect('lib_diff', '--help', re.escape(opt))
+    expect('lib_diff', '{old} {new} --samples=1e3 exp4', r'^SAME exp4 +to nearest +\d+ inputs, 0 differ$')
     for opt in ('PAIRS', 'SEED', '--help'):
         expect('intdiv_sweep', '--help', opt)
     expect('intdiv_sweep', '1e3', r'^idiv8 +1000 lanes checked, 0 wrong$')
@@ -271,6 +287,10 @@ def main():
         k, _, v = a[2:].partition('=')
         TOOLS[k] = v
     c = Check()
+    tmp = tempfile.TemporaryDirectory()
+    if 'lib' in TOOLS:
+        LIBS['new'] = TOOLS['lib']
+        LIBS['old'] = shutil.copy(TOOLS['lib'], os.path.join(tmp.name, 'old.so'))
     if group in REFUSED:
         for tool, args, pattern in REFUSED[group]:
             if tool in TOOLS:
