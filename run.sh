@@ -50,7 +50,7 @@ run_tests() {
     { hide = 0; if (tty) printf "\r\033[K"; print; fflush() }'
   status=${PIPESTATUS[0]}
   set -e
-  echo "(one line per test: $BUILD/test.log)"
+  echo "(the line of every test: $BUILD/test.log)"
   skip_reasons
   return "$status"
 }
