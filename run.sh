@@ -28,9 +28,64 @@ install_missing() {
   [ -z "$lean" ] || DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $lean
 }
 
+# The build's output goes to a log, shown only when the build fails.
 build() {
-  cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-  ninja -C "$BUILD"
+  mkdir -p "$BUILD"
+  local log="$BUILD/build.log"
+  echo "== building (output in $log)"
+  if ! { cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release && ninja -C "$BUILD"; } >"$log" 2>&1; then
+    tail -n 80 "$log"
+    echo "== the build failed; the whole output is in $log" >&2
+    exit 1
+  fi
+}
+
+# The whole suite: a line per test goes to $BUILD/test.log; the terminal shows a
+# running count, every failure with its output, the summary and why tests were skipped.
+run_tests() {
+  local status tty=0
+  [ -t 1 ] && tty=1
+  set +e
+  (cd "$BUILD" && ctest -j2 --output-on-failure) 2>&1 | tee "$BUILD/test.log" | awk -v tty=$tty '
+    /^ *Start +[0-9]+: / { next }
+    /^ *[0-9]+\/[0-9]+ Test +#[0-9]+: .*(Passed|\*\*\*Skipped) +[0-9.]+ sec$/ {
+      if (tty) { split($1, a, "/"); printf "\r%d of %d tests run", a[1], a[2]; fflush() }
+      next
+    }
+    /^The following tests did not run:/ { hide = 1; next }
+    hide && /^\t/ { next }
+    { hide = 0; if (tty) printf "\r\033[K"; print; fflush() }'
+  status=${PIPESTATUS[0]}
+  set -e
+  echo "(the line of every test: $BUILD/test.log)"
+  skip_reasons
+  return "$status"
+}
+
+# Why each skipped test was skipped: the message after GTEST_SKIP() in the tests'
+# output, one line per reason with how many tests gave it.
+skip_reasons() {
+  local log="$BUILD/Testing/Temporary/LastTest.log"
+  [ -f "$log" ] || return 0
+  awk '
+    /^[0-9]+\/[0-9]+ Test: / { sub(/^[0-9]+\/[0-9]+ Test: /, ""); name = $0; next }
+    /: Skipped$/ { grab = 1; why = ""; next }
+    grab && /^\[  SKIPPED \]/ {
+      grab = 0
+      if (why == "") why = "(no reason given)"
+      if (!(why in n)) order[++k] = why
+      n[why]++
+      if (n[why] <= 2) ex[why] = ex[why] (n[why] > 1 ? ", " : "") name
+      next
+    }
+    grab && NF { why = why (why == "" ? "" : " ") $0 }
+    END {
+      if (k) print "\n== skipped tests and why"
+      for (i = 1; i <= k; i++) {
+        w = order[i]
+        printf "  %d skipped: %s (%s%s)\n", n[w], w, ex[w], (n[w] > 2 ? ", ..." : "")
+      }
+    }' "$log"
 }
 
 report() {
@@ -51,11 +106,11 @@ report() {
   echo "== speed per element against SLEEF and libm"
   "$BUILD/bench/qarn_bench" --quick \
     --benchmark_filter='^(qarn/(expf8|exp4|exp2f8|exp24|exp10f8|exp104|logf8|log4|expm1f8|expm14)(_native)?|sleef/.*(exp|log).*|libm/.*)$' \
-    2>/dev/null | sed -n '/^export /,$p' || echo "(benchmark not built)"
+    2>/dev/null | sed -n '/^Time per element/,$p' || echo "(benchmark not built)"
 }
 
 case "${1:-}" in
   report) install_missing; build; report ;;
-  test) install_missing; build; cd "$BUILD" && ctest -j2 --output-on-failure ;;
+  test) install_missing; build; run_tests ;;
   *) echo "usage: $0 report|test" >&2; exit 2 ;;
 esac

@@ -58,7 +58,14 @@ struct Interval {
 };
 Interval operand_interval(const qarn::reg::Export& e, int arg);
 
-// The slice benchmark (bench_slices.cpp): argv holds its own options.
-int run_slices(void* lib, int argc, char** argv);
+// The slice benchmark (bench_slices.cpp) and its options (read in bench_main.cpp).
+struct SliceOptions {
+  std::string filter;  // regular expression over short export names; empty: every export
+  bool check = false, registry = false;
+  int rounds = 15, elems = 2048;
+  bool xset = false, yset = false;
+  double xlo = 0, xhi = 0, ylo = 0, yhi = 0;
+};
+int run_slices(void* lib, const SliceOptions& o);
 
 }  // namespace qbench

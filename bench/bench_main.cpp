@@ -7,8 +7,10 @@
 //   qarn_bench --lib=PATH          time another build of libocl_qarn_e9.so
 //   qarn_bench --slices [--check]  each export on eight slices of its operands'
 //                                  intervals instead (bench_slices.cpp)
-// Any Google Benchmark flag may follow and overrides these defaults, for example
+// Google Benchmark's flags (--benchmark_...) override these defaults, for example
 //   qarn_bench --quick --benchmark_filter='expf|overhead'
+// Every other option is checked here, before anything is loaded or timed
+// (qarn_bench --help lists them).
 //
 // Speed is a property we measure and report, not a pass/fail test: the tables
 // mark the rows that miss their target, and the exit status does not depend on
@@ -21,10 +23,13 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <regex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bench/bench.h"
+#include "cli.h"
 
 namespace qbench {
 
@@ -180,33 +185,128 @@ void print_tables() {
 }  // namespace
 }  // namespace qbench
 
+namespace {
+
+const char kHelp[] =
+    "usage: qarn_bench [--quick] [--lib=PATH] [--benchmark_...=...]\n"
+    "       qarn_bench --slices [--check] [--registry] [--filter=REGEX] [--rounds=N] [--elems=N]\n"
+    "                  [--x=LO:HI] [--y=LO:HI] [--lib=PATH]\n"
+    "\n"
+    "Time per element of every present export against SLEEF and libm, the call overhead, and the\n"
+    "ratio tables (5 interleaved repetitions of 0.1 s, best kept).\n"
+    "  --quick          one short repetition per benchmark\n"
+    "  --lib=PATH       time another build of libocl_qarn_e9.so\n"
+    "  --benchmark_...  Google Benchmark's own flags (listed below), after and over these defaults\n"
+    "\n"
+    "--slices: each export on eight slices of its operands' intervals; a ratio above 2 between\n"
+    "slices is flagged.\n"
+    "  --check          exit 1 when a ratio stays above 2 after measuring the flagged exports again\n"
+    "  --registry       the registry's intervals for floating operands\n"
+    "  --filter=REGEX   only the exports whose short name (expf8) matches\n"
+    "  --rounds=N       rounds per slice set, best kept (1 to 1000, default 15)\n"
+    "  --elems=N        elements per timed call batch (16 to 1048576, default 2048)\n"
+    "  --x=LO:HI        the first operand's interval instead (finite, LO below HI)\n"
+    "  --y=LO:HI        the second operand's interval instead\n"
+    "LO and HI are written like 1.5, -2e-3, 0x1.8p+3 or bits:0x3ff8000000000000 (doubles).\n"
+    "\n"
+    "Exit status: 0 done (speed never fails a run, except --slices --check), 2 bad input.\n";
+
+// "LO:HI" with both finite and LO below HI (the colon of a bits: prefix is not the separator).
+void parse_interval(std::string_view opt, std::string_view v, double& lo, double& hi) {
+  size_t from = v.starts_with("bits:") ? 5 : 0;
+  size_t colon = v.find(':', from);
+  if (colon == v.npos)
+    throw qarn::cli::BadInput(std::string(opt) + " takes LO:HI, for example " + std::string(opt) + "=-1:1");
+  try {
+    lo = qarn::cli::parse_finite(v.substr(0, colon), qarn::cli::Lane::f64);
+    hi = qarn::cli::parse_finite(v.substr(colon + 1), qarn::cli::Lane::f64);
+  } catch (const qarn::cli::BadInput& x) {
+    throw qarn::cli::BadInput(std::string(opt) + ": " + x.what());
+  }
+  if (!(lo < hi)) throw qarn::cli::BadInput(std::string(opt) + "=" + std::string(v) + " is empty: LO must be below HI");
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  namespace cli = qarn::cli;
   std::vector<std::string> args = {argv[0], "--benchmark_min_time=0.1", "--benchmark_repetitions=5",
                                    "--benchmark_enable_random_interleaving=true"};
   std::string lib = QARN_BENCH_LIB;
-  bool slices = false;
-  std::vector<char*> slice_args;
-  for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--slices")) {
-      slices = true;
-    } else if (slices && std::strncmp(argv[i], "--lib=", 6)) {
-      slice_args.push_back(argv[i]);
-    } else if (!std::strcmp(argv[i], "--quick")) {
-      args.push_back("--benchmark_min_time=0.005");
-      args.push_back("--benchmark_repetitions=1");
-      args.push_back("--benchmark_enable_random_interleaving=false");
-    } else if (!std::strncmp(argv[i], "--lib=", 6)) {
-      lib = argv[i] + 6;
-    } else {
-      args.push_back(argv[i]);
+  bool slices = false, quick = false;
+  qbench::SliceOptions so;
+  std::vector<std::string> slice_only, bench_flags;
+  try {
+    for (int i = 1; i < argc; ++i) {
+      std::string_view a = argv[i];
+      if (a == "--help" || a == "-h") {
+        std::fputs(kHelp, stdout);
+        std::printf("\nGoogle Benchmark's flags:\n");
+        std::fflush(stdout);
+        std::vector<char*> hv = {argv[0], const_cast<char*>("--help"), nullptr};
+        int hc = 2;
+        benchmark::Initialize(&hc, hv.data());  // prints its flags and exits 0
+        return 0;
+      } else if (a == "--quick") {
+        quick = true;
+      } else if (a == "--slices") {
+        slices = true;
+      } else if (a.starts_with("--lib=")) {
+        if (a.size() == 6) throw cli::BadInput("--lib= needs a path to a build of libocl_qarn_e9.so");
+        lib = std::string(a.substr(6));
+      } else if (a == "--check") {
+        so.check = true, slice_only.emplace_back(a);
+      } else if (a == "--registry") {
+        so.registry = true, slice_only.emplace_back(a);
+      } else if (a.starts_with("--filter=")) {
+        so.filter = std::string(a.substr(9));
+        try {
+          std::regex test(so.filter);
+        } catch (const std::regex_error& x) {
+          throw cli::BadInput(std::string(a) + ": not a regular expression (" + x.what() + ")");
+        }
+        slice_only.emplace_back("--filter");
+      } else if (a.starts_with("--rounds=")) {
+        so.rounds = int(cli::parse_count(a.substr(9), "--rounds", 1, 1000));
+        slice_only.emplace_back("--rounds");
+      } else if (a.starts_with("--elems=")) {
+        so.elems = int(cli::parse_count(a.substr(8), "--elems", 16, 1 << 20));
+        slice_only.emplace_back("--elems");
+      } else if (a.starts_with("--x=")) {
+        parse_interval("--x", a.substr(4), so.xlo, so.xhi), so.xset = true;
+        slice_only.emplace_back("--x");
+      } else if (a.starts_with("--y=")) {
+        parse_interval("--y", a.substr(4), so.ylo, so.yhi), so.yset = true;
+        slice_only.emplace_back("--y");
+      } else if (a.starts_with("--benchmark_") || a.starts_with("--v=")) {
+        bench_flags.emplace_back(a);
+      } else {
+        bool valued = a == "--lib" || a == "--filter" || a == "--rounds" || a == "--elems" || a == "--x" || a == "--y";
+        throw cli::BadInput("unknown option '" + std::string(a) + "'" +
+                            (valued ? " (write its value after '=': " + std::string(a) + "=...)" : ""));
+      }
     }
+    if (!slices && !slice_only.empty())
+      throw cli::BadInput(slice_only[0] + " belongs to --slices (qarn_bench --slices " + slice_only[0] + "...)");
+    if (slices && quick) throw cli::BadInput("--quick is for the full run, not --slices (try --rounds=N)");
+    if (slices && !bench_flags.empty())
+      throw cli::BadInput(bench_flags[0] + ": Google Benchmark's flags are for the full run, not --slices");
+  } catch (const cli::BadInput& x) {
+    std::fprintf(stderr, "qarn_bench: %s\nTry 'qarn_bench --help'.\n", x.what());
+    return 2;
   }
+  if (quick) {
+    args.push_back("--benchmark_min_time=0.005");
+    args.push_back("--benchmark_repetitions=1");
+    args.push_back("--benchmark_enable_random_interleaving=false");
+  }
+  args.insert(args.end(), bench_flags.begin(), bench_flags.end());
   void* h = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!h) {
     std::fprintf(stderr, "qarn_bench: cannot load %s: %s\n", lib.c_str(), dlerror());
     return 2;
   }
-  if (slices) return qbench::run_slices(h, int(slice_args.size()), slice_args.data());
+  if (slices) return qbench::run_slices(h, so);
   qbench::register_exports(h);
   qbench::register_overhead(h);
 

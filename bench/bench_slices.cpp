@@ -289,12 +289,8 @@ Loop pick_loop(const reg::Export& e, const Shape& sh) {
   }
 }
 
-struct Options {
-  std::regex filter{""};
-  bool filtered = false, check = false, registry = false;
-  int rounds = 15, elems = 2048;
-  bool xset = false, yset = false;
-  double xlo = 0, xhi = 0, ylo = 0, yhi = 0;
+struct Options : SliceOptions {
+  std::regex re;
 };
 
 // The interval of operand a: the timing loops', or the one the options give.
@@ -355,32 +351,12 @@ void print(const Result& r) {
   std::printf("  %6.2f%s\n", r.ratio, r.ratio > kLimit ? "  <-- over 2" : "");
 }
 
-bool parse_range(const char* s, double& lo, double& hi) {
-  char* end;
-  lo = std::strtod(s, &end);
-  if (*end != ':') return false;
-  hi = std::strtod(end + 1, &end);
-  return *end == 0 && lo < hi;
-}
-
 }  // namespace
 
-int run_slices(void* lib, int argc, char** argv) {
+int run_slices(void* lib, const SliceOptions& options) {
   Options o;
-  for (int i = 0; i < argc; ++i) {
-    std::string_view a(argv[i]);
-    if (a == "--check") o.check = true;
-    else if (a == "--registry") o.registry = true;
-    else if (a.starts_with("--filter=")) o.filter = std::regex(std::string(a.substr(9))), o.filtered = true;
-    else if (a.starts_with("--rounds=")) o.rounds = std::max(1, std::atoi(argv[i] + 9));
-    else if (a.starts_with("--elems=")) o.elems = std::max(16, std::atoi(argv[i] + 8));
-    else if (a.starts_with("--x=") && parse_range(argv[i] + 4, o.xlo, o.xhi)) o.xset = true;
-    else if (a.starts_with("--y=") && parse_range(argv[i] + 4, o.ylo, o.yhi)) o.yset = true;
-    else {
-      std::fprintf(stderr, "qarn_bench --slices: unknown option %s\n", argv[i]);
-      return 2;
-    }
-  }
+  static_cast<SliceOptions&>(o) = options;
+  if (!o.filter.empty()) o.re = std::regex(o.filter);
   std::printf("ns per element on %d slices of each operand's interval (best of %d rounds); '*': the slice\n"
               "reaches a band the family finishes in its lane fallback (not counted); last column: slowest\n"
               "over fastest of the other slices.\n\n",
@@ -396,7 +372,7 @@ int run_slices(void* lib, int argc, char** argv) {
   for (const reg::Export& e : reg::all()) {
     if (!e.present) continue;
     std::string short_name = std::string(e.name).substr(std::strlen("__ocl_qarn_e9_"));
-    if (o.filtered && !std::regex_search(short_name, o.filter)) continue;
+    if (!o.filter.empty() && !std::regex_search(short_name, o.re)) continue;
     Shape sh = shape_of(e);
     const void* fn = dlsym(lib, e.name);
     if (!fn || !sh.ok || sh.args.empty()) {

@@ -96,7 +96,7 @@ TEST_P(Accuracy, WithinBound) {
       if (!(err <= worst)) worst = err, worst_x = xs[i], worst_got = got;
     }
   }
-  std::printf("ULP %-36s worst %.3f at x = %a (got %a, want %a)\n", e.name, worst, worst_x, worst_got,
+  std::printf("ULP %-36s worst %.3f (bound %g) at x = %a (got %a, want %a)\n", e.name, worst, e.ulp, worst_x, worst_got,
               qarn::oracle::reference(e.family, e.prec, worst_x));
   RecordProperty("worst_ulp", std::to_string(worst));
   ASSERT_GE(e.ulp, 0) << e.name << " states no accuracy bound";

@@ -105,7 +105,8 @@ TEST(Tgamma, AccuracyAgainstMpfr) {
       double e = qarn::oracle::ulp_error("tgamma", p, x, got);
       if (!(e <= worst)) worst = e, wx = x;
     }
-    std::printf("tgamma%s worst %.3f ulp at %a\n", p == 'f' ? "f" : "", worst, wx);
+    std::printf("tgamma%s worst %.3f ulp (bound %g) at %a\n", p == 'f' ? "f" : "", worst,
+                p == 'd' ? kTgammaUlpD : kTgammaUlpF, wx);
     EXPECT_LE(worst, p == 'd' ? kTgammaUlpD : kTgammaUlpF) << std::hexfloat << wx;
   }
 }
@@ -125,8 +126,9 @@ TEST(Lgamma, AccuracyAgainstMpfr) {
         if (u > (p == 'd' ? kLgammaUlpD : kLgammaUlpF) && !(a <= worst_abs)) worst_abs = a, wax = x;
       }
     }
-    std::printf("lgamma%s worst %.3f ulp at %a; near zeros, past the ulp bound: %.3g absolute at %a\n", p == 'f' ? "f" : "", worst, wx,
-                worst_abs, wax);
+    std::printf("lgamma%s worst %.3f ulp (bound %g) at %a; near zeros, past the ulp bound: %.3g absolute (bound %g) at %a\n",
+                p == 'f' ? "f" : "", worst, p == 'd' ? kLgammaUlpD : kLgammaUlpF, wx, worst_abs,
+                p == 'd' ? kLgammaAbsD : kLgammaAbsF, wax);
     EXPECT_LE(worst, p == 'd' ? kLgammaUlpD : kLgammaUlpF) << std::hexfloat << wx;
     EXPECT_LE(worst_abs, p == 'd' ? kLgammaAbsD : kLgammaAbsF) << std::hexfloat << wax;
   }

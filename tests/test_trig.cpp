@@ -126,7 +126,8 @@ void expect_within(const std::string& name, const char* fam, const std::vector<d
     double err = ulp_err(fam, e.prec, xs[i], r[result][i]);
     if (!(err <= worst)) worst = err, wx = xs[i];
   }
-  std::printf("%-22s %-4s worst %8.3f ulp at %a over %zu operands\n", name.c_str(), fam, worst, wx, xs.size());
+  std::printf("%-22s %-4s worst %8.3f ulp (bound %g) at %a over %zu operands\n", name.c_str(), fam, worst, e.ulp, wx,
+              xs.size());
   EXPECT_LE(worst, e.ulp) << name << " at x = " << std::hexfloat << wx;
 }
 

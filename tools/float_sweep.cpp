@@ -6,11 +6,14 @@
 //
 // Prints per export the worst error in float ulps, its input, and how many results
 // are not the correctly rounded float; exits 1 if an export exceeds its registry
-// bound.  Exports are called eight lanes at a time through their width-8 sibling
-// (all widths give the same lanes: test_abi), with the System V prototype that
-// width 8 shares with our register form.
+// bound, 2 on a bad name (every name is checked before the first sweep).  Exports
+// are called eight lanes at a time through their width-8 sibling (all widths give
+// the same lanes: test_abi), with the System V prototype that width 8 shares with
+// our register form.
 #include <immintrin.h>
 
+#include <atomic>
+#include <chrono>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -19,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli.h"
 #include "support/invoke.h"
 
 namespace qa = qarn::abi;
@@ -88,10 +92,12 @@ struct Worst {
   uint64_t not_nearest = 0;
 };
 
-Worst sweep(__m256 (*f)(__m256), ref_fn ref, uint64_t lo, uint64_t hi) {
+Worst sweep(__m256 (*f)(__m256), ref_fn ref, uint64_t lo, uint64_t hi, std::atomic<uint64_t>& done) {
   Worst w;
   alignas(32) float in[8], out[8];
+  uint64_t reported = lo;
   for (uint64_t b = lo; b < hi; b += 8) {
+    if (b - reported >= 0x100000) done += b - reported, reported = b;
     for (int i = 0; i < 8; ++i) {
       uint32_t u = uint32_t(b + i);
       std::memcpy(&in[i], &u, 4);
@@ -107,35 +113,85 @@ Worst sweep(__m256 (*f)(__m256), ref_fn ref, uint64_t lo, uint64_t hi) {
       }
     }
   }
+  done += hi - reported;
   return w;
 }
+
+const char kHelp[] =
+    "usage: float_sweep EXPORT...\n"
+    "\n"
+    "Every one of the 2^32 float inputs of each named export, against the libm function in double:\n"
+    "the worst error in float ulps with its input, and how many results are not correctly rounded.\n"
+    "EXPORT is a one-argument float export of a family with a libm reference, with or without the\n"
+    "__ocl_qarn_e9_ prefix (expf8, logf4_native, sinpif1); it is swept through its width-8 sibling.\n"
+    "\n"
+    "options:\n"
+    "  -h, --help   this text\n"
+    "\n"
+    "Exit status: 0 every export within its bound, 1 one above it, 2 bad input (all names are\n"
+    "checked before the first sweep).  Progress goes to stderr.\n";
+
+struct Job {
+  const Export* e;
+  const Export* w8;
+  ref_fn ref;
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  for (int a = 1; a < argc; ++a)
+    if (!std::strcmp(argv[a], "--help") || !std::strcmp(argv[a], "-h")) {
+      std::fputs(kHelp, stdout);
+      return 0;
+    }
   if (argc < 2) {
-    std::fprintf(stderr, "usage: float_sweep EXPORT...   (one-argument float exports of the exp, log and root families)\n");
+    std::fprintf(stderr, "float_sweep: which exports? (float_sweep EXPORT...)\nTry 'float_sweep --help'.\n");
     return 2;
+  }
+  std::vector<Job> jobs;
+  for (int a = 1; a < argc; ++a) {
+    const char* why = nullptr;
+    const Export* e = qarn::reg::find(argv[a]);
+    ref_fn ref = e ? ref_of(e->family) : nullptr;
+    const Export* w8 = e ? qarn::reg::sibling(*e, 8) : nullptr;
+    if (argv[a][0] == '-') why = "is not an option of float_sweep";
+    else if (!e) why = "is not an export";
+    else if (e->prec != 'f' || std::strcmp(e->kind, "f:f")) why = "is not a one-argument float export";
+    else if (!ref) why = "belongs to a family without a libm reference here";
+    else if (!w8 || !w8->present) why = "is not in this build of the library";
+    if (why) {
+      std::fprintf(stderr, "float_sweep: '%s' %s; nothing swept\nTry 'float_sweep --help'.\n", argv[a], why);
+      return 2;
+    }
+    jobs.push_back({e, w8, ref});
   }
   qa::Invoker inv(qa::library_path());
   int status = 0;
   unsigned nt = std::max(1u, std::thread::hardware_concurrency());
-  for (int a = 1; a < argc; ++a) {
-    const Export* e = qarn::reg::find(argv[a]);
-    if (!e) e = qarn::reg::find(argv[a]);
-    ref_fn ref = e ? ref_of(e->family) : nullptr;
-    const Export* w8 = e ? qarn::reg::sibling(*e, 8) : nullptr;
-    if (!e || e->prec != 'f' || !ref || !w8 || !w8->present) {
-      std::fprintf(stderr, "float_sweep: %s is not a present float export of a family it knows\n", argv[a]);
-      status = 2;
-      continue;
-    }
-    auto f = reinterpret_cast<__m256 (*)(__m256)>(const_cast<void*>(inv.address(*w8)));
+  for (size_t j = 0; j < jobs.size(); ++j) {
+    const Job& job = jobs[j];
+    auto f = reinterpret_cast<__m256 (*)(__m256)>(const_cast<void*>(inv.address(*job.w8)));
     std::vector<Worst> part(nt);
     std::vector<std::thread> th;
+    std::atomic<uint64_t> done{0};
+    std::atomic<unsigned> finished{0};
     uint64_t span = (1ull << 32) / nt;
     for (unsigned t = 0; t < nt; ++t)
-      th.emplace_back([&, t] { part[t] = sweep(f, ref, t * span, t + 1 == nt ? (1ull << 32) : (t + 1) * span); });
+      th.emplace_back([&, t] {
+        part[t] = sweep(f, job.ref, t * span, t + 1 == nt ? (1ull << 32) : (t + 1) * span, done);
+        ++finished;
+      });
+    {
+      char label[96];
+      std::snprintf(label, sizeof label, "float_sweep %s (%zu of %zu)", qarn::reg::short_name(*job.e), j + 1,
+                    jobs.size());
+      qarn::cli::Progress progress(label, 1ull << 32);
+      while (finished < nt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        progress.update(done);
+      }
+    }
     for (auto& t : th) t.join();
     Worst all;
     for (const Worst& p : part) {
@@ -144,11 +200,13 @@ int main(int argc, char** argv) {
     }
     float x;
     std::memcpy(&x, &all.x, 4);
+    const Export* e = job.e;
     bool ok = e->ulp < 0 || all.err <= e->ulp;
-    std::printf("%s %-28s all 2^32 inputs: worst %.3f ulp at x = %a (0x%08" PRIx32 "), %" PRIu64
+    std::printf("%s %-20s all 2^32 inputs: worst %.3f ulp (bound %g ulp) at x = %a (bits:0x%08" PRIx32 "), %" PRIu64
                 " results not correctly rounded\n",
-                ok ? "PASS" : "FAIL", qarn::reg::short_name(*e), all.err, double(x), all.x,
+                ok ? "PASS" : "FAIL", qarn::reg::short_name(*e), all.err, e->ulp, double(x), all.x,
                 all.not_nearest);
+    std::fflush(stdout);
     if (!ok) status = 1;
   }
   return status;

@@ -1,7 +1,7 @@
 // Sweep of the integer division exports against exact integer arithmetic over many
 // random operand pairs (not part of ctest: run it by hand).
 //
-//   intdiv_sweep [pairs-per-export (default 200000000)] [seed]
+//   intdiv_sweep [PAIRS [SEED]]     PAIRS per export (default 2e8), SEED (default 1)
 //
 // idiv8, irem8, udiv8, urem8 are called with eight pairs at a time; idivrem1 and
 // udivrem1 with one pair, checking both halves of rax.  Operands come from four
@@ -10,10 +10,15 @@
 // integer), and dividends near the extremes over small divisors.
 #include <immintrin.h>
 
+#include <cctype>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "cli.h"
 
 extern "C" {
 __m256i __ocl_qarn_e9_idiv8(__m256i, __m256i);
@@ -81,11 +86,40 @@ struct Tally {
   }
 };
 
+const char kHelp[] =
+    "usage: intdiv_sweep [PAIRS [SEED]]\n"
+    "\n"
+    "Random operand pairs through idiv8, irem8, udiv8, urem8 (PAIRS each) and idivrem1, udivrem1\n"
+    "(PAIRS/4 each) against exact integer arithmetic; prints the first wrong lanes and a count per\n"
+    "export.\n"
+    "  PAIRS   pairs per export, a whole number from 8 to 1e12 (default 2e8; 1e6, 0x100000 accepted)\n"
+    "  SEED    seed of the operand stream, a whole number from 0 to 2^64-1 (default 1)\n"
+    "  -h, --help   this text\n"
+    "\n"
+    "Exit status: 0 every lane right, 1 a wrong lane, 2 bad input.  Progress goes to stderr.\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  uint64_t n = argc > 1 ? std::strtoull(argv[1], nullptr, 0) : 200000000ull;
-  uint64_t seed = argc > 2 ? std::strtoull(argv[2], nullptr, 0) : 1;
+  uint64_t n = 200000000ull, seed = 1;
+  for (int i = 1; i < argc; ++i)
+    if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
+      std::fputs(kHelp, stdout);
+      return 0;
+    }
+  try {
+    for (int i = 1; i < argc; ++i)
+      if (argv[i][0] == '-' && !std::isdigit(static_cast<unsigned char>(argv[i][1])))
+        throw qarn::cli::BadInput(std::string("unknown option '") + argv[i] + "'");
+    if (argc > 3) throw qarn::cli::BadInput("too many arguments (intdiv_sweep [PAIRS [SEED]])");
+    if (argc > 1) n = qarn::cli::parse_count(argv[1], "PAIRS", 8, 1000000000000ull);
+    if (argc > 2) seed = qarn::cli::parse_count(argv[2], "SEED", 0, ~0ull);
+  } catch (const qarn::cli::BadInput& x) {
+    std::fprintf(stderr, "intdiv_sweep: %s\nTry 'intdiv_sweep --help'.\n", x.what());
+    return 2;
+  }
+  qarn::cli::Progress progress("intdiv_sweep", 4 * n + 2 * (n / 4));
+  uint64_t done = 0;
   Tally t[] = {{"idiv8"}, {"irem8"}, {"udiv8"}, {"urem8"}, {"idivrem1"}, {"udivrem1"}};
   using F8 = __m256i (*)(__m256i, __m256i);
   const F8 f8[] = {__ocl_qarn_e9_idiv8, __ocl_qarn_e9_irem8, __ocl_qarn_e9_udiv8, __ocl_qarn_e9_urem8};
@@ -100,7 +134,9 @@ int main(int argc, char** argv) {
       _mm256_store_si256(reinterpret_cast<__m256i*>(r), v);
       for (int j = 0; j < 8; ++j)
         t[k](a[j], b[j], r[j], want_rem ? rem(sgn, a[j], b[j]) : quot(sgn, a[j], b[j]));
+      if ((i & 0xFFFF8) == 0) progress.update(done + i);
     }
+    done += n;
   }
   for (int k = 0; k < 2; ++k) {
     Rng g{seed * 0x1000 + 4 + k};
@@ -112,7 +148,9 @@ int main(int argc, char** argv) {
       uint64_t r = fn(0, 0, b, a);
       t[4 + k](a, b, uint32_t(r), quot(sgn, a, b));
       t[4 + k](a, b, uint32_t(r >> 32), rem(sgn, a, b));
+      if ((i & 0xFFFF) == 0) progress.update(done + i);
     }
+    done += n / 4;
   }
   uint64_t bad = 0;
   for (const Tally& x : t) {

@@ -2,6 +2,7 @@
 // from frame/registry.py into registry.inc).
 #pragma once
 #include <cstdint>
+#include <ostream>
 #include <span>
 #include <string_view>
 
@@ -41,5 +42,8 @@ std::span<const Export> all();
 // By full name or by the name without the prefix ("expf8").
 const Export* find(std::string_view name);
 const char* short_name(const Export& e);
+
+// Tests print an export by its short name ("expf8"), not by its address.
+inline void PrintTo(const Export* e, std::ostream* os) { *os << (e ? short_name(*e) : "(none)"); }
 
 }  // namespace qarn::reg
