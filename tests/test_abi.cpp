@@ -228,6 +228,7 @@ extern "C" void qarn_bad_upper_ymm9();
 extern "C" void qarn_bad_caller_area();
 extern "C" void qarn_bad_rsi();
 extern "C" void qarn_bad_home_area();
+extern "C" void qarn_bad_aligned_spill();
 asm(R"(
     .text
 qarn_bad_upper_ymm9:
@@ -241,6 +242,11 @@ qarn_bad_home_area:
     ret
 qarn_bad_rsi:
     xor %esi, %esi
+    ret
+qarn_bad_aligned_spill:
+    sub $40, %rsp
+    vmovaps %ymm0, (%rsp)
+    add $40, %rsp
     ret
 )");
 
