@@ -14,6 +14,7 @@ lib=$prefix/${lib%/}
 [ -f "$prefix/include/ocl_qarn_e9.h" ] || fail "header not installed"
 [ -f "$lib/libocl_qarn_e9_sysv.a" ] || fail "System V entries not installed"
 [ -f "$prefix/share/ocl_qarn_e9/exports.json" ] || fail "manifest not installed"
+[ -f "$prefix/share/doc/libocl_qarn_e9/calling.md" ] || fail "documentation not installed"
 real=$(ls "$lib"/libocl_qarn_e9.so.1.* 2>/dev/null | head -1)
 [ -n "$real" ] || fail "no versioned libocl_qarn_e9.so.1.x"
 [ "$(readlink "$lib/libocl_qarn_e9.so.1")" = "$(basename "$real")" ] || fail "libocl_qarn_e9.so.1 link"
