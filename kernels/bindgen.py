@@ -35,9 +35,9 @@ import registry as R
 NATIVE = {'cos', 'divide', 'exp', 'exp2', 'exp10', 'log', 'log2', 'log10', 'powr', 'recip',
           'rsqrt', 'sin', 'sqrt', 'tan'}
 CL_NAME = {'lgammar': 'lgamma_r', 'inv': 'recip', 'div': 'divide'}
-# Families without a default OpenCL name (their default variant is reached by an
-# operator or not at all).
-NO_DEFAULT = {'inv', 'div', 'sincosreg'}
+# Families without a default OpenCL name: reached by an operator (inv, div) or the
+# library's own, beyond OpenCL C (sincosreg, rcbrt, nearbyint).
+NO_DEFAULT = {'inv', 'div', 'sincosreg', 'rcbrt', 'nearbyint'}
 
 # Scalar element types: (OpenCL name, mangling code).
 SCALAR = {'float': 'f', 'double': 'd', 'int': 'i', 'uint': 'j', 'long': 'l', 'ulong': 'm'}
