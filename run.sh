@@ -6,19 +6,26 @@ set -euo pipefail
 cd "$(dirname "$0")"
 BUILD=${QARN_BUILD:-build}
 PACKAGES="g++ cmake ninja-build python3 libmpfr-dev libgmp-dev libgtest-dev libbenchmark-dev libsleef-dev binutils clang"
+# The Windows DLL: its cross compiler, and Wine to run its tests (without the
+# packages Wine only recommends: fonts, Mono, Gecko).
+LEAN_PACKAGES="g++-mingw-w64-x86-64-posix wine64"
+
+missing_of() {
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || echo "$p"
+  done
+}
 
 install_missing() {
-  local missing=()
-  for p in $PACKAGES; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-  done
-  if [ ${#missing[@]} -gt 0 ]; then
-    echo "== installing: ${missing[*]}"
-    local sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
-  fi
+  local missing lean sudo=""
+  missing=$(missing_of $PACKAGES)
+  lean=$(missing_of $LEAN_PACKAGES)
+  [ -n "$missing$lean" ] || return 0
+  echo "== installing: $(echo $missing $lean)"
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -qq
+  [ -z "$missing" ] || DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing
+  [ -z "$lean" ] || DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $lean
 }
 
 build() {

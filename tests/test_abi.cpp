@@ -5,7 +5,9 @@
 // (so arguments are read from, and results written to, the right registers, and no
 // lane leaks into another); ymm6-ymm15 (all 256 bits; the low 128 for the
 // by-reference form), rbx, rbp, rdi, rsi, r12-r15 and MXCSR come back unchanged;
-// rsp is balanced; nothing above the home area is written; pointer stores write
+// rsp is balanced; nothing above the home area is written, and register-form
+// exports leave the home area itself alone (a System V caller, such as a C program
+// calling through the header, gives none); pointer stores write
 // exactly the storage of the width.  Every check runs once on ordinary operands and
 // once with special operands (NaN, infinities, huge and tiny values) in rotating
 // lanes, which sends lanes through the fallback path.
@@ -88,6 +90,9 @@ void check_preserved(const reg::Export& e, const qa::Outcome& o) {
   EXPECT_TRUE(o.guards_intact) << "wrote memory beside a result buffer";
   if (e.by_ref) {
     EXPECT_EQ(o.returned, o.buffer) << "rax is not the result buffer";
+  } else {
+    // A System V caller (a C program, through the header) gives no home area.
+    EXPECT_TRUE(o.home_area_intact) << "wrote its home area";
   }
 }
 
@@ -222,6 +227,8 @@ TEST(Exports, SymbolTableMatchesRegistry) {
 extern "C" void qarn_bad_upper_ymm9();
 extern "C" void qarn_bad_caller_area();
 extern "C" void qarn_bad_rsi();
+extern "C" void qarn_bad_home_area();
+extern "C" void qarn_bad_aligned_spill();
 asm(R"(
     .text
 qarn_bad_upper_ymm9:
@@ -230,8 +237,16 @@ qarn_bad_upper_ymm9:
 qarn_bad_caller_area:
     mov %rax, 40(%rsp)
     ret
+qarn_bad_home_area:
+    mov %rax, 8(%rsp)
+    ret
 qarn_bad_rsi:
     xor %esi, %esi
+    ret
+qarn_bad_aligned_spill:
+    sub $40, %rsp
+    vmovaps %ymm0, (%rsp)
+    add $40, %rsp
     ret
 )");
 
@@ -250,6 +265,14 @@ TEST(Harness, SeesCallerAreaWrite) {
   qa::RegBlock in = qa::random_block(4), out{};
   st.call(reinterpret_cast<const void*>(&qarn_bad_caller_area), in, out);
   EXPECT_FALSE(st.caller_area_intact());
+  EXPECT_TRUE(st.home_area_intact());
+}
+TEST(Harness, SeesHomeAreaWrite) {
+  qa::Stack st;
+  qa::RegBlock in = qa::random_block(6), out{};
+  st.call(reinterpret_cast<const void*>(&qarn_bad_home_area), in, out);
+  EXPECT_FALSE(st.home_area_intact());
+  EXPECT_TRUE(st.caller_area_intact());
 }
 TEST(Harness, SeesClobberedGeneralRegister) {
   qa::Stack st;

@@ -194,6 +194,7 @@ Outcome Invoker::call(const reg::Export& e, const std::vector<Lanes>& args, uint
       o.guards_intact &= *q == kGuardByte;
   }
   o.caller_area_intact = stack_.caller_area_intact();
+  o.home_area_intact = stack_.home_area_intact();
   o.rsp_balanced = stack_.rsp_balanced(o.after);
   return o;
 }

@@ -27,6 +27,7 @@ struct Outcome {
   std::vector<Lanes> results;   // register results, then pointer results
   RegBlock before{}, after{};
   bool caller_area_intact = true, rsp_balanced = true, guards_intact = true;
+  bool home_area_intact = true;
   uintptr_t returned = 0, buffer = 0;  // by-reference form: rax and the buffer address
 };
 

@@ -1,12 +1,22 @@
 // void qarn_regcall(const void* fn, const RegBlock* in, RegBlock* out, void* stack_top)
 //
+// Every register loaded from `in`, the export called on the test's own stack,
+// every register stored to `out`.  On Linux the arguments arrive in rdi, rsi, rdx,
+// rcx; on Windows x64 (MinGW) in rcx, rdx, r8, r9, and as an ordinary Windows
+// function it first saves what its own caller expects kept (rdi, rsi, xmm6-xmm15
+// besides rbx, rbp, r12-r15) and restores it on the way out.
+//
 // stack_top is 16-byte aligned.  Layout below it:
 //   top-8 host rsp, top-16 out, top-24 fn, top-32 pad,
 //   [top-32-256, top-32) the caller's area (must stay untouched),
 //   32 bytes of home area, then the return address pushed by the call.
         .text
         .globl  qarn_regcall
+#ifdef _WIN32
+        .def    qarn_regcall; .scl 2; .type 32; .endef
+#else
         .type   qarn_regcall, @function
+#endif
 qarn_regcall:
         push    %rbp
         mov     %rsp, %rbp
@@ -15,6 +25,25 @@ qarn_regcall:
         push    %r13
         push    %r14
         push    %r15
+#ifdef _WIN32
+        push    %rdi
+        push    %rsi
+        sub     $168, %rsp              // 16-byte aligned: ten xmm saves
+        vmovdqu %xmm6,    0(%rsp)
+        vmovdqu %xmm7,   16(%rsp)
+        vmovdqu %xmm8,   32(%rsp)
+        vmovdqu %xmm9,   48(%rsp)
+        vmovdqu %xmm10,  64(%rsp)
+        vmovdqu %xmm11,  80(%rsp)
+        vmovdqu %xmm12,  96(%rsp)
+        vmovdqu %xmm13, 112(%rsp)
+        vmovdqu %xmm14, 128(%rsp)
+        vmovdqu %xmm15, 144(%rsp)
+        mov     %rcx, %rdi              // the System V argument registers from here on
+        mov     %rdx, %rsi
+        mov     %r8, %rdx
+        mov     %r9, %rcx
+#endif
         mov     %rsp, -8(%rcx)
         mov     %rdx, -16(%rcx)
         mov     %rdi, -24(%rcx)
@@ -93,6 +122,21 @@ qarn_regcall:
         vmovdqu %ymm15, 480(%rax)
 
         mov     312(%rsp), %rsp         // host rsp (top-8)
+#ifdef _WIN32
+        vmovdqu   0(%rsp), %xmm6
+        vmovdqu  16(%rsp), %xmm7
+        vmovdqu  32(%rsp), %xmm8
+        vmovdqu  48(%rsp), %xmm9
+        vmovdqu  64(%rsp), %xmm10
+        vmovdqu  80(%rsp), %xmm11
+        vmovdqu  96(%rsp), %xmm12
+        vmovdqu 112(%rsp), %xmm13
+        vmovdqu 128(%rsp), %xmm14
+        vmovdqu 144(%rsp), %xmm15
+        add     $168, %rsp
+        pop     %rsi
+        pop     %rdi
+#endif
         pop     %r15
         pop     %r14
         pop     %r13
@@ -101,5 +145,7 @@ qarn_regcall:
         pop     %rbp
         vzeroupper
         ret
+#ifndef _WIN32
         .size   qarn_regcall, .-qarn_regcall
         .section .note.GNU-stack,"",@progbits
+#endif

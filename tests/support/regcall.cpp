@@ -31,6 +31,13 @@ bool Stack::caller_area_intact() const {
   return true;
 }
 
+bool Stack::home_area_intact() const {
+  const uint8_t* home = top_ - kSlots - kCallerArea - 32;
+  for (size_t i = 0; i < 32; ++i)
+    if (home[i] != kPattern) return false;
+  return true;
+}
+
 bool Stack::rsp_balanced(const RegBlock& out) const {
   return out.gpr[RSP] == reinterpret_cast<uintptr_t>(top_ - 320);
 }

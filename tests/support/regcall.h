@@ -29,6 +29,9 @@ class Stack {
   // After call(): true when the caller's area above the home area is untouched and
   // rsp came back where it was.
   bool caller_area_intact() const;
+  // After call(): true when the 32-byte home area above the return address is
+  // untouched (a System V caller gives none, so register-form exports never write it).
+  bool home_area_intact() const;
   bool rsp_balanced(const RegBlock& out) const;
 
  private:
