@@ -7,7 +7,8 @@ Writes one kernel per OpenCL declaration of the overload list, each calling that
 overload, compiles the file for x86-64 (object, `nm -u`) and for SPIR (IR), and
 requires that the names Clang calls are exactly the names the list gives (both
 manglings of the pointer address spaces included), and that the archive defines
-exactly the overloads listed as bound, each as a jump.
+exactly the overloads listed as bound: each as a jump to its export or shim, or (the
+by-reference exports) a function that calls its export.
 """
 import os, re, subprocess, sys, tempfile
 
@@ -43,7 +44,8 @@ def main():
     clang, overloads, archive = sys.argv[1:4]
     rows = [l.rstrip('\n').split('\t') for l in open(overloads) if l.strip()]
     listed = {r[0] for r in rows}
-    bound = {r[0] for r in rows if r[1] in ('jump', 'shim')}
+    bound = {r[0] for r in rows if r[1] != 'absent'}
+    glued = {r[0] for r in rows if r[1] == 'glue'}
     decls = sorted({r[3] for r in rows})
     failures = []
     with tempfile.TemporaryDirectory() as tmp:
@@ -78,18 +80,33 @@ def main():
         failures.append('%s is defined in %s but not listed as bound' % (m, archive))
     dis = subprocess.run(['objdump', '-dr', '--no-show-raw-insn', archive], check=True, capture_output=True,
                          text=True).stdout
-    jumps, others, pending = {}, [], None
+    jumps, others, member, calls, func = {}, [], None, {}, None
     for l in dis.splitlines():
+        mem = re.match(r'^(\S+\.o):\s+file format', l)
+        if mem:
+            member = mem.group(1)
+            continue
+        fn = re.match(r'^[0-9a-f]+ <(\S+)>:$', l)
+        if fn:
+            func = fn.group(1)
+            continue
         ins = re.match(r'^\s+([0-9a-f]+):\t(\S+)', l)
         rel = re.match(r'^\s+([0-9a-f]+): R_X86_64_PLT32\s+(\S+)-0x4$', l)
+        if member != 'cl_binding.S.o':
+            if rel:
+                calls.setdefault(func, set()).add(rel.group(2))
+            continue
         if rel:
             jumps[int(rel.group(1), 16) - 1] = rel.group(2)
         elif ins and not ins.group(2).startswith(('jmp', 'nop', 'data16', 'xchg', 'cs')):
             others.append(l.strip())
     if others:
         failures.append('the binding holds instructions other than jumps: %s' % others[:5])
-    target = {r[0]: r[2] + ('_sysv' if r[1] == 'shim' else '') for r in rows}
-    for m in sorted(bound & defined):
+    target = {r[0]: r[4] for r in rows}
+    for m in sorted(glued & defined):
+        if target[m] not in calls.get(m, set()):
+            failures.append('%s does not call %s' % (m, target[m]))
+    for m in sorted((bound - glued) & defined):
         if jumps.get(at[m]) != target[m]:
             failures.append('%s jumps to %s, not to %s' % (m, jumps.get(at[m]), target[m]))
     for f in failures[:40]:

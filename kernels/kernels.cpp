@@ -364,6 +364,46 @@ template <class T> Errors rs_check(const Config& c, const Buffers& b) {
   return collect(acc);
 }
 
+// ---- wrap-around: fmod, remainder, remquo, fma: exact ------------------------------------
+template <class T> Buffers wr_make(const Config& c, bool quick) {
+  Buffers b = elementwise<T>(c, elements(quick), {{"x", sizeof(T)}, {"period", sizeof(T)}, {"addend", sizeof(T)},
+                                                   {"fmod", sizeof(T)}, {"remainder", sizeof(T)},
+                                                   {"remquo", sizeof(T)}, {"quotient", 4}, {"fma", sizeof(T)}});
+  auto& g = rng(8);
+  size_t n = b.items * slot(c.width);
+  const T special[] = {0, -0.0, INFINITY, -INFINITY, NAN, std::numeric_limits<T>::denorm_min()};
+  for (size_t i = 0; i < n; i++) {
+    b.bufs[0].as<T>()[i] = T(uni(g, 0, 1) < 0.7 ? uni(g, -1e4, 1e4) : std::ldexp(uni(g, -1, 1), int(uni(g, 0, 100))));
+    b.bufs[1].as<T>()[i] = T(uni(g, 0.5, 10)) * (uni(g, 0, 1) < 0.5 ? 1 : -1);
+    b.bufs[2].as<T>()[i] = T(uni(g, -1e4, 1e4));
+    if (uni(g, 0, 1) < 0.05) b.bufs[size_t(uni(g, 0, 2))].as<T>()[i] = special[size_t(uni(g, 0, 6))];
+  }
+  return b;
+}
+
+template <class T> Errors wr_check(const Config& c, const Buffers& b) {
+  std::vector<Acc> acc{Acc("fmod"), Acc("remainder"), Acc("remquo"), Acc("quotient"), Acc("fma")};
+  size_t n = b.items * slot(c.width);
+  for (size_t i = 0; i < n; i++) {
+    if (!live(i, c.width)) continue;
+    T x = b.bufs[0].as<T>()[i], y = b.bufs[1].as<T>()[i], z = b.bufs[2].as<T>()[i];
+    acc[0].add(i, b.bufs[3].as<T>()[i], std::fmod(x, y), 0);
+    acc[1].add(i, b.bufs[4].as<T>()[i], std::remainder(x, y), 0);
+    int q;
+    T r = std::remquo(x, y, &q);
+    acc[2].add(i, b.bufs[5].as<T>()[i], r, 0);
+    // The quotient's sign and its low three bits (all libm promises) where the
+    // remainder is a number.
+    if (!std::isnan(r)) {
+      int got = b.bufs[6].as<int32_t>()[i];
+      auto low = [](int v) { return v < 0 ? -(-v & 7) : (v & 7); };
+      acc[3].add_int(i, low(got), low(q));
+    }
+    acc[4].add(i, b.bufs[7].as<T>()[i], std::fma(x, y, z), 0);
+  }
+  return collect(acc);
+}
+
 std::vector<Config> widths(std::initializer_list<int> f, std::initializer_list<int> d) {
   std::vector<Config> v;
   for (int w : f) v.push_back({false, w});
@@ -402,6 +442,7 @@ const std::vector<Kernel>& kernels() {
     v.push_back(kernel("colour", elem, 8, 8, co_make<float>, co_make<double>, co_check<float>, co_check<double>));
     v.push_back(kernel("signal", elem, 8, 8, sg_make<float>, sg_make<double>, sg_check<float>, sg_check<double>));
     v.push_back(kernel("quantize", elem, 0, 0, qu_make<float>, qu_make<double>, qu_check<float>, qu_check<double>));
+    v.push_back(kernel("wrap", elem, 0, 0, wr_make<float>, wr_make<double>, wr_check<float>, wr_check<double>));
     v.push_back(kernel("roundscale", elem, 0, 0, rs_make<float>, rs_make<double>, rs_check<float>,
                        rs_check<double>));
     return v;

@@ -5,9 +5,9 @@
 // Every width goes through SLEEF's AVX functions (eight float or four double lanes):
 // narrower vectors fill a whole register, wider ones take several calls.
 // Built-ins SLEEF lacks: rsqrt is 1/sqrt, fract is x - floor(x) held below 1 (SLEEF's
-// floor and fmin), float frexp and ldexp go lane by lane through SLEEF's scalar ones,
-// and the conversions round lane by lane with the compiler's rint/floor/ceil (libm's
-// semantics) and saturate.
+// floor and fmin), frexp and ldexp go lane by lane through SLEEF's scalar ones, remquo
+// lane by lane through libm's, and the conversions round lane by lane with the
+// compiler's rint/floor/ceil (libm's semantics) and saturate.
 #pragma OPENCL EXTENSION cl_khr_fp64 : enable
 #define OVL __attribute__((overloadable))
 
@@ -79,6 +79,50 @@ FD2(pow, Sleef_powf8_u10avx, Sleef_powd4_u10avx)
 FD2(atan2, Sleef_atan2f8_u10avx, Sleef_atan2d4_u10avx)
 FD2(fmax, Sleef_fmaxf8_avx, Sleef_fmaxd4_avx)
 FD2(fmin, Sleef_fminf8_avx, Sleef_fmind4_avx)
+FD2(fmod, Sleef_fmodf8_avx, Sleef_fmodd4_avx)
+FD2(remainder, Sleef_remainderf8_avx, Sleef_remainderd4_avx)
+
+// ---- fma ------------------------------------------------------------------------
+float8 Sleef_fmaf8_avx(float8, float8, float8);
+double4 Sleef_fmad4_avx(double4, double4, double4);
+#define FMA_F(T, WIDEN, NARROW)                                                        \
+  T OVL fma(T a, T b, T c) { return Sleef_fmaf8_avx(WIDEN(a), WIDEN(b), WIDEN(c))NARROW; }
+#define FMA_D(T, WIDEN, NARROW)                                                        \
+  T OVL fma(T a, T b, T c) { return Sleef_fmad4_avx(WIDEN(a), WIDEN(b), WIDEN(c))NARROW; }
+#define W1(x) ((float8)(x))
+#define W2(x) ((float8)(x, x, x, x))
+#define W3(x) ((float8)(x, x.s0, x, x.s0))
+#define W4(x) ((float8)(x, x))
+#define W8(x) (x)
+FMA_F(float, W1, .s0) FMA_F(float2, W2, .lo.lo) FMA_F(float3, W3, .s012) FMA_F(float4, W4, .lo)
+FMA_F(float8, W8, )
+float16 OVL fma(float16 a, float16 b, float16 c) { return (float16)(fma(a.lo, b.lo, c.lo), fma(a.hi, b.hi, c.hi)); }
+#define V1(x) ((double4)(x))
+#define V2(x) ((double4)(x, x))
+#define V3(x) ((double4)(x, x.s0))
+FMA_D(double, V1, .s0) FMA_D(double2, V2, .lo) FMA_D(double3, V3, .s012) FMA_D(double4, W8, )
+double8 OVL fma(double8 a, double8 b, double8 c) { return (double8)(fma(a.lo, b.lo, c.lo), fma(a.hi, b.hi, c.hi)); }
+double16 OVL fma(double16 a, double16 b, double16 c) {
+  return (double16)(fma(a.lo, b.lo, c.lo), fma(a.hi, b.hi, c.hi));
+}
+
+// ---- remquo: SLEEF has none, libm lane by lane ----------------------------------------
+float remquof(float, float, int*);
+double remquo_d(double, double, int*) __asm("remquo");
+#define RQ(T, IT, N, AS, FN)                                                           \
+  T OVL remquo(T x, T y, AS IT* q) {                                                   \
+    T r; IT k; int t;                                                                  \
+    for (int i = 0; i < N; i++) { r[i] = FN(x[i], y[i], &t); k[i] = t; }               \
+    *q = k; return r;                                                                  \
+  }
+#define RQ_ALL(AS)                                                                     \
+  float OVL remquo(float x, float y, AS int* q) { int t; float r = remquof(x, y, &t); *q = t; return r; } \
+  double OVL remquo(double x, double y, AS int* q) { int t; double r = remquo_d(x, y, &t); *q = t; return r; } \
+  RQ(float2, int2, 2, AS, remquof) RQ(float3, int3, 3, AS, remquof) RQ(float4, int4, 4, AS, remquof) \
+  RQ(float8, int8, 8, AS, remquof) RQ(float16, int16, 16, AS, remquof)                 \
+  RQ(double2, int2, 2, AS, remquo_d) RQ(double3, int3, 3, AS, remquo_d) RQ(double4, int4, 4, AS, remquo_d) \
+  RQ(double8, int8, 8, AS, remquo_d) RQ(double16, int16, 16, AS, remquo_d)
+RQ_ALL(__global) RQ_ALL(__local) RQ_ALL(__private)
 // ---- rsqrt: SLEEF has none ---------------------------------------------------------
 #define RSQRT(T) T OVL rsqrt(T x) { return (T)1 / sqrt(x); }
 RSQRT(float) RSQRT(float2) RSQRT(float3) RSQRT(float4) RSQRT(float8) RSQRT(float16)

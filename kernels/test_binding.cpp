@@ -39,7 +39,7 @@ std::vector<Overload> bound_overloads() {
     std::stringstream ss(line);
     std::string x;
     while (std::getline(ss, x, '\t')) c.push_back(x);
-    if (c.size() < 4 || (c[1] != "jump" && c[1] != "shim")) continue;
+    if (c.size() < 4 || c[1] == "absent") continue;
     if (seen[c[3]]) continue;  // one call per declaration: Clang picks the x86-64 mangling
     seen[c[3]] = true;
     v.push_back({c[0], c[1], c[2], c[3]});
