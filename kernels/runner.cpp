@@ -7,7 +7,7 @@
 // outputs against a reference computed in higher precision (double for float kernels,
 // x87 long double for double kernels) and times them.
 //
-//   qarn_kernels [--kernel NAME]... [--quick] [--verbose]
+//   qarn_kernels [--kernel NAME]... [--quick] [--verbose] [--no-timing]
 //
 // A configuration whose built-ins the library does not serve yet is skipped with the
 // reason (from the binding's overload list).  Exit status: 1 if a kernel on the library
@@ -153,7 +153,8 @@ struct Row {
 
 class Runner {
  public:
-  Runner(Paths p, bool quick, bool verbose) : p_(std::move(p)), quick_(quick), verbose_(verbose) {
+  Runner(Paths p, bool quick, bool verbose, bool timing)
+      : p_(std::move(p)), quick_(quick), verbose_(verbose), timing_(timing) {
     overloads_ = read_overloads(p_.overloads);
     std::string cmd = "mkdir -p '" + p_.cache + "'";
     if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "cannot create %s\n", p_.cache.c_str());
@@ -233,7 +234,7 @@ class Runner {
       row.err = eq.worst;
       row.ok = eq.worst <= row.tol;
       if (!row.ok || verbose_) row.note = eq.describe();
-      row.ns = time_per_item(lq.fn, mine.items, args, quick_ ? 0.01 : 0.05);
+      if (timing_) row.ns = time_per_item(lq.fn, mine.items, args, quick_ ? 0.01 : 0.05);
     }
     if (have_sleef && load(so_s, k.name, ls, why)) {
       qk::Buffers theirs = inputs;
@@ -243,7 +244,7 @@ class Runner {
       row.sleef_ran = true;
       row.err_sleef = es.worst;
       if (verbose_) row.note += (row.note.empty() ? "" : "\n      ") + std::string("SLEEF: ") + es.describe();
-      row.ns_sleef = time_per_item(ls.fn, theirs.items, a2, quick_ ? 0.01 : 0.05);
+      if (timing_) row.ns_sleef = time_per_item(ls.fn, theirs.items, a2, quick_ ? 0.01 : 0.05);
     } else {
       if (!have_sleef) why = sleef_out;
       row.note += (row.note.empty() ? "" : "\n      ") + std::string("SLEEF build not run: ") + why;
@@ -257,7 +258,7 @@ class Runner {
     return pos == std::string::npos ? "." : s.substr(0, pos);
   }
   Paths p_;
-  bool quick_, verbose_;
+  bool quick_, verbose_, timing_;
   std::map<std::string, Overload> overloads_;
 };
 
@@ -273,18 +274,19 @@ std::string fmt_err(double e) {
 
 int main(int argc, char** argv) {
   std::set<std::string> only;
-  bool quick = false, verbose = false;
+  bool quick = false, verbose = false, timing = true;
   for (int i = 1; i < argc; i++) {
     std::string a = argv[i];
     if (a == "--kernel" && i + 1 < argc) only.insert(argv[++i]);
     else if (a == "--quick") quick = true;
     else if (a == "--verbose") verbose = true;
+    else if (a == "--no-timing") timing = false;
     else {
-      std::fprintf(stderr, "usage: %s [--kernel NAME]... [--quick] [--verbose]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--kernel NAME]... [--quick] [--verbose] [--no-timing]\n", argv[0]);
       return 2;
     }
   }
-  Runner runner(Paths{}, quick, verbose);
+  Runner runner(Paths{}, quick, verbose, timing);
   std::printf("%-13s %-6s %5s %6s | %9s %9s | %10s %10s %7s\n", "kernel", "prec", "width", "items",
               "err ours", "err SLEEF", "ns/item", "ns SLEEF", "speedup");
   std::printf("%-13s %-6s %5s %6s | %9s %9s | %10s %10s %7s\n", "", "", "", "", "(ulp)", "(ulp)", "ours",
@@ -296,14 +298,14 @@ int main(int argc, char** argv) {
       Row r = runner.run(k, c);
       char ns_sleef[32] = "-", speedup[32] = "-", ns[32] = "-", err[32] = "-", err_s[32] = "-";
       if (r.sleef_ran) {
-        std::snprintf(ns_sleef, sizeof ns_sleef, "%.2f", r.ns_sleef);
+        if (r.ns_sleef > 0) std::snprintf(ns_sleef, sizeof ns_sleef, "%.2f", r.ns_sleef);
         std::snprintf(err_s, sizeof err_s, "%s", fmt_err(r.err_sleef).c_str());
       }
       if (r.ran) {
         ran++;
-        std::snprintf(ns, sizeof ns, "%.2f", r.ns);
+        if (r.ns > 0) std::snprintf(ns, sizeof ns, "%.2f", r.ns);
         std::snprintf(err, sizeof err, "%s", fmt_err(r.err).c_str());
-        if (r.sleef_ran) std::snprintf(speedup, sizeof speedup, "%.2fx", r.ns_sleef / r.ns);
+        if (r.sleef_ran && r.ns > 0 && r.ns_sleef > 0) std::snprintf(speedup, sizeof speedup, "%.2fx", r.ns_sleef / r.ns);
       }
       if (!r.ok) failed++;
       if (r.ran || r.sleef_ran) {
