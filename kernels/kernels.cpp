@@ -428,7 +428,7 @@ Kernel kernel(std::string name, std::vector<Config> cfg, double tf, double td, B
 
 const std::vector<Kernel>& kernels() {
   static const std::vector<Kernel> all = [] {
-    auto elem = widths({1, 3, 4, 8, 16}, {1, 2, 3, 4, 8});
+    auto elem = widths({1, 3, 4, 8, 16}, {1, 2, 3, 4, 8, 16});
     auto rows = widths({1, 4, 8, 16}, {1, 2, 4, 8});
     std::vector<Kernel> v;
     // Tolerances: the built-ins' bounds (a few ulps) carried through each formula,
