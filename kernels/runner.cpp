@@ -23,10 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <functional>
 #include <map>
-#include <memory>
-#include <random>
 #include <set>
 #include <sstream>
 #include <string>
