@@ -5,9 +5,10 @@
 // Every width goes through SLEEF's AVX functions (eight float or four double lanes):
 // narrower vectors fill a whole register, wider ones take several calls.
 // Built-ins SLEEF lacks: rsqrt is 1/sqrt, fract is x - floor(x) held below 1 (SLEEF's
-// floor and fmin), frexp and ldexp go lane by lane through SLEEF's scalar ones, remquo
-// lane by lane through libm's, and the conversions round lane by lane with the
-// compiler's rint/floor/ceil (libm's semantics) and saturate.
+// floor and fmin), float frexp's exponent and float ldexp go lane by lane through
+// SLEEF's scalar functions, remquo lane by lane through libm's, and the conversions
+// round lane by lane with the compiler's rint/floor/ceil (libm's semantics) and
+// saturate.
 #pragma OPENCL EXTENSION cl_khr_fp64 : enable
 #define OVL __attribute__((overloadable))
 
@@ -186,48 +187,78 @@ SINCOS(__global) SINCOS(__local) SINCOS(__private)
   FRACT1(double8, AS, 0x1.fffffffffffffp-1) FRACT1(double16, AS, 0x1.fffffffffffffp-1)
 FRACT(__global) FRACT(__local) FRACT(__private)
 
-// ---- frexp and ldexp, lane by lane through SLEEF's scalar functions ----------------
-float Sleef_frfrexpf(float);
+// ---- frexp and ldexp ----------------------------------------------------------------
+// Double: SLEEF's AVX mantissa, exponent and scaling.  Float: SLEEF's AVX mantissa, and
+// its scalar exponent and scaling lane by lane (it has no vector ones for float).
+float8 Sleef_frfrexpf8_avx(float8);
 int Sleef_expfrexpf(float);
 float Sleef_ldexpf(float, int);
-double Sleef_frfrexp(double);
-int Sleef_expfrexp(double);
-double Sleef_ldexp(double, int);
-#define SCALAR(T, AS)                                                                  \
-  T OVL frexp(T x, AS int* e) { *e = EX(x); return FR(x); }
-#define LDEXP1(T) T OVL ldexp(T x, int k) { return LD(x, k); }
-#define ALL(AS, P)                                                                     \
-  SCALAR(P, AS) LANES(P##2, 2, int2, AS) LANES(P##3, 3, int3, AS) LANES(P##4, 4, int4, AS) \
-  LANES(P##8, 8, int8, AS) LANES(P##16, 16, int16, AS)
-#define FR Sleef_frfrexpf
-#define EX Sleef_expfrexpf
-#define LD Sleef_ldexpf
-LDEXP1(float)
-#define LANES(T, N, IT, AS)                                                            \
+double4 Sleef_frfrexpd4_avx(double4);
+int4 Sleef_expfrexpd4_avx(double4);
+double4 Sleef_ldexpd4_avx(double4, int4);
+
+static float8 frexp_f8(float8 x, int8* e) {
+  int8 k;
+  for (int i = 0; i < 8; i++) k[i] = Sleef_expfrexpf(x[i]);
+  *e = k;
+  return Sleef_frfrexpf8_avx(x);
+}
+static double4 frexp_d4(double4 x, int4* e) {
+  *e = Sleef_expfrexpd4_avx(x);
+  return Sleef_frfrexpd4_avx(x);
+}
+#define FREXP_F(T, IT, N, AS, WIDEN, NARROW)                                           \
   T OVL frexp(T x, AS IT* e) {                                                         \
-    T m; IT k;                                                                         \
-    for (int i = 0; i < N; i++) { m[i] = FR(x[i]); k[i] = EX(x[i]); }                  \
-    *e = k; return m;                                                                  \
+    IT k;                                                                              \
+    for (int i = 0; i < N; i++) k[i] = Sleef_expfrexpf(x[i]);                          \
+    *e = k;                                                                            \
+    return Sleef_frfrexpf8_avx(WIDEN(x))NARROW;                                        \
   }
-#define LDEXPV(T, N, IT)                                                               \
+#define FREXP_D(T, IT, AS, WIDEN, NARROW, INARROW)                                     \
+  T OVL frexp(T x, AS IT* e) {                                                         \
+    double4 w = WIDEN(x);                                                              \
+    *e = Sleef_expfrexpd4_avx(w)INARROW;                                               \
+    return Sleef_frfrexpd4_avx(w)NARROW;                                               \
+  }
+#define FREXP(AS)                                                                      \
+  float OVL frexp(float x, AS int* e) { *e = Sleef_expfrexpf(x); return Sleef_frfrexpf8_avx((float8)x).s0; } \
+  FREXP_F(float2, int2, 2, AS, W2, .lo.lo) FREXP_F(float3, int3, 3, AS, W3, .s012)       \
+  FREXP_F(float4, int4, 4, AS, W4, .lo) FREXP_F(float8, int8, 8, AS, W8, )             \
+  float16 OVL frexp(float16 x, AS int16* e) {                                          \
+    int8 a, b; float8 l = frexp_f8(x.lo, &a), h = frexp_f8(x.hi, &b);                   \
+    *e = (int16)(a, b); return (float16)(l, h);                                        \
+  }                                                                                    \
+  FREXP_D(double, int, AS, V1, .s0, .s0) FREXP_D(double2, int2, AS, V2, .lo, .lo)      \
+  FREXP_D(double3, int3, AS, V3, .s012, .s012) FREXP_D(double4, int4, AS, W8, , )      \
+  double8 OVL frexp(double8 x, AS int8* e) {                                           \
+    int4 a, b; double4 l = frexp_d4(x.lo, &a), h = frexp_d4(x.hi, &b);                  \
+    *e = (int8)(a, b); return (double8)(l, h);                                         \
+  }                                                                                    \
+  double16 OVL frexp(double16 x, AS int16* e) {                                        \
+    int4 a, b, c, d;                                                                   \
+    double4 p = frexp_d4(x.lo.lo, &a), q = frexp_d4(x.lo.hi, &b);                      \
+    double4 r = frexp_d4(x.hi.lo, &c), t = frexp_d4(x.hi.hi, &d);                      \
+    *e = (int16)(a, b, c, d); return (double16)(p, q, r, t);                           \
+  }
+FREXP(__global) FREXP(__local) FREXP(__private)
+
+#define LDEXP_F(T, N, IT)                                                              \
   T OVL ldexp(T x, IT k) {                                                             \
     T r;                                                                               \
-    for (int i = 0; i < N; i++) r[i] = LD(x[i], k[i]);                                 \
+    for (int i = 0; i < N; i++) r[i] = Sleef_ldexpf(x[i], k[i]);                       \
     return r;                                                                          \
   }
-ALL(__global, float) ALL(__local, float) ALL(__private, float)
-LDEXPV(float2, 2, int2) LDEXPV(float3, 3, int3) LDEXPV(float4, 4, int4)
-LDEXPV(float8, 8, int8) LDEXPV(float16, 16, int16)
-#undef FR
-#undef EX
-#undef LD
-#define FR Sleef_frfrexp
-#define EX Sleef_expfrexp
-#define LD Sleef_ldexp
-LDEXP1(double)
-ALL(__global, double) ALL(__local, double) ALL(__private, double)
-LDEXPV(double2, 2, int2) LDEXPV(double3, 3, int3) LDEXPV(double4, 4, int4)
-LDEXPV(double8, 8, int8) LDEXPV(double16, 16, int16)
+float OVL ldexp(float x, int k) { return Sleef_ldexpf(x, k); }
+LDEXP_F(float2, 2, int2) LDEXP_F(float3, 3, int3) LDEXP_F(float4, 4, int4)
+LDEXP_F(float8, 8, int8) LDEXP_F(float16, 16, int16)
+double OVL ldexp(double x, int k) { return Sleef_ldexpd4_avx((double4)x, (int4)k).s0; }
+double2 OVL ldexp(double2 x, int2 k) { return Sleef_ldexpd4_avx((double4)(x, x), (int4)(k, k)).lo; }
+double3 OVL ldexp(double3 x, int3 k) {
+  return Sleef_ldexpd4_avx((double4)(x, x.s0), (int4)(k, k.s0)).s012;
+}
+double4 OVL ldexp(double4 x, int4 k) { return Sleef_ldexpd4_avx(x, k); }
+double8 OVL ldexp(double8 x, int8 k) { return (double8)(ldexp(x.lo, k.lo), ldexp(x.hi, k.hi)); }
+double16 OVL ldexp(double16 x, int16 k) { return (double16)(ldexp(x.lo, k.lo), ldexp(x.hi, k.hi)); }
 
 // ---- conversions: round lane by lane, then saturate (NaN to 0) --------------------
 #define SAT(name, D, LO, HI, S, RND)                                                   \
