@@ -178,12 +178,12 @@ def shim_name(row, compiler='gcc'):
 
 
 def shims(row):
-    """{symbol: compiler} of the shims this export has."""
+    """{symbol: [compilers whose callers use it]} of the shims this export has."""
     out = {}
     for c in COMPILERS:
         s = shim_name(row, c)
         if s != row['name']:
-            out.setdefault(s, c)
+            out.setdefault(s, []).append(c)
     return out
 
 
@@ -196,10 +196,9 @@ def describe(row):
              'pointers': [regs[1 + len(args) + i] for i in range(len(ptrs))], 'returns': 'rax'}
         return {'form': 'by-reference', 'ms_abi': d}
     d = {'form': 'register', 'register': {'args': lib_args(row), 'results': lib_results(row)}}
-    for sym, c in shims(row).items():
-        a, r = placement(row, c)
-        d.setdefault('shims', {})[sym] = {'compiler': 'gcc' if sym.endswith('_sysv') and c == 'gcc' else c,
-                                         'args': a, 'results': r}
+    for sym, cs in shims(row).items():
+        a, r = placement(row, cs[0])
+        d.setdefault('shims', {})[sym] = {'compilers': cs, 'args': a, 'results': r}
     return d
 
 
@@ -222,5 +221,3 @@ if __name__ == '__main__':
     n = sum(needs_shim(r) for r in present)
     nc = sum(shim_name(r, 'clang').endswith('_sysv_clang') for r in present)
     print('%d present exports, %d need a System V shim, %d more for Clang' % (len(present), n, nc))
-    for r in present[:0]:
-        pass

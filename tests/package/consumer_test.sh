@@ -14,15 +14,26 @@ lib=$prefix/${lib%/}
 [ -f "$prefix/include/ocl_qarn_e9.h" ] || fail "header not installed"
 [ -f "$lib/libocl_qarn_e9_sysv.a" ] || fail "System V entries not installed"
 [ -f "$prefix/share/ocl_qarn_e9/exports.json" ] || fail "manifest not installed"
+[ -f "$prefix/share/doc/libocl_qarn_e9/calling.md" ] || fail "documentation not installed"
 real=$(ls "$lib"/libocl_qarn_e9.so.1.* 2>/dev/null | head -1)
 [ -n "$real" ] || fail "no versioned libocl_qarn_e9.so.1.x"
 [ "$(readlink "$lib/libocl_qarn_e9.so.1")" = "$(basename "$real")" ] || fail "libocl_qarn_e9.so.1 link"
 [ -L "$lib/libocl_qarn_e9.so" ] || fail "no development link libocl_qarn_e9.so"
 readelf -d "$real" | grep -q 'SONAME.*\[libocl_qarn_e9\.so\.1\]' || fail "SONAME is not libocl_qarn_e9.so.1"
-python3 - "$prefix/share/ocl_qarn_e9/exports.json" <<'PY' || fail "manifest"
+# Every symbol the manifest (and so the header) names for GCC or Clang is defined in
+# the installed entries or the library.
+nm --defined-only "$lib/libocl_qarn_e9_sysv.a" | awk 'NF == 3 {print $3}' > "$work/symbols"
+nm -D --defined-only "$real" | awk 'NF == 3 {print $3}' >> "$work/symbols"
+python3 - "$prefix/share/ocl_qarn_e9/exports.json" "$work/symbols" <<'PY' || fail "manifest"
 import json, sys
 m = json.load(open(sys.argv[1]))
-assert m['exports'] and all('name' in e and 'ulp_bound' in e for e in m['exports'])
+have = set(open(sys.argv[2]).read().split())
+names = [e['name'] for e in m['exports']]
+assert names and all(n in have for n in names), 'an export is missing from the library'
+for e in m['exports']:
+    for c, sym in e['c_symbol'].items():
+        assert sym in have, '%s: %s entry %s is not installed' % (e['name'], c, sym)
+    assert e['form'] != 'register' or ('shims' in e) == any(s != e['name'] for s in e['c_symbol'].values())
 PY
 
 # pkg-config, C, with GCC and (if present) Clang.

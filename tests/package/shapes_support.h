@@ -5,6 +5,11 @@
 
 #include "ocl_qarn_e9.h"
 
+/* Storage for any vector or pair of vectors of the library. */
+typedef struct {
+  _Alignas(128) unsigned char b[256];
+} Buf;
+
 struct shape_test {
   int (*run)(void);
   const char* name;
@@ -33,6 +38,6 @@ static int report(const char* name, int result, int lane) {
   if (lane < 0)
     fprintf(stderr, "%s: the result buffer was not returned\n", name);
   else
-    fprintf(stderr, "%s: result %d lane %d differs from the width-1 export\n", name, result, lane);
+    fprintf(stderr, "%s: result %d lane %d differs from the reference\n", name, result, lane);
   return 1;
 }
