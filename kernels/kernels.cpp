@@ -217,7 +217,7 @@ template <class T> Buffers co_make(const Config& c, bool quick) {
   auto& g = rng(4);
   size_t n = b.items * slot(c.width);
   for (size_t i = 0; i < n; i++)
-    for (int a = 0; a < 3; a++) b.bufs[a].as<T>()[i] = T(uni(g, 0, 1));
+    for (int a = 0; a < 3; a++) b.bufs[a].as<T>()[i] = T(uni(g, -0.02, 1));
   return b;
 }
 
@@ -226,6 +226,7 @@ template <class T> Errors co_check(const Config& c, const Buffers& b) {
   std::vector<Acc> acc{Acc("L"), Acc("a"), Acc("b")};
   // The constants as the kernel rounds them to its type.
   auto lin = [](T c) -> H {
+    c = std::max(c, T(0));
     return c <= T(0.04045) ? H(c) / H(T(12.92)) : std::pow((H(c) + H(T(0.055))) / H(T(1.055)), H(T(2.4)));
   };
   auto f = [](H t) -> H {

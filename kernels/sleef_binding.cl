@@ -83,6 +83,11 @@ FD2(fmin, Sleef_fminf8_avx, Sleef_fmind4_avx)
 FD2(fmod, Sleef_fmodf8_avx, Sleef_fmodd4_avx)
 FD2(remainder, Sleef_remainderf8_avx, Sleef_remainderd4_avx)
 
+// fmax and fmin with one scalar for every lane
+#define MM_S(T, S) T OVL fmax(T x, S y) { return fmax(x, (T)y); } T OVL fmin(T x, S y) { return fmin(x, (T)y); }
+MM_S(float2, float) MM_S(float3, float) MM_S(float4, float) MM_S(float8, float) MM_S(float16, float)
+MM_S(double2, double) MM_S(double3, double) MM_S(double4, double) MM_S(double8, double) MM_S(double16, double)
+
 // ---- fma ------------------------------------------------------------------------
 float8 Sleef_fmaf8_avx(float8, float8, float8);
 double4 Sleef_fmad4_avx(double4, double4, double4);

@@ -2,10 +2,13 @@
 // called from OpenCL C compiled by Clang, through the binding, and must give the very
 // lanes of its export called in the library's own registers (bit for bit, the pointer
 // result included), ordinary and special operands mixed in one vector, whatever
-// System V leaves in the unused lanes.
+// System V leaves in the unused lanes.  The overloads with a scalar second argument
+// (fmax(float8, float), ldexp(double4, int)) give the export's lanes for that value in
+// every lane.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -82,6 +85,17 @@ std::string kernel_source(const std::vector<Overload>& ovs) {
          args.substr(2) + ");" + post + " }\n";
   }
   return s;
+}
+
+// Whether parameter j of a declaration is a scalar (float, double, int, ...).
+bool scalar_arg(const std::string& decl, size_t j) {
+  std::string params = decl.substr(decl.find('(') + 1);
+  params.pop_back();
+  std::stringstream ss(params);
+  std::string p;
+  for (size_t i = 0; std::getline(ss, p, ','); i++)
+    if (i == j) return p.find('*') == std::string::npos && !std::isdigit(static_cast<unsigned char>(p.back()));
+  return false;
 }
 
 std::string run(const std::string& cmd) {
@@ -166,6 +180,9 @@ TEST(Binding, EveryBoundOverloadGivesItsExportsLanes) {
       std::memset(buf, 0xA5, sizeof buf);
       for (size_t a = 0; a < sh.args.size(); a++) {
         args.push_back(operands(g, *e, sh.args[a], sh.lanes));
+        // A scalar argument of a vector overload (fmax(float8, float)): every lane of
+        // the export's operand is that one value.
+        if (e->width > 1 && scalar_arg(o.decl, a)) args[a].assign(sh.lanes, args[a][0]);
         int lb = sh.lane_bytes(sh.args[a]);
         for (int i = 0; i < sh.lanes; i++) std::memcpy(buf[1 + a] + i * lb, &args[a][i], lb);
       }

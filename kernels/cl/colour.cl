@@ -13,7 +13,9 @@ static inline VT lab_f(VT t) {
 __kernel void colour(__global const REAL* red, __global const REAL* green, __global const REAL* blue,
                      __global REAL* l_out, __global REAL* a_out, __global REAL* b_out) {
   size_t i = get_global_id(0);
-  VT r = linear(LOAD(red, i)), g = linear(LOAD(green, i)), b = linear(LOAD(blue, i));
+  // Negative inputs (from an earlier filter's overshoot) clip to black.
+  VT r = linear(fmax(LOAD(red, i), R(0))), g = linear(fmax(LOAD(green, i), R(0)));
+  VT b = linear(fmax(LOAD(blue, i), R(0)));
   VT x = (R(0.4124564) * r + R(0.3575761) * g + R(0.1804375) * b) / R(0.95047);
   VT y = R(0.2126729) * r + R(0.7151522) * g + R(0.0721750) * b;
   VT z = (R(0.0193339) * r + R(0.1191920) * g + R(0.9503041) * b) / R(1.08883);
