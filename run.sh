@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 BUILD=${QARN_BUILD:-build}
-PACKAGES="g++ cmake ninja-build python3 libmpfr-dev libgmp-dev libgtest-dev libbenchmark-dev libsleef-dev binutils"
+PACKAGES="g++ cmake ninja-build python3 libmpfr-dev libgmp-dev libgtest-dev libbenchmark-dev libsleef-dev binutils clang pkg-config"
 # The Windows DLL: its cross compiler, and Wine to run its tests (without the
 # packages Wine only recommends: fonts, Mono, Gecko).
 LEAN_PACKAGES="g++-mingw-w64-x86-64-posix wine64"
@@ -107,6 +107,13 @@ report() {
   "$BUILD/bench/qarn_bench" --quick \
     --benchmark_filter='^(qarn/(expf8|exp4|exp2f8|exp24|exp10f8|exp104|logf8|log4|expm1f8|expm14)(_native)?|sleef/.*(exp|log).*|libm/.*)$' \
     2>/dev/null | sed -n '/^Time per element/,$p' || echo "(benchmark not built)"
+  echo
+  echo "== OpenCL C kernels compiled by clang, on the library and on SLEEF (time per work-item)"
+  if [ -x "$BUILD/kernels/qarn_kernels" ]; then
+    "$BUILD/kernels/qarn_kernels" || [ $? -eq 77 ]
+  else
+    echo "(not built: clang or SLEEF missing)"
+  fi
 }
 
 case "${1:-}" in
