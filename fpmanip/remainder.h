@@ -28,7 +28,7 @@ template <> struct fmt<float> {
   static constexpr bits_t fmod_big = 0x7E900000u;  // 1.125 * 2^126
   static constexpr bits_t rem_big = 0x79800000u;   // 2^116
   static constexpr bits_t gap = 0xBu;              // exponent fields apart
-  static constexpr bits_t half = 0x3F000000u, one = 0x3F800000u;
+  static constexpr bits_t one = 0x3F800000u;
 };
 template <> struct fmt<double> {
   using bits_t = uint64_t;
@@ -39,7 +39,7 @@ template <> struct fmt<double> {
   static constexpr bits_t fmod_big = 0x7FF0000000000000ull;  // infinity
   static constexpr bits_t rem_big = 0x7E50000000000000ull;   // 2^998
   static constexpr bits_t gap = 0x19ull;
-  static constexpr bits_t half = 0x3FE0000000000000ull, one = 0x3FF0000000000000ull;
+  static constexpr bits_t one = 0x3FF0000000000000ull;
 };
 template <class V> using F = fmt<elem_t<V>>;
 template <class V, typename lanes_of<V>::bits B> QARN_INLINE V c() { return kc<V, B>(); }
@@ -66,19 +66,30 @@ template <class V> QARN_INLINE V zero_sign(V r, V sx) {
 }
 
 // remainder's r and the correction of its quotient: q rounded in the caller's
-// mode, r = x - q*y exactly, then one step toward the nearest quotient where |r|
-// exceeds |y|/2.  `step` is +-1 in the corrected lanes (sign of r against the
-// sign of y) and +0 elsewhere.
+// mode, r = x - q*y, then one step toward the nearest quotient where that gives a
+// smaller remainder (|r| above |y|/2).  `step` is +-1 in the corrected lanes (the
+// sign of r against the sign of y) and +0 elsewhere.
+//
+// Rounded to nearest, q is the nearest quotient or, next to a half-integral x/y,
+// its neighbour, and x - q*y is exact.  Rounded up or down, q can be one step off
+// anywhere, and x - q*y may then need more bits than it has (x = -1 + 2^-24,
+// y = 2 rounding down: q = -1, x + 2 rounds to exactly 1 = |y|/2).  So the other
+// candidate x - (q + step)*y is formed exactly in the same way, and the smaller
+// of the two is the remainder: the nearest quotient's is exact and below |y|/2,
+// the other one's is at least |y|/2 however it rounds, and at a tie, where both
+// are exact, the first quotient stays.
 template <class V> QARN_INLINE V ieee_rem(V x, V y, V& q, V& step) {
   using Fm = F<V>;
   q = vround<_MM_FROUND_CUR_DIRECTION | _MM_FROUND_NO_EXC>(x / y);
   V yh, yl;
   split(y, yh, yl);
   V r = (x - q * yh) - q * yl;
-  V ay = vabs(y), sr = r & c<V, Fm::sign>();
-  V fix = cmp<_CMP_GT_OQ>(vabs(r), ay * c<V, Fm::half>());
-  step = fix & (c<V, Fm::one>() | ((r ^ y) & c<V, Fm::sign>()));
-  r = blend(fix, r, r - (ay | sr));
+  V s = c<V, Fm::one>() | ((r ^ y) & c<V, Fm::sign>());
+  V q2 = q + s;
+  V r2 = (x - q2 * yh) - q2 * yl;
+  V fix = cmp<_CMP_LT_OQ>(vabs(r2), vabs(r));
+  step = fix & s;
+  r = blend(fix, r, r2);
   return zero_sign(r, x & c<V, Fm::sign>());
 }
 }  // namespace rem
@@ -120,7 +131,7 @@ template <class T, var Vr> struct remquo_k {
   template <class V> static QARN_INLINE V main(V x, V y, idx_t<V>& k) {
     V q, step;
     V r = rem::ieee_rem(x, y, q, step);
-    k = to_idx(q + step);
+    k = to_idx(q + step);  // exact: an integer of at most 2^26
     return r;
   }
   template <class V> static QARN_INLINE V special(V x, V y) { return rem::special<V, rem::F<V>::rem_big>(x, y); }
