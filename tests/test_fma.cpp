@@ -1,22 +1,18 @@
-// fma against MPFR, bit for bit, in every rounding mode: random operands over
-// every exponent, products aligned with c at every distance, cancellations down to
-// exact zeros, ties and near-ties between neighbours, subnormal and overflowing
-// results, and zeros, ones, infinities and NaNs in every position; every width
-// (the by-reference fma8, fma16 and fmaf16 included) through the register-level
-// caller.  The rounding of the exact sum follows the x87 control word, the
-// operations on special operands and the overflow follow MXCSR: the tests set
-// both alike, except where they show which one decides.
-//
-// QARN_FMA_SWEEP=N checks N random float triples more (through fmaf8, the four
-// modes in turn) and prints the count of mismatches.
+// fma against MPFR bit for bit, at every width (fma8, fma16, fmaf16 by reference)
+// and in every rounding mode: random patterns of every exponent, c at every
+// distance from the product, cancellations, products next to half of c's last
+// place (with a lone last bit far below), subnormal and overflowing results, and
+// zeros, ones, infinities and NaNs anywhere.  The exact sum rounds in the x87
+// control word's direction, special operands and overflow in MXCSR's: the checks
+// set both alike, except where a test shows which one decides.
+// QARN_FMA_SWEEP=N adds N random float triples (the four modes in turn).
+#include <immintrin.h>
+
 #include <algorithm>
-#include <array>
 #include <cfenv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-
-#include <immintrin.h>
 
 #include "exact_ref.h"
 
@@ -25,304 +21,171 @@ namespace reg = qarn::reg;
 
 namespace {
 
-using Triple = std::array<uint64_t, 3>;
-
-// The correctly rounded a*b + c in direction `mode`.  NaN operands give the first
-// NaN of a, b, c, quieted; 0*inf and inf - inf the default NaN.
-uint64_t reference(const Fmt& f, const Triple& t, int mode) {
-  uint64_t a = t[0], b = t[1], c = t[2];
+// NaNs: the first of a, b, c, quieted; 0 * inf and inf - inf: the default NaN.
+Case reference(const Fmt& f, uint64_t a, uint64_t b, uint64_t c, int mode) {
   for (uint64_t v : {a, b, c})
-    if (f.nan(v)) return v | f.quiet_bit();
-  bool prod_inf = f.is_inf(a) || f.is_inf(b);
-  if (prod_inf && (f.zero(a) || f.zero(b))) return f.default_nan();
-  if (prod_inf && f.is_inf(c) && ((a ^ b ^ c) & f.sign)) return f.default_nan();
+    if (f.nan(v)) return {{a, b, c}, v | f.qbit()};
+  bool inf = f.is_inf(a) || f.is_inf(b);
+  if (inf && (f.zero(a) || f.zero(b) || (f.is_inf(c) && ((a ^ b ^ c) & f.sign)))) return {{a, b, c}, f.default_nan()};
   Range range(f);
   Mp x(f.p), y(f.p), z(f.p), r(f.p);
   set(x.v, f, a), set(y.v, f, b), set(z.v, f, c);
-  int i = mpfr_fma(r.v, x.v, y.v, z.v, kMpfrMode[mode]);
-  mpfr_subnormalize(r.v, i, kMpfrMode[mode]);
-  return get(f, r.v);
+  mpfr_subnormalize(r.v, mpfr_fma(r.v, x.v, y.v, z.v, kMpfrMode[mode]), kMpfrMode[mode]);
+  return {{a, b, c}, get(f, r.v)};
 }
 
-// a*b rounded to nearest in the format (to build cancellations).
-uint64_t product(const Fmt& f, uint64_t a, uint64_t b) {
-  Range range(f);
-  Mp x(f.p), y(f.p), r(f.p);
-  set(x.v, f, a), set(y.v, f, b);
-  int i = mpfr_mul(r.v, x.v, y.v, MPFR_RNDN);
-  mpfr_subnormalize(r.v, i, MPFR_RNDN);
-  return get(f, r.v);
-}
-
-// Significand pairs (ma, mb) whose product has 2p bits and ends in a 1 with zeros
-// in the K = 73 (float 38) bits above it.  Added to a c whose half last place is
-// next to the product's upper bits, the lone last bit, 72 (37) places further
-// down, is all that tells the exact sum from a tie or a representable value.
-// Found by search: mb = ma^-1 modulo 2^K, kept when it has p bits.
-const std::vector<std::pair<uint64_t, uint64_t>>& sparse_products(const Fmt& f) {
-  static std::vector<std::pair<uint64_t, uint64_t>> pool[2];
-  auto& v = pool[f.bytes == 8];
-  if (!v.empty()) return v;
+// Significands whose product has 2p bits and ends in a 1 after K zeros, found as
+// mb = ma^-1 modulo 2^K (K = 73, float 38).
+std::pair<uint64_t, uint64_t> sparse_product(const Fmt& f, qarn::test::Rng& r, int K) {
   using U = unsigned __int128;
-  const int K = f.bytes == 8 ? 73 : 38;
-  const U mask = (U(1) << K) - 1, lo = U(1) << (f.p - 1), hi = U(1) << f.p;
-  qarn::test::Rng r(K);
-  while (v.size() < 4) {
-    U ma = (lo | U(r.next() & f.mant)) | 1, inv = ma;
+  for (;;) {
+    U ma = U(f.mant & r.next()) | U(1) << (f.p - 1) | 1, inv = ma;
     for (int i = 0; i < 7; ++i) inv *= 2 - ma * inv;  // Newton: ma * inv = 1 modulo 2^128
-    U mb = inv & mask;
-    if (mb >= lo && mb < hi && ma * mb >= (U(1) << (2 * f.p - 1))) v.push_back({uint64_t(ma), uint64_t(mb)});
+    U mb = inv & ((U(1) << K) - 1);
+    if (mb >> (f.p - 1) == 1 && ma * mb >> (2 * f.p - 1)) return {uint64_t(ma), uint64_t(mb)};
   }
-  return v;
 }
 
-std::vector<Triple> triples(const Fmt& f, uint64_t seed, long n) {
+std::vector<Case> cases(const Fmt& f, uint64_t seed, long n, int mode) {
   qarn::test::Rng r(seed);
-  const int emin = 1 - f.bias, emax = f.bias;
+  const int emin = 1 - f.bias, emax = f.bias, K = f.bytes == 8 ? 73 : 38;
+  static std::vector<std::pair<uint64_t, uint64_t>> sparse[2];
+  while (sparse[f.bytes == 8].size() < 4) sparse[f.bytes == 8].push_back(sparse_product(f, r, K));
   auto sgn = [&] { return r.below(2) != 0; };
-  auto normal = [&](int e) { return f.make(sgn(), std::max(emin, std::min(emax, e)), r.next()); };
-  auto rand_e = [&] { return emin + int(r.below(emax - emin + 1)); };
-  const uint64_t picks[] = {0, f.sign, f.one(), f.one() | f.sign, f.inf(), f.inf() | f.sign, f.inf() | f.quiet_bit() | 7,
-                            f.inf() | 5 | f.sign, 1, f.mant | f.sign, f.make(false, emax, f.mant),
-                            f.make(true, 1, 0), f.make(false, -1, uint64_t(1) << (f.shift - 1))};
-  std::vector<Triple> out;
-  out.reserve(n);
+  auto normal = [&](int e) { return f.make(sgn(), std::clamp(e, emin, emax), r.next()); };
+  auto any_e = [&] { return emin + int(r.below(emax - emin + 1)); };
+  const uint64_t picks[] = {0, f.sign, uint64_t(f.bias) << f.shift, f.inf(), f.inf() | f.qbit() | 7, f.inf() | 5, 1,
+                            f.make(false, emax, f.mant), f.make(true, 1, 0)};
+  std::vector<Case> out;
   for (long i = 0; i < n; ++i) {
     uint64_t a = random_pattern(f, r), b = random_pattern(f, r), c = random_pattern(f, r);
-    switch (r.below(11)) {
+    int ea = any_e() / 2, eb = any_e() / 2;
+    switch (r.below(8)) {
       case 0: break;
-      case 1: case 2: {  // c at any distance around the product
-        int ea = rand_e() / 2, eb = rand_e() / 2;
+      case 1:  // c at any distance from the product
+        a = normal(ea), b = normal(eb), c = normal(ea + eb + int(r.below(4 * f.p + 10)) - 2 * f.p - 5);
+        break;
+      case 2: {  // c = -(a*b rounded), give or take two units: cancellation
         a = normal(ea), b = normal(eb);
-        c = normal(ea + eb + int(r.below(4 * f.p + 10)) - 2 * f.p - 5);
+        Mp p(f.p), x(f.p), y(f.p);
+        set(x.v, f, a), set(y.v, f, b);
+        mpfr_mul(p.v, x.v, y.v, MPFR_RNDN);
+        c = (get(f, p.v) ^ f.sign) + r.below(5) - 2;
         break;
       }
-      case 3: case 4: {  // c = -(a*b rounded), a few units away: cancellation
-        a = normal(rand_e() / 2), b = normal(rand_e() / 2);
-        uint64_t p = product(f, a, b);
-        if ((p & ~f.sign) >= f.inf() || f.zero(p)) break;
-        c = (p ^ f.sign) + r.below(5) - 2;
+      case 3: {  // a sparse product next to half of c's last place
+        auto [ma, mb] = sparse[f.bytes == 8][r.below(4)];
+        a = f.make(sgn(), ea / 4, ma), b = f.make(sgn(), eb / 4, mb);
+        c = f.make(sgn(), ea / 4 + eb / 4 + 2 - f.p + K + int(r.below(5)) - 2, r.next());
         break;
       }
-      case 5: {  // the product next to half of c's last place, its lowest bit far below it
-        c = normal(rand_e());
-        int e = f.field(c) - f.bias - f.shift - 1;
-        const uint64_t ms[] = {0, 1, f.mant, (uint64_t(1) << (f.shift - 1)) | 1};
-        int ea = e / 2 + int(r.below(9)) - 4;
-        a = f.make(sgn(), ea, ms[r.below(4)]);
-        b = f.make(sgn(), e - ea + int(r.below(3)) - 1, ms[r.below(4)]);
+      case 4: {  // subnormal and underflowing results
+        int e = emin - int(r.below(f.p + 4)), e1 = e / 2 + int(r.below(21)) - 10;
+        a = normal(e1), b = normal(e - e1);
+        c = r.below(3) ? (sgn() ? f.sign : 0) | (r.next() & f.mant) >> r.below(f.p) : normal(emin);
         break;
       }
-      case 6: {  // subnormal and underflowing results
-        int e = emin - int(r.below(f.p + 4));
-        int ea = e / 2 + int(r.below(21)) - 10;
-        a = normal(ea), b = normal(e - ea);
-        uint64_t sub = (r.next() & f.mant) >> r.below(f.shift);
-        c = r.below(3) == 0 ? (sgn() ? f.sign : 0) : r.below(2) ? sub | (sgn() ? f.sign : 0) : normal(emin + int(r.below(3)));
+      case 5: {  // results near overflow
+        int e = emax + 1 - int(r.below(3)), e1 = e / 2 + int(r.below(11)) - 5;
+        a = normal(e1), b = normal(e - e1), c = normal(emax - int(r.below(f.p + 2)));
         break;
       }
-      case 7: {  // near overflow
-        int e = emax - int(r.below(3)) + 1;
-        int ea = e / 2 + int(r.below(11)) - 5;
-        a = normal(ea), b = normal(e - ea);
-        c = r.below(2) ? normal(emax - int(r.below(f.p + 2))) : normal(rand_e());
+      case 6:  // special operands in any position
+        for (uint64_t* v : {&a, &b, &c})
+          if (r.below(2)) *v = picks[r.below(std::size(picks))] ^ (sgn() ? f.sign : 0);
         break;
-      }
-      case 8: {  // special operands in any position
-        uint64_t* slot[] = {&a, &b, &c};
-        for (int k = 0; k < 3; ++k)
-          if (r.below(2)) *slot[k] = picks[r.below(std::size(picks))];
+      default:  // short significands: exact products and sums
+        a = normal(ea % 30) & ~(f.mant >> (f.shift / 2)), b = normal(eb % 30) & ~(f.mant >> (f.shift / 2));
+        c = normal((ea + eb) % 30) & ~(f.mant >> 2);
         break;
-      }
-      case 9: {  // a sparse product whose upper bits end next to half of c's last place
-        auto [ma, mb] = sparse_products(f)[r.below(4)];
-        int ea = int(r.below(200)) - 100, eb = int(r.below(200)) - 100, t = int(r.below(5)) - 2;
-        int K = f.bytes == 8 ? 73 : 38;
-        a = f.make(sgn(), ea, ma), b = f.make(sgn(), eb, mb);
-        c = f.make(sgn(), ea + eb + 2 - f.p + K - t, r.next());
-        break;
-      }
-      default: {  // short significands: exact products, exact sums
-        a = normal(int(r.below(60)) - 30) & ~(f.mant >> (f.shift / 2));
-        b = normal(int(r.below(60)) - 30) & ~(f.mant >> (f.shift / 2));
-        c = normal(int(r.below(60)) - 30) & ~(f.mant >> 2);
-        break;
-      }
     }
-    out.push_back({a & f.all, b & f.all, c & f.all});
+    out.push_back(reference(f, a & f.all, b & f.all, c & f.all, mode));
   }
   return out;
 }
 
-std::string name(char prec, int w) { return std::string("fma") + (prec == 'f' ? "f" : "") + std::to_string(w); }
-
-// Every width under the default settings (the by-reference members too), garbage
-// in every other register and lane.
-TEST(Fma, ExactAtEveryWidth) {
-  for (char prec : {'f', 'd'}) {
-    const Fmt& f = fmt(prec);
-    auto ts = triples(f, 0xF3A + prec, 6000);
-    std::vector<uint64_t> want;
-    for (const Triple& t : ts) want.push_back(reference(f, t, 0));
-    int failures = 0;
-    for (int w : {1, 2, 3, 4, 8, 16}) {
-      const reg::Export* e = reg::find(name(prec, w));
-      ASSERT_TRUE(e && e->present);
-      int lanes = w == 3 ? 4 : w;
-      for (size_t c0 = 0; c0 < ts.size(); c0 += w) {
-        std::vector<Lanes> args(3, Lanes(lanes, f.inf() | 1));
-        for (int i = 0; i < w; ++i)
-          for (int k = 0; k < 3; ++k) args[k][i] = ts[(c0 + i) % ts.size()][k];
-        qa::Outcome o = invoker().call(*e, args, c0 + w, int(c0 % 7));
-        ASSERT_TRUE(o.guards_intact) << e->name;
-        for (int i = 0; i < w; ++i) {
-          uint64_t got = o.results[0][i] & f.all, wt = want[(c0 + i) % ts.size()];
-          if (got != wt && ++failures <= 10)
-            ADD_FAILURE() << e->name << " lane " << i << " (" << hex(args[0][i]) << ", " << hex(args[1][i]) << ", "
-                          << hex(args[2][i]) << "): got " << hex(got) << ", want " << hex(wt);
-        }
-        // Lane 3 of width 3 is computed from the fillers: 0.75 * 0.75 + 0.75.
-        if (w == 3) {
-          EXPECT_EQ(hex(o.results[0][3] & f.all), hex(prec == 'f' ? qa::bits_of(1.3125f) : qa::bits_of(1.3125)));
-        }
-      }
+TEST(Fma, ExactAtEveryWidthAndMode) {
+  for (char prec : {'f', 'd'})
+    for (int mode = 0; mode < 4; ++mode) {
+      const Fmt& f = fmt(prec);
+      uint64_t fill = f.make(false, -1, 1ull << (f.shift - 1));
+      Case lane3{{fill, fill, fill}, f.make(false, 0, 5ull << (f.shift - 4))};  // 0.75 * 0.75 + 0.75 = 1.3125
+      check(prec == 'f' ? "fmaf" : "fma", f, cases(f, 0xF3A + prec, mode ? 3000 : 6000, mode), mode, lane3);
     }
-    EXPECT_EQ(failures, 0) << name(prec, 0) << " over " << ts.size() << " triples per width";
-  }
 }
 
-// Each rounding mode, set in MXCSR and in the x87 control word alike.
-TEST(Fma, ExactInEveryRoundingMode) {
-  for (char prec : {'f', 'd'}) {
-    const Fmt& f = fmt(prec);
-    auto ts = triples(f, 0x30DE + prec, 4000);
-    for (int mode = 1; mode < 4; ++mode) {
-      X87Mode x87(mode);
-      int failures = 0;
-      for (int w : {1, 3, 4}) {
-        const reg::Export* e = reg::find(name(prec, w));
-        for (size_t c0 = 0; c0 + w <= ts.size(); c0 += w) {
-          std::vector<Lanes> args(3, Lanes(4, 0));
-          for (int i = 0; i < w; ++i)
-            for (int k = 0; k < 3; ++k) args[k][i] = ts[c0 + i][k];
-          auto res = call_with_mxcsr(*e, args, mxcsr_for(mode), c0);
-          for (int i = 0; i < w; ++i) {
-            uint64_t got = res[0][i] & f.all, wt = reference(f, ts[c0 + i], mode);
-            if (got != wt && ++failures <= 6)
-              ADD_FAILURE() << e->name << " rounding " << kModeName[mode] << " (" << hex(args[0][i]) << ", "
-                            << hex(args[1][i]) << ", " << hex(args[2][i]) << "): got " << hex(got) << ", want "
-                            << hex(wt);
-          }
-        }
-      }
-      EXPECT_EQ(failures, 0) << name(prec, 0) << " rounding " << kModeName[mode];
-    }
-  }
-}
-
-// Signed zeros and stated values in each mode: exact cancellations (+0, -0
-// rounding down), zero products, products that underflow next to a zero c
-// (the product's sign, rounded once), the unfused product that would give 0,
-// and infinite c with an overflowing product.
+// Signed zeros, stated values and NaNs: (a, b, c) and the result rounding to
+// nearest, down, up, toward zero.
 TEST(Fma, SignedZerosAndStatedValues) {
   auto d = [](double v) { return qa::bits_of(v); };
   auto fl = [](float v) { return qa::bits_of(v); };
-  const uint64_t P0 = d(0.0), N0 = d(-0.0), p0 = fl(0.0f), n0 = fl(-0.0f);
-  struct Case {
-    char prec;
-    Triple t;
-    uint64_t want[4];  // nearest, down, up, toward zero
-  };
-  const Case cases[] = {
-      {'d', {d(2), d(3), d(-6)}, {P0, N0, P0, P0}},
-      {'d', {d(-2), d(3), d(6)}, {P0, N0, P0, P0}},
-      {'d', {d(1), d(0.1), d(-0.1)}, {P0, N0, P0, P0}},
-      {'d', {d(0), d(5), d(-0.0)}, {P0, N0, P0, P0}},
-      {'d', {d(-0.0), d(5), d(-0.0)}, {N0, N0, N0, N0}},
-      {'d', {d(-0.0), d(-5), d(0.0)}, {P0, P0, P0, P0}},
-      {'d', {d(0x1p-600), d(0x1p-600), d(-0.0)}, {P0, P0, d(0x1p-1074), P0}},
-      {'d', {d(-0x1p-600), d(0x1p-600), d(0.0)}, {N0, d(-0x1p-1074), N0, N0}},
-      {'d', {d(0.1), d(10), d(-1)}, {d(5.551115123125783e-17), d(5.551115123125783e-17), d(5.551115123125783e-17),
-                                    d(5.551115123125783e-17)}},
+  const uint64_t P = d(0.0), N = d(-0.0), p = fl(0.0f), n = fl(-0.0f), tiny = d(0x1p-1074), ftiny = fl(0x1p-149f);
+  const double big = 1.7976931348623157e308, e = 5.551115123125783e-17;
+  const struct { char prec; uint64_t in[3], want[4]; } cs[] = {
+      {'d', {d(2), d(3), d(-6)}, {P, N, P, P}},   {'d', {d(1), d(0.1), d(-0.1)}, {P, N, P, P}},
+      {'d', {d(0), d(5), N}, {P, N, P, P}},       {'d', {N, d(5), N}, {N, N, N, N}},
+      {'d', {d(0x1p-600), d(0x1p-600), N}, {P, P, tiny, P}},
+      {'d', {d(-0x1p-600), d(0x1p-600), P}, {N, tiny | N, N, N}},
+      {'d', {d(0.1), d(10), d(-1)}, {d(e), d(e), d(e), d(e)}},
       {'d', {d(1e308), d(10), d(-INFINITY)}, {d(-INFINITY), d(-INFINITY), d(-INFINITY), d(-INFINITY)}},
-      {'d', {d(1e308), d(10), d(0.0)}, {d(INFINITY), d(1.7976931348623157e308), d(INFINITY), d(1.7976931348623157e308)}},
+      {'d', {d(1e308), d(10), P}, {d(INFINITY), d(big), d(INFINITY), d(big)}},
       {'f', {fl(1 + 0x1p-23f), fl(1 - 0x1p-23f), fl(-1)}, {fl(-0x1p-46f), fl(-0x1p-46f), fl(-0x1p-46f), fl(-0x1p-46f)}},
-      {'f', {fl(0x1p-100f), fl(0x1p-100f), p0}, {p0, p0, fl(0x1p-149f), p0}},
-      {'f', {fl(-0x1p-100f), fl(0x1p-100f), p0}, {n0, fl(-0x1p-149f), n0, n0}},
-      {'f', {fl(0x1p-100f), fl(0x1p-100f), n0}, {p0, p0, fl(0x1p-149f), p0}},
-      {'f', {fl(0x1p-76f), fl(0x1p-76f), fl(0x1p-149f)}, {fl(0x1p-149f), fl(0x1p-149f), fl(0x1p-148f), fl(0x1p-149f)}},
-      {'f', {fl(0x1p-75f), fl(0x1p-75f), fl(0x1p-149f)}, {fl(0x1p-148f), fl(0x1p-149f), fl(0x1p-148f), fl(0x1p-149f)}},
-      {'f', {fl(3), fl(5), fl(-15)}, {p0, n0, p0, p0}},
+      {'f', {fl(-0x1p-100f), fl(0x1p-100f), p}, {n, ftiny | n, n, n}},
+      {'f', {fl(0x1p-100f), fl(0x1p-100f), n}, {p, p, ftiny, p}},
+      {'f', {fl(0x1p-76f), fl(0x1p-76f), ftiny}, {ftiny, ftiny, fl(0x1p-148f), ftiny}},
+      {'f', {fl(0x1p-75f), fl(0x1p-75f), ftiny}, {fl(0x1p-148f), ftiny, fl(0x1p-148f), ftiny}},
+      {'f', {fl(3), fl(5), fl(-15)}, {p, n, p, p}},
+      {'d', {0x7FF0000000000011, 0xFFF8000000000022, d(1)}, {0x7FF8000000000011, 0x7FF8000000000011, 0x7FF8000000000011, 0x7FF8000000000011}},
+      {'d', {d(2), d(3), 0x7FF4000000000033}, {0x7FFC000000000033, 0x7FFC000000000033, 0x7FFC000000000033, 0x7FFC000000000033}},
+      {'d', {d(0), d(INFINITY), 0x7FF4000000000033}, {0x7FFC000000000033, 0x7FFC000000000033, 0x7FFC000000000033, 0x7FFC000000000033}},
   };
-  for (const Case& c : cases)
+  for (const auto& c : cs)
     for (int mode = 0; mode < 4; ++mode) {
       const Fmt& f = fmt(c.prec);
-      X87Mode x87(mode);
-      std::vector<Lanes> args = {{c.t[0]}, {c.t[1]}, {c.t[2]}};
-      auto res = call_with_mxcsr(*reg::find(name(c.prec, 1)), args, mxcsr_for(mode), 3);
-      EXPECT_EQ(hex(res[0][0] & f.all), hex(c.want[mode]))
-          << name(c.prec, 1) << "(" << hex(c.t[0]) << ", " << hex(c.t[1]) << ", " << hex(c.t[2]) << ") rounding "
-          << kModeName[mode];
-      EXPECT_EQ(hex(c.want[mode]), hex(reference(f, c.t, mode))) << "the stated value disagrees with MPFR";
+      Case k{{c.in[0], c.in[1], c.in[2]}, c.want[mode]};
+      EXPECT_EQ(reference(f, c.in[0], c.in[1], c.in[2], mode).r, k.r) << "stated value against MPFR, mode " << mode;
+      check(c.prec == 'f' ? "fmaf" : "fma", f, {k}, mode, {{0, 0, 0}, c.prec == 'f' ? fl(1.3125f) : d(1.3125)});
     }
-  // NaNs: a's, then b's, then c's, quieted; 0 * inf is the default NaN.
-  const Fmt& f = kD;
-  uint64_t na = 0x7FF0000000000011ull, nb = 0xFFF8000000000022ull, nc = 0x7FF4000000000033ull;
-  const std::pair<Triple, uint64_t> nans[] = {
-      {{na, nb, nc}, na | f.quiet_bit()}, {{d(2), nb, nc}, nb},           {{d(2), d(3), nc}, nc | f.quiet_bit()},
-      {{d(1), d(0), nc}, nc | f.quiet_bit()}, {{d(0), d(INFINITY), d(1)}, f.default_nan()},
-      {{d(0), d(INFINITY), nc}, nc | f.quiet_bit()}, {{d(INFINITY), d(2), d(-INFINITY)}, f.default_nan()}};
-  for (const auto& [t, want] : nans) {
-    qa::Outcome o = invoker().call(*reg::find("fma1"), {{t[0]}, {t[1]}, {t[2]}});
-    EXPECT_EQ(hex(o.results[0][0]), hex(want)) << hex(t[0]) << " " << hex(t[1]) << " " << hex(t[2]);
-  }
 }
 
-// The exact sum rounds in the x87 control word's direction; the operations on
-// special operands (here a = 1) and the overflow round in MXCSR's.
+// The exact sum rounds in the x87 control word's direction, the product of a = 1
+// and the overflow in MXCSR's.
 TEST(Fma, WhichControlRegisterRounds) {
   auto d = [](double v) { return qa::bits_of(v); };
-  auto call = [&](Triple t, int x87mode, int ssemode) {
+  auto call = [&](double a, double b, double c, int x87mode, int ssemode) {
     X87Mode x87(x87mode);
-    return call_with_mxcsr(*reg::find("fma1"), {{t[0]}, {t[1]}, {t[2]}}, mxcsr_for(ssemode), 1)[0][0];
+    return call_with_mxcsr(*reg::find("fma1"), {{d(a)}, {d(b)}, {d(c)}}, mxcsr_for(ssemode))[0][0];
   };
-  EXPECT_EQ(hex(call({d(2), d(3), d(-6)}, 1, 0)), hex(d(-0.0)));
-  EXPECT_EQ(hex(call({d(2), d(3), d(-6)}, 0, 1)), hex(d(0.0)));
-  EXPECT_EQ(hex(call({d(3), d(0.1), d(0)}, 0, 2)), hex(reference(kD, {d(3), d(0.1), d(0)}, 2)));
-  // 3 + 1.25 units of the last place: up from the x87's field, to nearest from MXCSR's.
-  EXPECT_EQ(hex(call({d(3), d(1 + 0x1p-52), d(-0x1p-53)}, 2, 0)), hex(d(3 + 0x1p-50)));
-  EXPECT_EQ(hex(call({d(3), d(1 + 0x1p-52), d(-0x1p-53)}, 0, 2)), hex(d(3 + 0x1p-51)));
-  EXPECT_EQ(hex(call({d(1), d(0.1), d(0x1p-60)}, 0, 2)), hex(reference(kD, {d(1), d(0.1), d(0x1p-60)}, 2)));
-  EXPECT_EQ(hex(call({d(1e300), d(1e300), d(1)}, 0, 3)), hex(d(1.7976931348623157e308)));
+  EXPECT_EQ(call(2, 3, -6, 1, 0), d(-0.0));
+  EXPECT_EQ(call(2, 3, -6, 0, 1), d(0.0));
+  EXPECT_EQ(call(3, 1 + 0x1p-52, -0x1p-53, 2, 0), d(3 + 0x1p-50));  // 3 + 1.25 units of the last place
+  EXPECT_EQ(call(3, 1 + 0x1p-52, -0x1p-53, 0, 2), d(3 + 0x1p-51));
+  EXPECT_EQ(call(1, 0.1, 0x1p-60, 0, 2), reference(kD, d(1), d(0.1), d(0x1p-60), 2).r);
+  EXPECT_EQ(call(1e300, 1e300, 1, 0, 3), d(1.7976931348623157e308));
 }
 
-// ---- the opt-in sweep --------------------------------------------------------------
 TEST(Fma, FloatSweep) {
   const char* env = std::getenv("QARN_FMA_SWEEP");
-  if (!env) GTEST_SKIP() << "set QARN_FMA_SWEEP=N for N random float triples of fmaf";
+  if (!env) GTEST_SKIP() << "QARN_FMA_SWEEP=N: N random float triples of fmaf";
   long n = std::atol(env), bad = 0;
   using F3 = __m256 (*)(__m256, __m256, __m256);
   F3 fn = reinterpret_cast<F3>(const_cast<void*>(invoker().address(*reg::find("fmaf8"))));
   const int modes[] = {FE_TONEAREST, FE_DOWNWARD, FE_UPWARD, FE_TOWARDZERO};
-  const long block = 1 << 16;
-  for (long done = 0, k = 0; done < n; done += block, ++k) {
-    auto ts = triples(kF, 0x5EE9 + k, std::min(block, n - done));
-    int mode = int(k % 4);
-    for (size_t c0 = 0; c0 < ts.size(); c0 += 8) {
+  for (long done = 0, k = 0; done < n; done += 1 << 16, ++k) {
+    auto cs = cases(kF, 0x5EE9 + k, std::min(1L << 16, n - done), int(k % 4));
+    for (size_t c0 = 0; c0 < cs.size(); c0 += 8) {
       alignas(32) uint32_t in[3][8] = {}, got[8];
-      for (size_t i = 0; i < 8 && c0 + i < ts.size(); ++i)
-        for (int j = 0; j < 3; ++j) in[j][i] = uint32_t(ts[c0 + i][j]);
-      std::fesetround(modes[mode]);
+      for (size_t i = 0; i < 8 && c0 + i < cs.size(); ++i)
+        for (int j = 0; j < 3; ++j) in[j][i] = uint32_t(cs[c0 + i].in[j]);
+      std::fesetround(modes[k % 4]);  // MXCSR and the x87 control word
       __m256 r = fn(_mm256_load_ps(reinterpret_cast<float*>(in[0])), _mm256_load_ps(reinterpret_cast<float*>(in[1])),
                     _mm256_load_ps(reinterpret_cast<float*>(in[2])));
       std::fesetround(FE_TONEAREST);
       _mm256_store_ps(reinterpret_cast<float*>(got), r);
-      for (size_t i = 0; i < 8 && c0 + i < ts.size(); ++i) {
-        uint64_t want = reference(kF, ts[c0 + i], mode);
-        if (got[i] != want && ++bad <= 10)
-          ADD_FAILURE() << "fmaf rounding " << kModeName[mode] << " (" << hex(in[0][i]) << ", " << hex(in[1][i])
-                        << ", " << hex(in[2][i]) << "): got " << hex(got[i]) << ", want " << hex(want);
-      }
+      for (size_t i = 0; i < 8 && c0 + i < cs.size(); ++i)
+        if (got[i] != cs[c0 + i].r && ++bad <= 10)
+          ADD_FAILURE() << "fmaf mode " << k % 4 << std::hex << " " << in[0][i] << " " << in[1][i] << " " << in[2][i]
+                        << ": got " << got[i] << ", want " << cs[c0 + i].r;
     }
   }
   std::printf("fmaf: %ld random triples (the four modes in turn), %ld mismatches\n", n, bad);
