@@ -9,8 +9,11 @@
 // Lanes leave the main path when y is tiny (2^-972, float 2^-103: its tail could
 // underflow), too large (fmod: infinite or NaN; remainder and remquo: 2^998, float
 // 2^116), or when the exponent field of x exceeds y's by more than 25 (11), which
-// bounds the quotient and also catches infinite and NaN x.  The lane fallbacks
-// (fpmanip/remainder_fallback.cpp) divide the integer significands exactly.
+// bounds the quotient and catches infinite and NaN x, except in fmod against a
+// finite y within that many binades of the top: there the main path itself gives
+// the fallback's NaN (the default NaN for infinite x, x's NaN quieted).  The lane
+// fallbacks (fpmanip/remainder_fallback.cpp) divide the integer significands
+// exactly.
 #pragma once
 #include "frame/frame.h"
 #include "frame/variant.h"
