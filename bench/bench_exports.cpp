@@ -2,7 +2,7 @@
 // width, and of scalar libm, all from the export registry: a new family shows up
 // here as soon as the registry marks it present, with no code per export.
 //
-// The kinds 'f:f' and 'ff:f' have typed loops (exact-size loads and stores) and
+// The kinds 'f:f', 'ff:f' and 'fff:f' have typed loops (exact-size loads and stores) and
 // are compared with SLEEF and libm.  Every other kind (conversions, integer
 // division, pointer results, integer operands, by-reference forms) goes through
 // one generic loop that places the operands by the calling convention; those
@@ -82,6 +82,13 @@ template <class T> std::vector<T> values(const Domain& d, bool second, int n) {
   return v;
 }
 
+// The third operand (fma's c): the x sequence in reverse order, so it is drawn
+// from the same interval without repeating x lane by lane.
+template <class T> std::vector<T> third(const Domain& d, int n) {
+  std::vector<T> v = values<T>(d, false, n);
+  return std::vector<T>(v.rbegin(), v.rend());
+}
+
 // 64-byte aligned array.
 template <class T> struct Buf {
   T* p;
@@ -110,14 +117,16 @@ using Fn = std::function<void(benchmark::State&)>;
 template <class T, int W, int NA> Fn run_export(const void* fn, const Domain& d) {
   return [fn, &d](benchmark::State& st) {
     constexpr int S = stride<W>, calls = kElems / W, regs = shape<T, W>::regs;
-    Buf<T> x(calls * S), y(calls * S), out(calls * S);
+    Buf<T> x(calls * S), y(calls * S), z(calls * S), out(calls * S);
     layout(x.p, values<T>(d, false, kElems), W, calls);
     layout(y.p, values<T>(d, true, kElems), W, calls);
+    layout(z.p, third<T>(d, kElems), W, calls);
     R v[4] = {};
     for (auto _ : st) {
       for (int c = 0; c < calls; ++c) {
         load<T, W>(x.p + c * S, v);
-        if constexpr (NA == 2) load<T, W>(y.p + c * S, v + regs);
+        if constexpr (NA >= 2) load<T, W>(y.p + c * S, v + regs);
+        if constexpr (NA == 3) load<T, W>(z.p + c * S, v + 2 * regs);
         call_regs(fn, v);
         store<T, W>(out.p + c * S, v);
       }
@@ -127,18 +136,20 @@ template <class T, int W, int NA> Fn run_export(const void* fn, const Domain& d)
   };
 }
 
-// The by-reference form (double width 16 with two arguments): result buffer in
-// rcx, argument addresses in rdx and r8.
-template <class T> Fn run_export_ref2(const void* fn, const Domain& d) {
+// The by-reference form (double width 16 with two arguments, and fma's widest):
+// result buffer in rcx, argument addresses in rdx, r8 and r9.
+template <class T, int W = 16, int NA = 2> Fn run_export_ref2(const void* fn, const Domain& d) {
   return [fn, &d](benchmark::State& st) {
-    constexpr int W = 16, calls = kElems / W;
-    Buf<T> x(kElems), y(kElems), out(kElems);
+    constexpr int calls = kElems / W;
+    Buf<T> x(kElems), y(kElems), z(kElems), out(kElems);
     layout(x.p, values<T>(d, false, kElems), W, calls);
     layout(y.p, values<T>(d, true, kElems), W, calls);
+    layout(z.p, third<T>(d, kElems), W, calls);
     for (auto _ : st) {
       for (int c = 0; c < calls; ++c) {
         uint64_t g[4] = {reinterpret_cast<uintptr_t>(out.p + c * W), reinterpret_cast<uintptr_t>(x.p + c * W),
-                         reinterpret_cast<uintptr_t>(y.p + c * W), 0};
+                         reinterpret_cast<uintptr_t>(y.p + c * W),
+                         NA == 3 ? reinterpret_cast<uintptr_t>(z.p + c * W) : 0};
         call_ref(fn, g);
       }
       benchmark::ClobberMemory();
@@ -152,16 +163,21 @@ template <class T> Fn run_export_ref2(const void* fn, const Domain& d) {
 template <class T, class V, int NA> Fn run_plain(const void* fn, const Domain& d) {
   return [fn, &d](benchmark::State& st) {
     constexpr int L = sizeof(V) / sizeof(T), calls = kElems / L;
-    Buf<T> x(kElems), y(kElems), out(kElems);
-    std::vector<T> xv = values<T>(d, false, kElems), yv = values<T>(d, true, kElems);
+    Buf<T> x(kElems), y(kElems), z(kElems), out(kElems);
+    std::vector<T> xv = values<T>(d, false, kElems), yv = values<T>(d, true, kElems), zv = third<T>(d, kElems);
     std::copy(xv.begin(), xv.end(), x.p);
     std::copy(yv.begin(), yv.end(), y.p);
+    std::copy(zv.begin(), zv.end(), z.p);
     for (auto _ : st) {
       for (int c = 0; c < calls; ++c) {
-        V a, b, r;
+        V a, b, e, r;
         std::memcpy(&a, x.p + c * L, sizeof(V));
         if constexpr (NA == 1) {
           r = reinterpret_cast<V (*)(V)>(const_cast<void*>(fn))(a);
+        } else if constexpr (NA == 3) {
+          std::memcpy(&b, y.p + c * L, sizeof(V));
+          std::memcpy(&e, z.p + c * L, sizeof(V));
+          r = reinterpret_cast<V (*)(V, V, V)>(const_cast<void*>(fn))(a, b, e);
         } else {
           std::memcpy(&b, y.p + c * L, sizeof(V));
           r = reinterpret_cast<V (*)(V, V)>(const_cast<void*>(fn))(a, b);
@@ -179,6 +195,13 @@ template <class T, int W> Fn export_driver(int na, bool by_ref, const void* fn, 
     if constexpr (W == 16 && sizeof(T) == 8) {
       if (na == 2) return run_export_ref2<T>(fn, d);
     }
+    if constexpr (W >= 8) {
+      if (na == 3) return run_export_ref2<T, W, 3>(fn, d);
+    }
+    return nullptr;
+  }
+  if (na == 3) {
+    if constexpr (shape<T, W>::regs == 1) return run_export<T, W, 3>(fn, d);
     return nullptr;
   }
   if constexpr (W == 16 && sizeof(T) == 8) return na == 1 ? run_export<T, W, 1>(fn, d) : nullptr;  // two: by reference
@@ -410,7 +433,7 @@ void* libm_lib() {
 constexpr std::string_view kLibm =
     "exp exp2 exp10 expm1 log log2 log10 log1p pow sqrt cbrt hypot sin cos tan sinpi cospi tanpi "
     "asin acos atan atan2 sinh cosh tanh asinh acosh atanh erf erfc lgamma tgamma ceil floor trunc "
-    "round rint nearbyint fabs logb copysign nextafter fmax fmin fdim fmod remainder";
+    "round rint nearbyint fabs logb copysign nextafter fmax fmin fdim fmod remainder fma";
 
 struct Counterpart {
   std::string fn, acc;
@@ -452,6 +475,11 @@ template <> struct sleef_vec<double> { using v4 = __m128d; using v8 = __m256d; }
 template <class T> Fn plain_driver(int lanes, int na, const void* fn, const Domain& d) {
   using V4 = typename sleef_vec<T>::v4;
   using V8 = typename sleef_vec<T>::v8;
+  if (na == 3) {
+    if (lanes == 1) return run_plain<T, T, 3>(fn, d);
+    if (lanes * sizeof(T) == 16) return run_plain<T, V4, 3>(fn, d);
+    return run_plain<T, V8, 3>(fn, d);
+  }
   if (lanes == 1) return na == 1 ? run_plain<T, T, 1>(fn, d) : run_plain<T, T, 2>(fn, d);
   if (lanes * sizeof(T) == 16) return na == 1 ? run_plain<T, V4, 1>(fn, d) : run_plain<T, V4, 2>(fn, d);
   return na == 1 ? run_plain<T, V8, 1>(fn, d) : run_plain<T, V8, 2>(fn, d);
@@ -537,7 +565,7 @@ void register_exports(void* lib) {
   constexpr std::string_view prefix = "__ocl_qarn_e9_";
   for (const auto* e : present) {
     std::string kind = e->kind, short_name = std::string(e->name).substr(prefix.size());
-    int na = kind == "f:f" ? 1 : kind == "ff:f" ? 2 : 0;
+    int na = kind == "f:f" ? 1 : kind == "ff:f" ? 2 : kind == "fff:f" ? 3 : 0;
     const void* fn = dlsym(lib, e->name);
     const Domain& d = domain_of(*e);
     Fn drv;
@@ -557,7 +585,7 @@ void register_exports(void* lib) {
     row.exp = "qarn/" + short_name;
     row.prec = e->prec;
     row.width = e->width;
-    if (!na) {  // SLEEF and libm are compared for 'f:f' and 'ff:f' only
+    if (!na) {  // SLEEF and libm are compared for 'f:f', 'ff:f' and 'fff:f' only
       rows().push_back(std::move(row));
       continue;
     }

@@ -123,6 +123,12 @@ DOMAIN = {
     # erf, erfc: where the grid tables end; erfc up to its underflow to zero.
     'erf': ((-4.0, 4.0), (-6.0, 6.0)),
     'erfc': ((-4.0, 10.1), (-6.0, 27.3)),
+    # Remainders: quotients up to 10^6 (float: past the main path's 2^12) and
+    # divisors down to 10^-3 of the interval; fma: products and sums that cancel.
+    'fmod': ((-1e3, 1e3), (-1e6, 1e6)),
+    'remainder': ((-1e3, 1e3), (-1e6, 1e6)),
+    'remquo': ((-1e3, 1e3), (-1e6, 1e6)),
+    'fma': ((-100.0, 100.0), (-100.0, 100.0)),
 }
 
 # Interval of the benchmarks per family: inside the main path, so the numbers are
@@ -158,7 +164,8 @@ bench('lgamma', (0.1, 100), (0.1, 100))
 bench('tgamma', (0.5, 30), (0.5, 30))
 bench('ceil floor trunc round rint nearbyint fabs logb', (-1e4, 1e4), (-1e4, 1e4))
 bench('copysign nextafter fmax fmin maxmag minmag fdim', (-1e3, 1e3), (-1e3, 1e3), (-1e3, 1e3))
-bench('fmod remainder', (-1e3, 1e3), (-1e3, 1e3), (0.5, 10))
+bench('fmod remainder remquo', (-1e3, 1e3), (-1e3, 1e3), (0.5, 10))
+bench('fma', (-1e3, 1e3), (-1e3, 1e3), (-1e3, 1e3))  # c drawn from the x interval
 
 def bench_domain(family):
     return BENCH.get(family, BENCH_DEFAULT)

@@ -1,0 +1,143 @@
+// fmod, remainder and remquo in float and double.
+//
+// The main path divides, rounds the quotient to an integer q and forms x - q*y
+// exactly: y is split into a head of 26 significant bits (float 12) and a tail,
+// so that both products with |q| < 2^26 (2^12) are exact, and the two
+// subtractions are exact because their results are representable.  A zero
+// remainder is given x's sign whatever the rounding mode of the subtractions.
+//
+// Lanes leave the main path when y is tiny (2^-972, float 2^-103: its tail could
+// underflow), too large (fmod: infinite or NaN; remainder and remquo: 2^998, float
+// 2^116), or when the exponent field of x exceeds y's by more than 25 (11), which
+// bounds the quotient and catches infinite and NaN x, except in fmod against a
+// finite y within that many binades of the top: there the main path itself gives
+// the fallback's NaN (the default NaN for infinite x, x's NaN quieted).  The lane
+// fallbacks (fpmanip/remainder_fallback.cpp) divide the integer significands
+// exactly.
+#pragma once
+#include "frame/frame.h"
+#include "frame/variant.h"
+
+namespace qarn {
+
+namespace rem {
+template <class T> struct fmt;
+template <> struct fmt<float> {
+  using bits_t = uint32_t;
+  static constexpr int shift = 23;
+  static constexpr bits_t sign = 0x80000000u;
+  static constexpr bits_t split = 0xFFFFF000u;     // head: the top 12 significant bits
+  static constexpr bits_t tiny = 0x0C000000u;      // 2^-103
+  static constexpr bits_t fmod_big = 0x7E900000u;  // 1.125 * 2^126
+  static constexpr bits_t rem_big = 0x79800000u;   // 2^116
+  static constexpr bits_t gap = 0xBu;              // exponent fields apart
+  static constexpr bits_t one = 0x3F800000u;
+};
+template <> struct fmt<double> {
+  using bits_t = uint64_t;
+  static constexpr int shift = 52;
+  static constexpr bits_t sign = 0x8000000000000000ull;
+  static constexpr bits_t split = 0xFFFFFFFFF8000000ull;  // head: the top 26 significant bits
+  static constexpr bits_t tiny = 0x0330000000000000ull;   // 2^-972
+  static constexpr bits_t fmod_big = 0x7FF0000000000000ull;  // infinity
+  static constexpr bits_t rem_big = 0x7E50000000000000ull;   // 2^998
+  static constexpr bits_t gap = 0x19ull;
+  static constexpr bits_t one = 0x3FF0000000000000ull;
+};
+template <class V> using F = fmt<elem_t<V>>;
+template <class V, typename lanes_of<V>::bits B> QARN_INLINE V c() { return kc<V, B>(); }
+
+// |y| below the tiny bound or not below `Big` (NaN included), or an exponent gap
+// above the limit.  The gap is taken on the exponent fields as integers.
+template <class V, typename lanes_of<V>::bits Big> QARN_INLINE V special(V x, V y) {
+  using Fm = F<V>;
+  V ax = vabs(x), ay = vabs(y);
+  V out = cmp<_CMP_LT_OQ>(ay, c<V, Fm::tiny>()) | cmp<_CMP_NLT_UQ>(ay, c<V, Big>());
+  V gap = isub(ishr<Fm::shift>(ax), ishr<Fm::shift>(ay));
+  return out | icmpgt(gap, c<V, Fm::gap>());
+}
+
+// y's head (the low bits of the pattern cleared) and tail.
+template <class V> QARN_INLINE void split(V y, V& yh, V& yl) {
+  yh = y & c<V, F<V>::split>();
+  yl = y - yh;
+}
+
+// A zero remainder becomes a zero of x's sign (sx: x's sign bit alone).
+template <class V> QARN_INLINE V zero_sign(V r, V sx) {
+  return blend(cmp<_CMP_EQ_OQ>(r, V{}), r, sx);
+}
+
+// remainder's r and the correction of its quotient: q rounded in the caller's
+// mode, r = x - q*y, then one step toward the nearest quotient where that gives a
+// smaller remainder (|r| above |y|/2).  `step` is +-1 in the corrected lanes (the
+// sign of r against the sign of y) and +0 elsewhere.
+//
+// Rounded to nearest, q is the nearest quotient or, next to a half-integral x/y,
+// its neighbour, and x - q*y is exact.  Rounded up or down, q can be one step off
+// anywhere, and x - q*y may then need more bits than it has (x = -1 + 2^-24,
+// y = 2 rounding down: q = -1, x + 2 rounds to exactly 1 = |y|/2).  So the other
+// candidate x - (q + step)*y is formed exactly in the same way, and the smaller
+// of the two is the remainder: the nearest quotient's is exact and below |y|/2,
+// the other one's is at least |y|/2 however it rounds, and at a tie, where both
+// are exact, the first quotient stays.
+template <class V> QARN_INLINE V ieee_rem(V x, V y, V& q, V& step) {
+  using Fm = F<V>;
+  q = vround<_MM_FROUND_CUR_DIRECTION | _MM_FROUND_NO_EXC>(x / y);
+  V yh, yl;
+  split(y, yh, yl);
+  V r = (x - q * yh) - q * yl;
+  V s = c<V, Fm::one>() | ((r ^ y) & c<V, Fm::sign>());
+  V q2 = q + s;
+  V r2 = (x - q2 * yh) - q2 * yl;
+  V fix = cmp<_CMP_LT_OQ>(vabs(r2), vabs(r));
+  step = fix & s;
+  r = blend(fix, r, r2);
+  return zero_sign(r, x & c<V, Fm::sign>());
+}
+}  // namespace rem
+
+template <class T, var Vr> struct fmod_k {
+  using elem = T;
+  template <class V> static QARN_INLINE V main(V x, V y) {
+    using Fm = rem::F<V>;
+    V sx = x & rem::c<V, Fm::sign>();
+    V ax = vabs(x), ay = vabs(y);
+    V q = vround<_MM_FROUND_TO_ZERO>(x / y);
+    V yh, yl;
+    rem::split(y, yh, yl);
+    // Both products are |q|*|y-part|: the sign of x folded into the divisor
+    // cancels the sign of q.
+    V r = (ax - q * (yh ^ sx)) - q * (yl ^ sx);
+    // The quotient rounded up to the next integer: one divisor back.
+    r = blend(cmp<_CMP_LT_OQ>(r, V{}), r, r + ay);
+    // x's sign on the remainder; a NaN from an infinite or NaN x keeps its bits.
+    return rem::zero_sign(r | sx, sx);
+  }
+  template <class V> static QARN_INLINE V special(V x, V y) { return rem::special<V, rem::F<V>::fmod_big>(x, y); }
+};
+
+template <class T, var Vr> struct remainder_k {
+  using elem = T;
+  template <class V> static QARN_INLINE V main(V x, V y) {
+    V q, step;
+    return rem::ieee_rem(x, y, q, step);
+  }
+  template <class V> static QARN_INLINE V special(V x, V y) { return rem::special<V, rem::F<V>::rem_big>(x, y); }
+};
+
+// remainder, and the quotient it rounded to (at most 2^26 in magnitude on the
+// main path) as an int.
+template <class T, var Vr> struct remquo_k {
+  using elem = T;
+  using second = int32_t;
+  template <class V> static QARN_INLINE V main(V x, V y, idx_t<V>& k) {
+    V q, step;
+    V r = rem::ieee_rem(x, y, q, step);
+    k = to_idx(q + step);  // exact: an integer of at most 2^26
+    return r;
+  }
+  template <class V> static QARN_INLINE V special(V x, V y) { return rem::special<V, rem::F<V>::rem_big>(x, y); }
+};
+
+}  // namespace qarn
