@@ -186,8 +186,10 @@ TEST(Binding, EveryBoundOverloadGivesItsExportsLanes) {
         int lb = sh.lane_bytes(sh.args[a]);
         for (int i = 0; i < sh.lanes; i++) std::memcpy(buf[1 + a] + i * lb, &args[a][i], lb);
       }
+      // The kernel's parameters: the result, each argument, then the pointer, which
+      // writes to buf[3] (no overload has three arguments and a pointer).
       void* p = sh.ptrs.empty() ? nullptr : buf[3];
-      fn(buf[0], buf[1], sh.args.size() > 1 ? buf[2] : p, p);
+      fn(buf[0], buf[1], sh.args.size() > 1 ? buf[2] : p, sh.args.size() > 2 ? buf[3] : p);
       qarn::abi::Outcome want = lib.call(*e, args, g.next());
       std::string what = o.decl + " (" + o.mangled + ", " + o.status + " to " + o.export_name + ")";
       int lb = sh.lane_bytes(sh.results[0]);
