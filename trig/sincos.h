@@ -27,6 +27,14 @@ template <class V> QARN_INLINE V parity_sign(V S) {
   else return ishl<31>(S);
 }
 
+// The short sine correction of the double _native paths (sin, cos, sincos):
+// sin(r) = r + r^3 * q(r^2).
+template <class V> QARN_INLINE V sin_q_short(V r2) {
+  return kc<V, 0xBFC55554AD3EAF1Full>() +
+         r2 * (kc<V, 0x3F8110EA968A0185ull>() +
+               r2 * (kc<V, 0xBF29F67D9395D587ull>() + r2 * kc<V, 0x3EC5D4567512BBD5ull>()));
+}
+
 }  // namespace trig
 
 template <class T, var Vr> struct sin_k;
@@ -58,9 +66,7 @@ template <var Vr> struct sin_k<double, Vr> {
                             r2 * (kc<V, 0xBE5AE6355AAA4A53ull>() +
                                   r2 * (kc<V, 0x3DE60E6BEE01D83Eull>() + r2 * kc<V, 0xBD69F1517E9F65F0ull>())))));
     else
-      q = kc<V, 0xBFC55554AD3EAF1Full>() +
-          r2 * (kc<V, 0x3F8110EA968A0185ull>() +
-                r2 * (kc<V, 0xBF29F67D9395D587ull>() + r2 * kc<V, 0x3EC5D4567512BBD5ull>()));
+      q = trig::sin_q_short(r2);
     V y = rs + (r2 * q) * rs;
     return y ^ trig::sign_bits(x);
   }
@@ -103,9 +109,7 @@ template <var Vr> struct cos_k<double, Vr> {
                             r2 * (kc<V, 0xBE5AE63546002231ull>() +
                                   r2 * (kc<V, 0x3DE60E6857A2F220ull>() + r2 * kc<V, 0xBD69F0D60811AAC8ull>())))));
     else
-      q = kc<V, 0xBFC55554AD3EAF1Full>() +
-          r2 * (kc<V, 0x3F8110EA968A0185ull>() +
-                r2 * (kc<V, 0xBF29F67D9395D587ull>() + r2 * kc<V, 0x3EC5D4567512BBD5ull>()));
+      q = trig::sin_q_short(r2);
     V res = rs + (r2 * q) * rs;
     return blend(cmp<_CMP_EQ_OQ>(y, kc<V, 0x3FF921FB54442D18ull>()), res, kc<V, 0x3FF0000000000000ull>());
   }

@@ -36,9 +36,7 @@ template <var Vr, auto Fb> struct sincos_kernel<double, Vr, Fb> {
                             r2 * (kc<V, 0xBE5AE63546002231ull>() +
                                   r2 * (kc<V, 0x3DE60E6857A2F220ull>() + r2 * kc<V, 0xBD69F0D60811AAC8ull>())))));
     else
-      q = kc<V, 0xBFC55554AD3EAF1Full>() +
-          r2 * (kc<V, 0x3F8110EA968A0185ull>() +
-                r2 * (kc<V, 0xBF29F67D9395D587ull>() + r2 * kc<V, 0x3EC5D4567512BBD5ull>()));
+      q = trig::sin_q_short(r2);
     return r + (r * r2) * q;
   }
 
