@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 BUILD=${QARN_BUILD:-build}
-PACKAGES="g++ cmake ninja-build python3 libmpfr-dev libgmp-dev libgtest-dev libbenchmark-dev libsleef-dev binutils clang pkg-config"
+PACKAGES="g++ cmake ninja-build python3 python3-mpmath libmpfr-dev libgmp-dev libgtest-dev libbenchmark-dev libsleef-dev binutils clang pkg-config"
 # The Windows DLL: its cross compiler, and Wine to run its tests (without the
 # packages Wine only recommends: fonts, Mono, Gecko).
 LEAN_PACKAGES="g++-mingw-w64-x86-64-posix wine64"

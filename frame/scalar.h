@@ -7,6 +7,8 @@
 #include "fallbacks.h"
 
 #define QARN_FALLBACK extern "C" __attribute__((ms_abi, visibility("hidden")))
+// A helper of a fallback that keeps its callers' convention (see frame/frame.h).
+#define QARN_MS __attribute__((ms_abi))
 
 namespace qarn::sc {
 inline double d_of(uint64_t b) { double d; std::memcpy(&d, &b, 8); return d; }
