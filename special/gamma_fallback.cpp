@@ -222,8 +222,10 @@ ld lg_pos(double x) {
       }
     }
   }
+  // x minus the nearest integer, exact.  The shifter rounds to integers only below
+  // 2^51; from there to 2^52 every non-integer is a half-integer, and |r| = 1/2.
   double S = x + 0x1.8p52;
-  double r = x - (S - 0x1.8p52);  // x minus the nearest integer, exact
+  double r = ax < 0x1p51 ? x - (S - 0x1.8p52) : 0.5;
   ld lr = r;
   ld res = ((-ln_ext(ax) - lg_pos(ax)) - ln_ext(r < 0 ? -r : r)) - horner(kLogSin, lr * lr);
   return double(res);

@@ -227,6 +227,21 @@ TEST(Lgamma, SpecialValuesAndSigns) {
   EXPECT_TRUE(std::isfinite(lgf(4.0e36f)));
 }
 
+// Between 2^51 and 2^52 in magnitude the negative non-integers are the half-integers:
+// x - (nearest integer) is 1/2 there, not the 0 that the rounding shifter gives
+// (which made ln|r| infinite, and the result +infinity).
+TEST(Lgamma, HugeNegativeHalfIntegers) {
+  for (double base : {0x1p51, 0x1.5p51, 0x1.fffffffffffep51, 0x1.ffffffffffffep51 - 1})
+    for (int k = 0; k < 8; ++k) {
+      double x = -(base + k) - 0.5;
+      if (-x >= 0x1p52 || x == std::trunc(x)) continue;
+      int s;
+      double got = lg(x, &s);
+      EXPECT_LE(qarn::oracle::ulp_error("lgamma", 'd', x, got), kLgammaUlpD) << std::hexfloat << x << " -> " << got;
+      EXPECT_EQ(s, int64_t(std::trunc(x)) % 2 ? 1 : -1) << std::hexfloat << x;
+    }
+}
+
 // Both sides of every pole down to -170: the sign follows trunc(x), and matches MPFR's.
 TEST(Lgamma, SignOnBothSidesOfEveryPole) {
   mpfr_t e, m;
