@@ -186,7 +186,7 @@ int main(int argc, char** argv) {
         total = 1ull << 32;
         uint64_t span = total / nt;
         for (unsigned t = 0; t < nt; ++t)
-          th.emplace_back([&, t] {
+          th.emplace_back([&, t, span] {  // span by value: its block ends before the threads do
             part[t] = sweep_float(reinterpret_cast<f8>(job.fa), reinterpret_cast<f8>(job.fb), t * span,
                                   t + 1 == nt ? total : (t + 1) * span, mode, done);
             ++finished;
@@ -196,7 +196,7 @@ int main(int argc, char** argv) {
         total = xs.size();
         size_t span = (xs.size() / nt + 3) / 4 * 4;
         for (unsigned t = 0; t < nt; ++t)
-          th.emplace_back([&, t] {
+          th.emplace_back([&, t, span] {  // span by value: its block ends before the threads do
             compare_double(reinterpret_cast<d4>(job.fa), reinterpret_cast<d4>(job.fb), xs,
                            std::min(xs.size(), t * span), t + 1 == nt ? xs.size() : std::min(xs.size(), (t + 1) * span),
                            mode, part[t], done);
