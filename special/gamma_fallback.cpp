@@ -275,7 +275,7 @@ ld lg_pos(double x) {
   double S = x + 0x1.8p52;
   double r = ax < 0x1p51 ? x - (S - 0x1.8p52) : 0.5;
   ld lr = r;
-  ld res = ((-ln_ext(ax) - lg_pos(ax)) - ln_ext(r < 0 ? -r : r)) - horner(kLogSinX[0], int(std::size(kLogSin)), lr * lr);
+  ld res = ((-ln_ext(ax) - lg_pos(ax)) - ln_ext(r < 0 ? -r : r)) - even_odd(kLogSinX[0], int(std::size(kLogSin)), lr * lr);
   return double(res);
 }
 
