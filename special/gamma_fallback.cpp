@@ -157,9 +157,9 @@ template <class F> double with_extended(F f, double x, int* sign) {
 
 // ---- tgamma, double -----------------------------------------------------------------
 ld gamma_1_2(ld y) {  // gamma(y), 1 <= y < 2
-  if (y >= 1.5L) return horner(kTgHiX[0], 16, y - 1.0L);
-  if (y >= 1.25L) return horner(kTgMidX[0], 16, y - kXmin);
-  return horner(kTgLoX[0], 16, y - 1.0L);
+  if (y >= 1.5L) return even_odd(kTgHiX[0], 16, y - 1.0L);
+  if (y >= 1.25L) return even_odd(kTgMidX[0], 16, y - kXmin);
+  return even_odd(kTgLoX[0], 16, y - 1.0L);
 }
 
 [[gnu::noinline, gnu::flatten]] QARN_MS double tgamma_ext(double x, int*) {
