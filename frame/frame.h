@@ -464,7 +464,15 @@ struct body {
       else return std::tuple<RT*>(rs);
     }();
     std::apply([&](auto... p) { lane_loop<decltype(p)...>(m, Fallback, p...); }, std::tuple_cat(ins, outs));
-    reload(s.r, rs);
+    // Width 1: only lane 0 came back through memory.  Loading that lane alone is
+    // forwarded from the fallback's store; a full-width load would wait for the
+    // store to reach the cache.  The other lanes are the register's own.
+    if constexpr (W == 1 && !is_int_lanes<R> && sizeof(R) == 16) {
+      if constexpr (sizeof(T) == 4) s.r[0].v = _mm_move_ss(s.r[0].v, _mm_load_ss(rs));
+      else s.r[0].v = _mm_move_sd(s.r[0].v, _mm_load_sd(rs));
+    } else {
+      reload(s.r, rs);
+    }
     if constexpr (S::two) reload(s.r2, r2s);
   }
 
