@@ -217,31 +217,33 @@ class Runner {
     row.tol = c.dbl ? k.tol_d : k.tol_f;
     Loaded lq, ls;
     std::string why;
+    // One build's kernel on its own copy of the inputs: its errors, and its time per
+    // item when timing.
+    auto run_one = [&](const Loaded& l, double* ns) {
+      qk::Buffers b = inputs;
+      std::vector<void*> args = b.pointers();
+      run_ndrange(l.fn, b.items, args);
+      qk::Errors e = k.check(c, b);
+      if (timing_) *ns = time_per_item(l.fn, b.items, args, quick_ ? 0.01 : 0.05);
+      return e;
+    };
     if (ours) {
       if (!load(so_q, k.name, lq, why)) {
         row.ok = false;
         row.note = why;
         return row;
       }
-      qk::Buffers mine = inputs;
-      std::vector<void*> args = mine.pointers();
-      run_ndrange(lq.fn, mine.items, args);
-      qk::Errors eq = k.check(c, mine);
+      qk::Errors eq = run_one(lq, &row.ns);
       row.ran = true;
       row.err = eq.worst;
       row.ok = eq.worst <= row.tol;
       if (!row.ok || verbose_) row.note = eq.describe();
-      if (timing_) row.ns = time_per_item(lq.fn, mine.items, args, quick_ ? 0.01 : 0.05);
     }
     if (have_sleef && load(so_s, k.name, ls, why)) {
-      qk::Buffers theirs = inputs;
-      std::vector<void*> a2 = theirs.pointers();
-      run_ndrange(ls.fn, theirs.items, a2);
-      qk::Errors es = k.check(c, theirs);
+      qk::Errors es = run_one(ls, &row.ns_sleef);
       row.sleef_ran = true;
       row.err_sleef = es.worst;
       if (verbose_) row.note += (row.note.empty() ? "" : "\n      ") + std::string("SLEEF: ") + es.describe();
-      if (timing_) row.ns_sleef = time_per_item(ls.fn, theirs.items, a2, quick_ ? 0.01 : 0.05);
     } else {
       if (!have_sleef) why = sleef_out;
       row.note += (row.note.empty() ? "" : "\n      ") + std::string("SLEEF build not run: ") + why;
