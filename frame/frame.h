@@ -76,6 +76,14 @@ template <class V> QARN_INLINE V to_floating(idx_t<V> a) {
   else return {_mm256_cvtepi32_pd(a.v)};
 }
 
+// Lanes with 0 < |x| < t (t given by its bit pattern): the usual shape of a
+// kernel's tiny band (see body::run_tiny below).  Zeros stay out: they are
+// common operands and cost the main path nothing.
+template <class V, typename lanes_of<V>::bits T> QARN_INLINE V tiny_lanes(V x) {
+  V a = vabs(x);
+  return andnot(cmp<_CMP_LT_OQ>(a, kc<V, T>()), cmp<_CMP_EQ_OQ>(a, bits<V>(0)));
+}
+
 namespace frame {
 
 // ---- what the registry says about an export ---------------------------------------
@@ -115,6 +123,27 @@ template <int W> inline constexpr uint32_t width_mask = W == 3 ? 0x7u : (1u << W
 template <int W, lanes L> inline constexpr uint32_t lane_mask = L == lanes::all && W == 3 ? 0xFu : width_mask<W>;
 
 template <class V> QARN_INLINE V splat(elem_t<V> v) { return bits<V>(__builtin_bit_cast(typename lanes_of<V>::bits, v)); }
+
+// Whether the caller's SSE environment is the ordinary one for the purposes of a
+// closed form: rounding to nearest, and subnormal operands read as they are.
+// Told by arithmetic on normal numbers and a compare, never by reading the
+// control register, and without touching a subnormal in an arithmetic unit (which
+// would cost a microcode assist on some processors):
+//   (1 + 2^-52)(1.5 + 2^-52) = 1.5 + 2.5*2^-52 + 2^-104 and its negation round
+//   to +-(1.5 + 3*2^-52) only to nearest (upward and downward each move one of
+//   them, toward zero both);
+//   2^-149 compares unequal to zero unless subnormal operands are read as zero.
+// Whether subnormal results are flushed is not told; callers keep such results
+// out of their closed forms.  The operands pass an empty asm so that the compiler
+// cannot fold them in its own rounding mode.
+QARN_INLINE bool plain_env() {
+  __m128d a = _mm_setr_pd(0x1.0000000000001p0, -0x1.0000000000001p0);
+  __m128 d = _mm_set_ss(0x1p-149f);
+  asm("" : "+x"(a), "+x"(d));
+  __m128d p = _mm_mul_pd(a, _mm_set1_pd(0x1.8000000000001p0));
+  __m128d off = _mm_cmpneq_pd(p, _mm_setr_pd(0x1.8000000000003p0, -0x1.8000000000003p0));
+  return (_mm_movemask_pd(off) | _mm_comieq_ss(d, _mm_setzero_ps())) == 0;
+}
 
 // Widths 1 and 2 copy the live lanes over the others; width 3 writes the filler into lane 3.
 template <int W, class V> QARN_INLINE V fill(V x, elem_t<V> filler) {
@@ -422,14 +451,16 @@ struct body {
     else return !_mm256_testz_pd(m.v, m.v);
   }
 
-  // The packed special-lane mask, after the inline fix-ups.
-  QARN_INLINE uint32_t mask() {
+  // The packed special-lane mask, after the inline fix-ups; lanes `done` (a tiny
+  // band's, already final) are left out.
+  QARN_INLINE uint32_t mask(uint32_t done = 0) {
     if constexpr (Mode == lanes::all) {
       return lane_mask<W, Mode>;
     } else {
       uint32_t m = 0;
       #pragma GCC unroll 16
       for (int g = 0; g < n; ++g) m |= uint32_t(movemask(special_lanes(g))) << (g * L);
+      m &= ~done;
       if constexpr (has_fixup(std::make_index_sequence<NF>{})) {
         #pragma GCC unroll 16
         for (int g = 0; g < n; ++g) {
@@ -476,8 +507,77 @@ struct body {
     if constexpr (S::two) reload(s.r2, r2s);
   }
 
+  // ---- the tiny band (optional) ----
+  // Ordinary operands on which the main path crawls through subnormal
+  // intermediates (squares and cubes of tiny arguments) although its result is a
+  // plain number.  A kernel that has such a band provides
+  //   tiny(inputs...)                  -> V, all-ones lanes in the band; special()
+  //                                       includes them, fixup() leaves them alone
+  //   tiny_fix(inputs..., V t, R& r)   -> writes the main path's result into the
+  //                                       lanes t of r (with R2& r2 after r where
+  //                                       there is a second result)
+  // In the cold part, under the ordinary environment (plain_env()), those lanes
+  // enter the main path with the filler in place of their operands and take
+  // tiny_fix's result; under any other the main path runs on them as they are.
+  // Either way their result is final: they leave the special-lane mask.
+  template <size_t... J> static constexpr bool has_tiny(std::index_sequence<J...>) {
+    if constexpr (S::int_arg) return false;
+    else if constexpr (S::two)
+      return requires { K::tiny(std::declval<input_t<J>&>()...); K::tiny_fix(std::declval<input_t<J>&>()..., std::declval<V>(), std::declval<R&>(), std::declval<R2&>()); };
+    else
+      return requires { K::tiny(std::declval<input_t<J>&>()...); K::tiny_fix(std::declval<input_t<J>&>()..., std::declval<V>(), std::declval<R&>()); };
+  }
+  static constexpr bool tiny_band = has_tiny(std::make_index_sequence<NF>{});
+
+  // The protocol with a tiny band: main path on calmed operands, the band's
+  // closed form, the mask without the band.
+  QARN_INLINE uint32_t run_tiny() {
+    V t[n];
+    uint32_t tm = 0, sm = 0;
+    #pragma GCC unroll 4
+    for (int g = 0; g < n; ++g) {
+      t[g] = with_inputs(g, [](auto... in) __attribute__((always_inline)) { return K::tiny(in...); });
+      tm |= uint32_t(movemask(t[g])) << (g * L);
+      sm |= uint32_t(movemask(special_lanes(g))) << (g * L);
+    }
+    const bool plain = plain_env();
+    auto close = [&](int g) __attribute__((always_inline)) {
+      with_inputs(g, [&](auto... in) __attribute__((always_inline)) {
+        if constexpr (S::two) K::tiny_fix(in..., t[g], s.r[g], s.r2[g]);
+        else K::tiny_fix(in..., t[g], s.r[g]);
+      });
+    };
+    // Every lane of every register in the band (width 3 never: lane 3 holds the
+    // filler, whose result the main path gives): the closed form alone.
+    if (plain && tm == (n * L >= 32 ? ~0u : (1u << (n * L)) - 1)) {
+      #pragma GCC unroll 4
+      for (int g = 0; g < n; ++g) close(g);
+      return 0;
+    }
+    if (plain) {
+      const V fill = splat<V>(T(Filler));
+      #pragma GCC unroll 4
+      for (int g = 0; g < n; ++g) {
+        with_inputs(g, [&](auto... in) __attribute__((always_inline)) {
+          if constexpr (S::two) s.r[g] = K::main(blend(t[g], in, fill)..., s.r2[g]);
+          else s.r[g] = K::main(blend(t[g], in, fill)...);
+        });
+        close(g);
+      }
+    } else {
+      main_path();
+    }
+    if ((sm & ~tm & width_mask<W>) == 0) return 0;
+    return mask(tm);
+  }
+
   // The whole protocol: main path, mask, fix-ups, lane loop.
   QARN_INLINE void run() {
+    if constexpr (Mode == lanes::some && tiny_band) {
+      uint32_t m = run_tiny();
+      if (m != 0) finish_lanes(m);
+      return;
+    }
     if constexpr (Mode != lanes::all) {
       main_path();
     } else {

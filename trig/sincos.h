@@ -156,9 +156,14 @@ template <bool Cos, var Vr, class V> QARN_INLINE V sinf_main(V x) {
 template <var Vr> struct sin_k<float, Vr> {
   using elem = float;
   template <class V> static QARN_INLINE V main(V x) { return trig::sinf_main<false, Vr>(x); }
-  template <class V> static QARN_INLINE V special(V x) { return cmp<_CMP_NLE_UQ>(vabs(x), kc<V, 0x461C4000u>()); }
+  template <class V> static QARN_INLINE V large(V x) { return cmp<_CMP_NLE_UQ>(vabs(x), kc<V, 0x461C4000u>()); }
+  // 0 < |x| < 2^-20: r = |x|, and r^3/6 is far below half an ulp of r (its square
+  // and cube go subnormal below 2^-41), so to nearest the result is x.
+  template <class V> static QARN_INLINE V tiny(V x) { return tiny_lanes<V, 0x35800000u>(x); }
+  template <class V> static QARN_INLINE void tiny_fix(V x, V t, V& r) { r = blend(t, r, x); }
+  template <class V> static QARN_INLINE V special(V x) { return large(x) | tiny(x); }
   template <class V> static QARN_INLINE V fixup(V x, V& r) {
-    V fix = special(x) & trig::finite(x);
+    V fix = large(x) & trig::finite(x);
     trig::reduced<V> q = trig::reduce_large(x, trig::sign_bits(x));
     r = blend(fix, r, trig::sin_steps(q, 0));
     return fix;
