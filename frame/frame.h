@@ -516,12 +516,17 @@ struct body {
   //   tiny_fix(inputs..., V t, R& r)   -> writes the main path's result into the
   //                                       lanes t of r (with R2& r2 after r where
   //                                       there is a second result)
+  // (inputs: the floating ones, then the int lanes where the kind has them.)
   // In the cold part, under the ordinary environment (plain_env()), those lanes
-  // enter the main path with the filler in place of their operands and take
-  // tiny_fix's result; under any other the main path runs on them as they are.
-  // Either way their result is final: they leave the special-lane mask.
+  // enter the main path with the filler in place of their floating operands and
+  // take tiny_fix's result; under any other the main path runs on them as they
+  // are.  Either way their result is final: they leave the special-lane mask.
+  // The closed form must give the main path's bits to nearest whether or not
+  // subnormal results are flushed (plain_env does not tell that).
   template <size_t... J> static constexpr bool has_tiny(std::index_sequence<J...>) {
-    if constexpr (S::int_arg) return false;
+    if constexpr (S::int_arg && S::two) return false;
+    else if constexpr (S::int_arg)
+      return requires { K::tiny(std::declval<input_t<J>&>()..., std::declval<I&>()); K::tiny_fix(std::declval<input_t<J>&>()..., std::declval<I&>(), std::declval<V>(), std::declval<R&>()); };
     else if constexpr (S::two)
       return requires { K::tiny(std::declval<input_t<J>&>()...); K::tiny_fix(std::declval<input_t<J>&>()..., std::declval<V>(), std::declval<R&>(), std::declval<R2&>()); };
     else
@@ -558,10 +563,11 @@ struct body {
       const V fill = splat<V>(T(Filler));
       #pragma GCC unroll 4
       for (int g = 0; g < n; ++g) {
-        with_inputs(g, [&](auto... in) __attribute__((always_inline)) {
-          if constexpr (S::two) s.r[g] = K::main(blend(t[g], in, fill)..., s.r2[g]);
-          else s.r[g] = K::main(blend(t[g], in, fill)...);
-        });
+        [&]<size_t... J>(std::index_sequence<J...>) __attribute__((always_inline)) {
+          if constexpr (S::int_arg) s.r[g] = K::main(blend(t[g], s.x[J][g], fill)..., s.k[g]);
+          else if constexpr (S::two) s.r[g] = K::main(blend(t[g], s.x[J][g], fill)..., s.r2[g]);
+          else s.r[g] = K::main(blend(t[g], s.x[J][g], fill)...);
+        }(std::make_index_sequence<NF>{});
         close(g);
       }
     } else {
