@@ -1,13 +1,144 @@
-// fma in float and double, default and _rm (one body).  There is no fused
-// multiply-add instruction to build a vector path on: every lane, lane 3 of width
-// 3 included, is computed exactly by the scalar routines of
-// fpmanip/fma_fallback.cpp (the registry marks the family so).
+// fma in float and double, default and _rm (one body): a*b + c rounded once.
+//
+// There is no fused multiply-add instruction; the main path rounds the exact sum
+// once with ordinary operations, under the ordinary environment only (MXCSR
+// rounding to nearest, subnormal operands read as they are, and the x87 control
+// word rounding to nearest, whose direction the lane fallback's exact sums
+// follow).  Where that holds and the lane is ordinary, its result is the
+// correctly rounded a*b + c to nearest, which is what the lane fallback
+// (fpmanip/fma_fallback.cpp) gives there too; every other lane, and every lane of
+// a call in another environment, is finished by the fallback.
+//
+//   float   a*b is exact in double; s = a*b + c with its exact error e (two-sum);
+//           where e != 0, s moved one unit toward e when its last bit is 0 (as
+//           rounding to odd would), so that it sits on no float value or midpoint
+//           unless it is exact; then rounded to float.  Special: non-finite results
+//           (some operand infinite or NaN, or an overflow) and sums below 2^-126
+//           other than zero (a subnormal result, which a flushing environment
+//           would not keep).
+//   double  the exact product uh + ul (Veltkamp's split by 2^27 + 1 and Dekker's
+//           product), th + tl = c + uh (two-sum), v = tl + ul rounded to odd, then
+//           th + v rounded once (the emulation of a fused multiply-add by rounding
+//           to odd).  Every intermediate stays a normal number, far from overflow:
+//           |a|, |b| in {0} or [2^-450, 2^450], |c| in {0} or [2^-900, 2^900];
+//           other lanes are special.  A zero v leaves th as it is (keeping -0).
 #pragma once
 #include "frame/frame.h"
 #include "frame/variant.h"
 
 namespace qarn {
 
-template <class T, var Vr> struct fma_k { using elem = T; };
+namespace fmak {
+
+// The x87 control word rounds to nearest (its direction is the fallback's).
+QARN_INLINE bool x87_nearest() {
+  uint16_t cw;
+  asm volatile("fnstcw %0" : "=m"(cw));
+  return (cw & 0xC00) == 0;
+}
+
+// Every lane where the environment is not the ordinary one, else none.
+template <class V> QARN_INLINE V env_lanes() {
+  return (frame::plain_env() && x87_nearest()) ? bits<V>(0) : bits<V>(~typename lanes_of<V>::bits(0));
+}
+
+// s = a + b and its error e, a + b = s + e exactly (to nearest, no overflow).
+template <class D> QARN_INLINE D two_sum(D a, D b, D& e) {
+  D s = a + b;
+  D bb = s - a;
+  e = (a - (s - bb)) + (b - bb);
+  return s;
+}
+
+// s rounded to odd, given the exact rest e of a sum rounded to nearest: where
+// e != 0, the neighbour of the exact sum (s, or s one unit nearer zero) whose last
+// bit is 1.  On the patterns: (s - [e's sign differs from s's]) | [e != 0].
+template <class D> QARN_INLINE D to_odd(D s, D e) {
+  const D zero = bits<D>(0);
+  D one = cmp<_CMP_NEQ_OQ>(e, zero) & kc<D, 1ull>();
+  D down = blend(s ^ e, zero, one);
+  return isub(s, down) | one;
+}
+
+// The exact product a*b = hi + lo (Veltkamp's split and Dekker's product).
+template <class D> QARN_INLINE D two_prod(D a, D b, D& lo) {
+  const D split = kc<D, 0x41A0000002000000ull>();  // 2^27 + 1
+  D ta = a * split, tb = b * split;
+  D ah = ta - (ta - a), bh = tb - (tb - b);
+  D al = a - ah, bl = b - bh;
+  D p = a * b;
+  lo = al * bl - (((p - ah * bh) - al * bh) - ah * bl);
+  return p;
+}
+
+// Float lanes as double lanes and back.
+QARN_INLINE vd4 widen_lo(vf8 a) { return {_mm256_cvtps_pd(_mm256_castps256_ps128(a.v))}; }
+QARN_INLINE vd4 widen_hi(vf8 a) { return {_mm256_cvtps_pd(_mm256_extractf128_ps(a.v, 1))}; }
+QARN_INLINE vd4 widen_lo(vf4 a) { return {_mm256_cvtps_pd(a.v)}; }
+QARN_INLINE vf8 narrow(vd4 lo, vd4 hi) {
+  return {_mm256_insertf128_ps(_mm256_castps128_ps256(_mm256_cvtpd_ps(lo.v)), _mm256_cvtpd_ps(hi.v), 1)};
+}
+QARN_INLINE vf4 narrow(vd4 lo) { return {_mm256_cvtpd_ps(lo.v)}; }
+
+// The float kernel's work on four lanes held in double: the sum moved off every
+// point where rounding to float decides (the float values and the midpoints
+// between them, all on the 53-bit grid) toward its exact rest, or an all-ones
+// pattern (a NaN) where the result would be subnormal.  Where e != 0, `up` is s
+// with its last bit set (s, or one unit beyond), and 2s - up is s or one unit
+// nearer zero (two at a power of two, still short of the next point); the one on
+// e's side is taken.  With e = 0, s is exact and stays.
+QARN_INLINE vd4 fmaf_lanes(vd4 a, vd4 b, vd4 c) {
+  vd4 e;
+  vd4 s = two_sum(a * b, c, e);
+  const vd4 zero = bits<vd4>(0);
+  vd4 up = s | (cmp<_CMP_NEQ_OQ>(e, zero) & kc<vd4, 1ull>());
+  vd4 off = blend(s ^ e, up, s - (up - s));
+  vd4 tiny = andnot(cmp<_CMP_LT_OQ>(vabs(s), kc<vd4, 0x3810000000000000ull>()), cmp<_CMP_EQ_OQ>(s, zero));
+  return off | tiny;
+}
+
+}  // namespace fmak
+
+template <class T, var Vr> struct fma_k;
+
+// Both precisions give their result and their special lanes at once (the frame's
+// main_special): the test needs the sum the result is made from.
+template <var Vr> struct fma_k<float, Vr> {
+  using elem = float;
+  // Special: the lanes the double work marks (NaNs when narrowed), and infinite
+  // and NaN results (some operand infinite or NaN, or an overflow, which the
+  // fallback rounds in its own way).
+  template <class V> static QARN_INLINE V main_special(V a, V b, V c, V& sp) {
+    V r;
+    if constexpr (std::is_same_v<V, vf4>) {
+      r = fmak::narrow(fmak::fmaf_lanes(fmak::widen_lo(a), fmak::widen_lo(b), fmak::widen_lo(c)));
+    } else {
+      vd4 lo = fmak::fmaf_lanes(fmak::widen_lo(a), fmak::widen_lo(b), fmak::widen_lo(c));
+      r = fmak::narrow(lo, fmak::fmaf_lanes(fmak::widen_hi(a), fmak::widen_hi(b), fmak::widen_hi(c)));
+    }
+    sp = cmp<_CMP_NLT_UQ>(vabs(r), kc<V, 0x7F800000u>()) | fmak::env_lanes<V>();
+    return r;
+  }
+};
+
+template <var Vr> struct fma_k<double, Vr> {
+  using elem = double;
+  // Special: operands whose intermediates could leave the normal range, NaNs and
+  // infinities.
+  template <class V> static QARN_INLINE V main_special(V a, V b, V c, V& sp) {
+    V A = vabs(a), B = vabs(b), C = vabs(c);
+    V lo = vmin(A, B), hi = vmax(A, B);  // a NaN in a or b is caught by the product
+    V ul, tl, ev;
+    V uh = fmak::two_prod(a, b, ul);
+    V big = cmp<_CMP_NLE_UQ>(hi, kc<V, 0x5C10000000000000ull>()) | cmp<_CMP_UNORD_Q>(uh, uh) |
+            cmp<_CMP_NLE_UQ>(C, kc<V, 0x7830000000000000ull>());
+    V small = andnot(cmp<_CMP_LT_OQ>(lo, kc<V, 0x23D0000000000000ull>()), cmp<_CMP_EQ_OQ>(lo, bits<V>(0))) |
+              andnot(cmp<_CMP_LT_OQ>(C, kc<V, 0x07B0000000000000ull>()), cmp<_CMP_EQ_OQ>(C, bits<V>(0)));
+    sp = big | small | fmak::env_lanes<V>();
+    V th = fmak::two_sum(c, uh, tl);
+    V v = fmak::to_odd(fmak::two_sum(tl, ul, ev), ev);
+    return blend(cmp<_CMP_EQ_OQ>(v, bits<V>(0)), th + v, th);
+  }
+};
 
 }  // namespace qarn

@@ -415,7 +415,10 @@ struct body {
     for (int g = 0; g < n; ++g)
       with_inputs(g, [&](auto... in) __attribute__((always_inline)) {
         if constexpr (S::two) s.r[g] = K::main(in..., s.r2[g]);
-        else s.r[g] = K::main(in...);
+        else if constexpr (fused) {
+          V sp;
+          s.r[g] = K::main_special(in..., sp);
+        } else s.r[g] = K::main(in...);
       });
   }
 
@@ -434,13 +437,47 @@ struct body {
   }
 
   QARN_INLINE V special_lanes(int g) {
-    return with_inputs(g, [](auto... in) __attribute__((always_inline)) { return K::special(in...); });
+    if constexpr (fused) {
+      V sp;
+      with_inputs(g, [&](auto... in) __attribute__((always_inline)) { return K::main_special(in..., sp); });
+      return sp;
+    } else {
+      return with_inputs(g, [](auto... in) __attribute__((always_inline)) { return K::special(in...); });
+    }
   }
 
   // The hot test: one sign-bit test over the OR of the special lanes.  Every lane
   // of the registers may take part: widths 1 and 2 hold copies of their live lanes
   // and lane 3 of width 3 holds the filler, so the extra lanes are special exactly
   // when a live lane is, or never.
+  // A kernel whose special-lane test falls out of its own main path (one result,
+  // no int argument) may give both at once:
+  //   main_special(inputs..., V& sp)   -> the result, with the special lanes in sp
+  // and then needs no main() or special() of its own.  The hot part computes it
+  // once, before its test, so that nothing but the result and the operands stays
+  // alive across the test.
+  template <size_t... J> static constexpr bool has_fused(std::index_sequence<J...>) {
+    if constexpr (S::int_arg || S::two) return false;
+    else return requires { K::main_special(std::declval<input_t<J>&>()..., std::declval<V&>()); };
+  }
+  static constexpr bool fused = has_fused(std::make_index_sequence<NF>{});
+
+  // Fused kernels: every result into the state, and whether a lane is special.
+  QARN_INLINE bool main_and_test() {
+    V m;
+    #pragma GCC unroll 4
+    for (int g = 0; g < n; ++g) {
+      V sp;
+      s.r[g] = with_inputs(g, [&](auto... in) __attribute__((always_inline)) { return K::main_special(in..., sp); });
+      asm volatile("" : "+x"(s.r[g].v));  // finished here, not after the test
+      m = g ? m | sp : sp;
+    }
+    if constexpr (std::is_same_v<V, vf4>) return !_mm_testz_ps(m.v, m.v);
+    else if constexpr (std::is_same_v<V, vf8>) return !_mm256_testz_ps(m.v, m.v);
+    else if constexpr (std::is_same_v<V, vd2>) return !_mm_testz_pd(m.v, m.v);
+    else return !_mm256_testz_pd(m.v, m.v);
+  }
+
   QARN_INLINE bool any_special() {
     V m = special_lanes(0);
     #pragma GCC unroll 4
@@ -556,7 +593,7 @@ struct body {
     // filler, whose result the main path gives): the closed form alone.
     if (plain && tm == (n * L >= 32 ? ~0u : (1u << (n * L)) - 1)) {
       #pragma GCC unroll 4
-      for (int g = 0; g < n; ++g) close(g);
+      for (int g = 0; g < n; ++g) s.r[g] = R{}, s.r2[g] = R2{}, close(g);
       return 0;
     }
     if (plain) {
@@ -728,6 +765,11 @@ struct entry {
     } else {
       typename B::state st;
       B b{{st}};
+      if constexpr (Mode == lanes::some && B::fused) {
+        take_reg(b, a...);
+        if (__builtin_expect(b.main_and_test(), 0)) return cold<A...>(carry(a)...);
+        return finish_reg(b, a...);
+      }
       take_reg(b, a...);
       if constexpr (Mode == lanes::some)
         if (__builtin_expect(b.any_special(), 0)) return cold<A...>(carry(a)...);

@@ -1,22 +1,38 @@
-// Bitwise comparison of two builds of the library on one-argument exports: for a
-// change that must not move any result (a speed fix, a refactoring).  Opt-in, run
-// by hand:
+// Bitwise comparison of two builds of the library: for a change that must not
+// move any result (a speed fix, a refactoring).  Opt-in, run by hand:
 //
-//   lib_diff OLD.so NEW.so EXPORT...        e.g. lib_diff /tmp/old.so build/libocl_qarn_e9.so expm1f8 expm18
-//   options: --modes      also under the three directed rounding modes (MXCSR),
-//                         not only to nearest
-//            --samples=N  double inputs per export and mode
+//   lib_diff OLD.so NEW.so EXPORT...        e.g. lib_diff /tmp/old.so build/libocl_qarn_e9.so expm1f8 expm14
+//   options: --modes       also under the three directed rounding modes
+//            --x87-nearest keep the x87 control word at nearest while MXCSR changes
+//            --samples=N   sampled inputs per export and mode
+//            --band=LO:HI  add N operands log-uniform in LO <= |x| < HI (both signs)
+//            --y=LO:HI     the second floating operand log-uniform in that range
 // Every argument is checked before the first comparison (lib_diff --help).
 //
-// Float exports: every one of the 2^32 inputs.  Double exports: N random bit
-// patterns (every exponent alike), N log-uniform magnitudes of both signs in
-// [2^-1074, 2^1024), and every input within 2^10 patterns of each power of two and
-// of the integers up to 1024 with both signs (where thresholds of the main paths
-// sit).  Results are compared as bit patterns (NaNs too).  Exits 1 on any
-// difference, printing the first few.
+// Exports: float width 8 and double width 4 in the register form, of the kinds
+// f:f, ff:f, fff:f, fi:f, f:fpf, f:fpi and ff:fpi (every result, the one through
+// the pointer too).
+//
+// Operands.  Float exports with one floating operand: every one of the 2^32 inputs
+// (with a second operand drawn from the input's own hash).  fma in float: N random
+// triples and N hard ones.  Double exports: N random bit patterns (every exponent
+// alike), N log-uniform magnitudes of both signs in [2^-1074, 2^1024), every input
+// within 2^10 patterns of each power of two and of the integers up to 1024 with
+// both signs (where thresholds of the main paths sit), N in --band; fma: N random
+// and N hard triples.  The hard fma triples: c cancelling the rounded product
+// within a few units, products of short significands with c on a half unit
+// (ties), results next to the underflow and overflow thresholds, c at any
+// exponent distance, and zeros, ones, infinities and NaNs in any position.
+// Second operands: a quarter random patterns, the rest log-uniform over the whole
+// range (or --y); integer operands: half in [-40, 40], half any int32.
+//
+// Rounding modes: MXCSR and the x87 control word alike (fma rounds its exact sums
+// in the x87 direction), or only MXCSR with --x87-nearest.  Results are compared as
+// bit patterns (NaNs too).  Exits 1 on any difference, printing the first few.
 #include <dlfcn.h>
 #include <immintrin.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cinttypes>
@@ -34,55 +50,265 @@
 
 namespace {
 
-using f8 = __m256 (*)(__m256);
-using d4 = __m256d (*)(__m256d);
+// ---- operands --------------------------------------------------------------------
+uint64_t mix(uint64_t z) {  // splitmix64's finaliser
+  z += 0x9E3779B97F4A7C15ull;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return z ^ (z >> 31);
+}
+
+struct Fmt {
+  int bytes, p, bias, emax;  // significand bits with the hidden one
+  uint64_t sign, expo, mant, all;
+  uint64_t make(bool neg, int e, uint64_t m) const {  // normal number 2^e * 1.m
+    return (neg ? sign : 0) | (uint64_t(e + bias) << (p - 1)) | (m & mant);
+  }
+};
+constexpr Fmt kF{4, 24, 127, 127, 0x80000000u, 0x7F800000u, 0x7FFFFFu, 0xFFFFFFFFu};
+constexpr Fmt kD{8, 53, 1023, 1023, 1ull << 63, 0x7FFull << 52, (1ull << 52) - 1, ~0ull};
+
+double as_d(uint64_t b) { double d; std::memcpy(&d, &b, 8); return d; }
+float as_f(uint64_t b) { uint32_t u = uint32_t(b); float f; std::memcpy(&f, &u, 4); return f; }
+uint64_t bits_d(double d) { uint64_t b; std::memcpy(&b, &d, 8); return b; }
+uint64_t bits_f(float f) { uint32_t b; std::memcpy(&b, &f, 4); return b; }
+
+struct Range {
+  double lo = 0, hi = 0;
+  bool set() const { return hi > lo; }
+};
+
+// A magnitude log-uniform in [lo, hi) from 53 random bits, with a random sign.
+uint64_t log_uniform(const Fmt& f, uint64_t r, Range g) {
+  double l0 = std::log2(g.lo), l1 = std::log2(g.hi), u = double(r >> 11) * 0x1p-53;
+  double v = std::exp2(l0 + u * (l1 - l0));
+  if (r & 1) v = -v;
+  return f.bytes == 4 ? bits_f(float(v)) : bits_d(v);
+}
+
+// A second floating operand from a hash.
+uint64_t other(const Fmt& f, uint64_t h, Range y) {
+  if (y.set()) return log_uniform(f, h, y);
+  if ((h & 3) == 0) return mix(h) & f.all;
+  Range whole{f.bytes == 4 ? 0x1p-149 : 0x1p-1074, f.bytes == 4 ? 0x1p128 : 0x1p1024};
+  return log_uniform(f, mix(h), whole);
+}
+
+int32_t int_operand(uint64_t h) { return (h & 1) ? int32_t(h >> 32) : int32_t((h >> 8) % 81) - 40; }
+
+// An fma triple: random patterns (hard = false) or one of the hard shapes.
+struct Stream {  // splitmix64: cheap to start per triple
+  uint64_t s;
+  uint64_t operator()() { return mix(s++); }
+};
+void fma_triple(const Fmt& f, uint64_t seed, bool hard, uint64_t& a, uint64_t& b, uint64_t& c) {
+  Stream g{seed};
+  auto sgn = [&] { return (g() & 1) != 0; };
+  const int emin = 1 - f.bias;
+  auto normal = [&](int e) { return f.make(sgn(), std::clamp(e, emin, f.emax), g()); };
+  a = g() & f.all, b = g() & f.all, c = g() & f.all;
+  if (!hard) return;
+  int ea = int(g() % uint64_t(2 * f.emax)) - f.emax, eb = int(g() % uint64_t(2 * f.emax)) - f.emax;
+  ea /= 2, eb /= 2;
+  auto prod = [&](uint64_t x, uint64_t y) {  // the product rounded to nearest
+    return f.bytes == 4 ? bits_f(as_f(x) * as_f(y)) : bits_d(as_d(x) * as_d(y));
+  };
+  switch (g() % 7) {
+    case 0:  // c cancels the rounded product within two units
+      a = normal(ea), b = normal(eb), c = (prod(a, b) ^ f.sign) + (g() % 5) - 2;
+      break;
+    case 1: {  // short significands: the product is exact, c a half unit away (ties)
+      uint64_t keep = ~(f.mant >> (f.p / 2 - 1));
+      a = normal(ea % 40) & keep, b = normal(eb % 40) & keep;
+      int ep = int((prod(a, b) >> (f.p - 1)) & (f.expo >> (f.p - 1))) - f.bias;
+      c = f.make(sgn(), ep - f.p - int(g() % 3), uint64_t(g() % 4) << (f.p - 3));
+      break;
+    }
+    case 2: {  // results next to the underflow threshold
+      int e = emin - int(g() % uint64_t(f.p + 4)), e1 = e / 2 + int(g() % 21) - 10;
+      a = normal(e1), b = normal(e - e1);
+      c = (g() % 3) ? ((sgn() ? f.sign : 0) | ((g() & f.mant) >> (g() % uint64_t(f.p)))) : normal(emin);
+      break;
+    }
+    case 3: {  // results next to overflow
+      int e = f.emax + 1 - int(g() % 3), e1 = e / 2 + int(g() % 11) - 5;
+      a = normal(e1), b = normal(e - e1), c = normal(f.emax - int(g() % uint64_t(f.p + 2)));
+      break;
+    }
+    case 4:  // c at any distance from the product
+      a = normal(ea), b = normal(eb), c = normal(ea + eb + int(g() % uint64_t(4 * f.p + 10)) - 2 * f.p - 5);
+      break;
+    case 5: {  // zeros, ones, infinities, NaNs, extremes anywhere
+      const uint64_t picks[] = {0, uint64_t(f.bias) << (f.p - 1), f.expo, f.expo | 5, f.expo | (f.mant >> 1) | 7, 1,
+                                f.make(false, f.emax, f.mant), f.make(false, emin, 0)};
+      a = normal(ea), b = normal(eb), c = normal(ea + eb);
+      for (uint64_t* v : {&a, &b, &c})
+        if (g() & 1) *v = picks[g() % 8] ^ (sgn() ? f.sign : 0);
+      break;
+    }
+    default:  // ordinary operands of moderate size
+      a = normal(ea % 20), b = normal(eb % 20), c = normal((ea + eb) % 40);
+      break;
+  }
+}
+
+// ---- calling ---------------------------------------------------------------------
+// The register form as System V prototypes: vectors in ymm0.. (the int vector of
+// the int argument after them), the pointer for a second result in rcx (the
+// fourth integer slot).
+struct KindInfo {
+  int nf = 0;
+  bool int_arg = false, ptr = false, ptr_int = false;
+};
+bool kind_of(std::string_view k, KindInfo& ki) {
+  if (k == "f:f") ki = {1};
+  else if (k == "ff:f") ki = {2};
+  else if (k == "fff:f") ki = {3};
+  else if (k == "fi:f") ki = {1, true};
+  else if (k == "f:fpf") ki = {1, false, true, false};
+  else if (k == "f:fpi") ki = {1, false, true, true};
+  else if (k == "ff:fpi") ki = {2, false, true, true};
+  else return false;
+  return true;
+}
+
+// One block of lanes: operands in, results out (second result in r2).
+template <class T> struct Block {
+  static constexpr int L = 32 / sizeof(T);
+  alignas(32) T x[3][L];
+  alignas(32) int32_t k[8];
+  alignas(32) T r[L];
+  alignas(32) uint64_t r2[L];  // the second result's storage (floats or int32 pairs)
+};
+
+template <class T> void call(const void* fn, const KindInfo& ki, Block<T>& b) {
+  using V = std::conditional_t<sizeof(T) == 4, __m256, __m256d>;
+  auto ld = [&](int i) {
+    if constexpr (sizeof(T) == 4) return _mm256_load_ps(b.x[i]);
+    else return _mm256_load_pd(b.x[i]);
+  };
+  V r;
+  std::memset(b.r2, 0, sizeof b.r2);
+  if (ki.ptr) {
+    if (ki.nf == 1) r = reinterpret_cast<V (*)(V, long, long, long, void*)>(const_cast<void*>(fn))(ld(0), 0, 0, 0, b.r2);
+    else r = reinterpret_cast<V (*)(V, V, long, long, long, void*)>(const_cast<void*>(fn))(ld(0), ld(1), 0, 0, 0, b.r2);
+  } else if (ki.int_arg) {
+    if constexpr (sizeof(T) == 4)
+      r = reinterpret_cast<V (*)(V, __m256i)>(const_cast<void*>(fn))(ld(0), _mm256_load_si256(reinterpret_cast<const __m256i*>(b.k)));
+    else
+      r = reinterpret_cast<V (*)(V, __m128i)>(const_cast<void*>(fn))(ld(0), _mm_load_si128(reinterpret_cast<const __m128i*>(b.k)));
+  } else if (ki.nf == 1) {
+    r = reinterpret_cast<V (*)(V)>(const_cast<void*>(fn))(ld(0));
+  } else if (ki.nf == 2) {
+    r = reinterpret_cast<V (*)(V, V)>(const_cast<void*>(fn))(ld(0), ld(1));
+  } else {
+    r = reinterpret_cast<V (*)(V, V, V)>(const_cast<void*>(fn))(ld(0), ld(1), ld(2));
+  }
+  if constexpr (sizeof(T) == 4) _mm256_store_ps(b.r, r);
+  else _mm256_store_pd(b.r, r);
+}
 
 struct Diff {
-  uint64_t count = 0, first[4] = {}, a[4] = {}, b[4] = {};
-  void add(uint64_t x, uint64_t ra, uint64_t rb) {
-    if (count < 4) first[count] = x, a[count] = ra, b[count] = rb;
+  uint64_t count = 0;
+  std::string first[4];
+  void add(std::string s) {
+    if (count < 4) first[count] = std::move(s);
     ++count;
   }
   void merge(const Diff& o) {
-    for (uint64_t i = 0; i < o.count && i < 4; ++i) add(o.first[i], o.a[i], o.b[i]);
+    for (uint64_t i = 0; i < o.count && i < 4; ++i) add(o.first[i]);
     count += o.count > 4 ? o.count - 4 : 0;
   }
 };
 
-Diff sweep_float(f8 fa, f8 fb, uint64_t lo, uint64_t hi, unsigned mode, std::atomic<uint64_t>& done) {
+std::string hex(uint64_t v, int bytes) {
+  char s[24];
+  std::snprintf(s, sizeof s, "0x%0*" PRIx64, 2 * bytes, v);
+  return s;
+}
+
+// The operands of one export and mode: count() inputs, fill(i, lane, block) writes input i.
+struct Source {
+  const qarn::reg::Export* e;
+  KindInfo ki;
+  uint64_t samples;
+  Range band, y;
+  const std::vector<uint64_t>* xs;  // double x list (f:f family of inputs)
+  bool is_fma() const { return ki.nf == 3; }
+  bool exhaustive() const { return e->prec == 'f' && !is_fma(); }
+  uint64_t count() const {
+    if (is_fma()) return 2 * samples;
+    if (exhaustive()) return 1ull << 32;
+    return xs->size() + (band.set() ? samples : 0);
+  }
+  template <class T> void fill(uint64_t i, int l, Block<T>& b) const {
+    const Fmt& f = sizeof(T) == 4 ? kF : kD;
+    auto put = [&](int a, uint64_t v) {
+      if constexpr (sizeof(T) == 4) b.x[a][l] = as_f(v);
+      else b.x[a][l] = as_d(v);
+    };
+    if (is_fma()) {
+      uint64_t a, bb, c;
+      fma_triple(f, mix(i * 3 + 1), i >= samples, a, bb, c);
+      put(0, a), put(1, bb), put(2, c);
+      return;
+    }
+    uint64_t x;
+    if (exhaustive()) x = i;
+    else if (i < xs->size()) x = (*xs)[i];
+    else x = log_uniform(f, mix(i ^ 0xBA4D), band);
+    put(0, x);
+    uint64_t h = mix(x * 0x9E3779B97F4A7C15ull + 7);
+    if (ki.nf == 2) put(1, other(f, h, y));
+    if (ki.int_arg) b.k[l] = int_operand(h);
+  }
+};
+
+template <class T>
+Diff run_range(const Source& src, const void* fa, const void* fb, uint64_t lo, uint64_t hi, unsigned mode,
+               bool x87_follow, std::atomic<uint64_t>& done) {
   _mm_setcsr((_mm_getcsr() & ~0x6000u) | mode << 13);
+  uint16_t cw;
+  asm volatile("fnstcw %0" : "=m"(cw));
+  cw = uint16_t((cw & ~0xC00) | (x87_follow ? mode << 10 : 0));
+  asm volatile("fldcw %0" ::"m"(cw));
+  constexpr int L = Block<T>::L;
+  const int res_bytes = sizeof(T), r2_bytes = src.ki.ptr_int ? 4 : sizeof(T);
+  Block<T> A{}, B{};
   Diff d;
-  alignas(32) uint32_t in[8], ra[8], rb[8];
   uint64_t reported = lo;
-  for (uint64_t base = lo; base < hi; base += 8) {
+  for (uint64_t base = lo; base < hi; base += L) {
     if (base - reported >= 0x100000) done += base - reported, reported = base;
-    for (int i = 0; i < 8; ++i) in[i] = uint32_t(base + i);
-    __m256 x = _mm256_load_ps(reinterpret_cast<float*>(in));
-    _mm256_store_ps(reinterpret_cast<float*>(ra), fa(x));
-    _mm256_store_ps(reinterpret_cast<float*>(rb), fb(x));
-    if (std::memcmp(ra, rb, 32))
-      for (int i = 0; i < 8; ++i)
-        if (ra[i] != rb[i]) d.add(in[i], ra[i], rb[i]);
+    for (int l = 0; l < L; ++l) src.fill(std::min(base + l, hi - 1), l, A);
+    std::memcpy(B.x, A.x, sizeof A.x);
+    std::memcpy(B.k, A.k, sizeof A.k);
+    call(fa, src.ki, A);
+    call(fb, src.ki, B);
+    bool same = !std::memcmp(A.r, B.r, sizeof A.r) &&
+                (!src.ki.ptr || !std::memcmp(A.r2, B.r2, size_t(r2_bytes) * L));
+    if (same) continue;
+    for (int l = 0; l < L && base + l < hi; ++l) {
+      uint64_t ra = 0, rb = 0, sa = 0, sb = 0;
+      std::memcpy(&ra, &A.r[l], res_bytes), std::memcpy(&rb, &B.r[l], res_bytes);
+      if (src.ki.ptr) {
+        std::memcpy(&sa, reinterpret_cast<char*>(A.r2) + l * r2_bytes, r2_bytes);
+        std::memcpy(&sb, reinterpret_cast<char*>(B.r2) + l * r2_bytes, r2_bytes);
+      }
+      if (ra == rb && sa == sb) continue;
+      std::string in;
+      for (int a = 0; a < src.ki.nf; ++a) {
+        uint64_t v = 0;
+        std::memcpy(&v, &A.x[a][l], sizeof(T));
+        in += (a ? ", " : "") + hex(v, sizeof(T));
+      }
+      if (src.ki.int_arg) in += ", " + std::to_string(A.k[l]);
+      std::string s = "(" + in + "): " + hex(ra, res_bytes) + " -> " + hex(rb, res_bytes);
+      if (src.ki.ptr) s += ", second " + hex(sa, r2_bytes) + " -> " + hex(sb, r2_bytes);
+      d.add(s);
+    }
   }
   done += hi - reported;
   return d;
-}
-
-void compare_double(d4 fa, d4 fb, const std::vector<uint64_t>& xs, size_t lo, size_t hi, unsigned mode, Diff& d,
-                    std::atomic<uint64_t>& done) {
-  _mm_setcsr((_mm_getcsr() & ~0x6000u) | mode << 13);
-  alignas(32) uint64_t in[4], ra[4], rb[4];
-  size_t reported = lo;
-  for (size_t i = lo; i < hi; i += 4) {
-    if (i - reported >= 0x10000) done += i - reported, reported = i;
-    for (int l = 0; l < 4; ++l) in[l] = xs[std::min(i + l, xs.size() - 1)];
-    __m256d x = _mm256_load_pd(reinterpret_cast<double*>(in));
-    _mm256_store_pd(reinterpret_cast<double*>(ra), fa(x));
-    _mm256_store_pd(reinterpret_cast<double*>(rb), fb(x));
-    for (int l = 0; l < 4; ++l)
-      if (ra[l] != rb[l]) d.add(in[l], ra[l], rb[l]);
-  }
-  done += hi > reported ? hi - reported : 0;
 }
 
 std::vector<uint64_t> double_inputs(uint64_t samples) {
@@ -93,13 +319,10 @@ std::vector<uint64_t> double_inputs(uint64_t samples) {
   for (uint64_t i = 0; i < samples; ++i) {
     double v = std::exp2(u(g));
     if (g() & 1) v = -v;
-    uint64_t b;
-    std::memcpy(&b, &v, 8);
-    xs.push_back(b);
+    xs.push_back(bits_d(v));
   }
   auto around = [&](double c) {
-    uint64_t b;
-    std::memcpy(&b, &c, 8);
+    uint64_t b = bits_d(c);
     for (int64_t k = -(1 << 10); k <= (1 << 10); ++k) xs.push_back(b + uint64_t(k));
   };
   for (int e = -1022; e <= 1023; e += 1) around(std::ldexp(1.0, e)), around(-std::ldexp(1.0, e));
@@ -107,24 +330,38 @@ std::vector<uint64_t> double_inputs(uint64_t samples) {
   return xs;
 }
 
+Range parse_range(std::string_view v, const char* what) {
+  size_t c = v.find(':');
+  if (c == std::string_view::npos) throw qarn::cli::BadInput(std::string(what) + " takes LO:HI");
+  Range r{qarn::cli::parse_finite(v.substr(0, c), qarn::cli::Lane::f64),
+          qarn::cli::parse_finite(v.substr(c + 1), qarn::cli::Lane::f64)};
+  if (!(r.lo > 0 && r.hi > r.lo)) throw qarn::cli::BadInput(std::string(what) + " takes magnitudes 0 < LO < HI");
+  return r;
+}
+
 const char kHelp[] =
-    "usage: lib_diff OLD.so NEW.so [--modes] [--samples=N] EXPORT...\n"
+    "usage: lib_diff OLD.so NEW.so [--modes] [--x87-nearest] [--samples=N] [--band=LO:HI] [--y=LO:HI] EXPORT...\n"
     "\n"
-    "Two builds of the library compared bit for bit on one-argument exports: every float input of a\n"
-    "float width-8 export, or 2N sampled inputs plus the neighbourhoods of powers of two and small\n"
-    "integers for a double width-4 export (expf8, exp4_native, __ocl_qarn_e9_logf8).\n"
-    "  --modes       also under the three directed rounding modes, not only to nearest\n"
-    "  --samples=N   N random patterns and N log-uniform magnitudes per double export\n"
-    "                (1 to 1e8, default 16777216; 1e6 and 0x100000 are accepted)\n"
-    "  -h, --help    this text\n"
+    "Two builds of the library compared bit for bit on float width-8 and double width-4 exports of\n"
+    "the kinds f:f, ff:f, fff:f, fi:f, f:fpf, f:fpi, ff:fpi (expf8, atan24, fmaf8, pownf8, sincos4):\n"
+    "every float input of a float export (fma: 2N random and hard triples), or 2N sampled inputs plus\n"
+    "the neighbourhoods of powers of two and small integers for a double export.\n"
+    "  --modes        also under the three directed rounding modes, not only to nearest\n"
+    "  --x87-nearest  keep the x87 control word at nearest (by default it follows MXCSR)\n"
+    "  --samples=N    N random patterns and N log-uniform magnitudes per double export, N random\n"
+    "                 and N hard fma triples (1 to 1e9, default 16777216; 1e6 and 0x100000 are accepted)\n"
+    "  --band=LO:HI   N more double operands, log-uniform in LO <= |x| < HI, both signs\n"
+    "  --y=LO:HI      the second floating operand log-uniform in LO <= |y| < HI, both signs\n"
+    "  -h, --help     this text\n"
     "\n"
     "Exit status: 0 the same bits everywhere, 1 a difference (the first few are printed), 2 bad\n"
     "input (every argument is checked before the first comparison).  Progress goes to stderr.\n";
 
 struct Job {
   const char* arg;
+  const qarn::reg::Export* e;
+  KindInfo ki;
   void *fa, *fb;
-  bool is_float;
 };
 
 }  // namespace
@@ -136,14 +373,19 @@ int main(int argc, char** argv) {
       return 0;
     }
   unsigned modes = 1;
+  bool x87_follow = true;
   uint64_t samples = 1 << 24;
+  Range band, y;
   std::vector<Job> jobs;
   try {
     std::vector<const char*> names, libs;
     for (int a = 1; a < argc; ++a) {
       std::string_view arg = argv[a];
       if (arg == "--modes") modes = 4;
-      else if (arg.starts_with("--samples=")) samples = qarn::cli::parse_count(arg.substr(10), "--samples", 1, 100000000);
+      else if (arg == "--x87-nearest") x87_follow = false;
+      else if (arg.starts_with("--samples=")) samples = qarn::cli::parse_count(arg.substr(10), "--samples", 1, 1000000000);
+      else if (arg.starts_with("--band=")) band = parse_range(arg.substr(7), "--band");
+      else if (arg.starts_with("--y=")) y = parse_range(arg.substr(4), "--y");
       else if (arg.starts_with("-")) throw qarn::cli::BadInput("unknown option '" + std::string(arg) + "'");
       else (libs.size() < 2 ? libs : names).push_back(argv[a]);
     }
@@ -155,17 +397,17 @@ int main(int argc, char** argv) {
     if (!lb) throw qarn::cli::BadInput(std::string("cannot load ") + dlerror());
     if (la == lb) throw qarn::cli::BadInput(std::string(libs[0]) + " and " + libs[1] + " are the same library");
     for (const char* n : names) {
-      // float8 and double4 take and return one ymm, as a System V prototype does.
       const qarn::reg::Export* e = qarn::reg::find(n);
-      bool ok = e && std::string_view(e->kind) == "f:f";
-      bool is_float = ok && e->prec == 'f' && e->width == 8, is_double = ok && e->prec == 'd' && e->width == 4;
-      void* fa = e ? dlsym(la, e->name) : nullptr;
-      void* fb = e ? dlsym(lb, e->name) : nullptr;
       if (!e) throw qarn::cli::BadInput(std::string("'") + n + "' is not an export");
-      if (is_float == is_double)
-        throw qarn::cli::BadInput(std::string("'") + n + "' is not a one-argument float width-8 or double width-4 export");
+      KindInfo ki;
+      bool ok = kind_of(e->kind, ki) && !e->by_ref &&
+                ((e->prec == 'f' && e->width == 8) || (e->prec == 'd' && e->width == 4));
+      if (!ok)
+        throw qarn::cli::BadInput(std::string("'") + n + "' is not a float width-8 or double width-4 export of a kind lib_diff calls");
+      void* fa = dlsym(la, e->name);
+      void* fb = dlsym(lb, e->name);
       if (!fa || !fb) throw qarn::cli::BadInput(std::string("'") + n + "' is not in both libraries");
-      jobs.push_back({n, fa, fb, is_float});
+      jobs.push_back({n, e, ki, fa, fb});
     }
   } catch (const qarn::cli::BadInput& x) {
     std::fprintf(stderr, "lib_diff: %s; nothing compared\nTry 'lib_diff --help'.\n", x.what());
@@ -176,33 +418,22 @@ int main(int argc, char** argv) {
   unsigned nt = std::max(1u, std::thread::hardware_concurrency());
   int status = 0;
   for (const Job& job : jobs) {
+    Source src{job.e, job.ki, samples, band, y, &xs};
+    if (job.e->prec == 'd' && !src.is_fma() && xs.empty()) xs = double_inputs(samples);
     for (unsigned mode = 0; mode < modes; ++mode) {
       std::vector<Diff> part(nt);
       std::vector<std::thread> th;
       std::atomic<uint64_t> done{0};
       std::atomic<unsigned> finished{0};
-      uint64_t total;
-      if (job.is_float) {
-        total = 1ull << 32;
-        uint64_t span = total / nt;
-        for (unsigned t = 0; t < nt; ++t)
-          th.emplace_back([&, t, span] {  // span by value: its block ends before the threads do
-            part[t] = sweep_float(reinterpret_cast<f8>(job.fa), reinterpret_cast<f8>(job.fb), t * span,
-                                  t + 1 == nt ? total : (t + 1) * span, mode, done);
-            ++finished;
-          });
-      } else {
-        if (xs.empty()) xs = double_inputs(samples);
-        total = xs.size();
-        size_t span = (xs.size() / nt + 3) / 4 * 4;
-        for (unsigned t = 0; t < nt; ++t)
-          th.emplace_back([&, t, span] {  // span by value: its block ends before the threads do
-            compare_double(reinterpret_cast<d4>(job.fa), reinterpret_cast<d4>(job.fb), xs,
-                           std::min(xs.size(), t * span), t + 1 == nt ? xs.size() : std::min(xs.size(), (t + 1) * span),
-                           mode, part[t], done);
-            ++finished;
-          });
-      }
+      const uint64_t total = src.count(), L = job.e->prec == 'f' ? 8 : 4;
+      const uint64_t span = (total / nt + L - 1) / L * L;
+      for (unsigned t = 0; t < nt; ++t)
+        th.emplace_back([&, t, span] {  // span by value: its block ends before the threads do
+          uint64_t lo = std::min(total, t * span), hi = t + 1 == nt ? total : std::min(total, (t + 1) * span);
+          part[t] = job.e->prec == 'f' ? run_range<float>(src, job.fa, job.fb, lo, hi, mode, x87_follow, done)
+                                       : run_range<double>(src, job.fa, job.fb, lo, hi, mode, x87_follow, done);
+          ++finished;
+        });
       static const char* kMode[] = {"to nearest", "down", "up", "toward zero"};
       {
         qarn::cli::Progress progress(std::string("lib_diff ") + job.arg + " " + kMode[mode], total);
@@ -214,11 +445,9 @@ int main(int argc, char** argv) {
       for (auto& t : th) t.join();
       Diff all;
       for (const Diff& p : part) all.merge(p);
-      std::printf("%s %-24s %-11s %" PRIu64 " inputs, %" PRIu64 " differ\n", all.count ? "DIFF" : "SAME", job.arg,
-                  kMode[mode], total, all.count);
-      for (uint64_t i = 0; i < all.count && i < 4; ++i)
-        std::printf("     x 0x%0*" PRIx64 ": 0x%0*" PRIx64 " -> 0x%0*" PRIx64 "\n", job.is_float ? 8 : 16, all.first[i],
-                    job.is_float ? 8 : 16, all.a[i], job.is_float ? 8 : 16, all.b[i]);
+      std::printf("%s %-24s %-11s%s %" PRIu64 " inputs, %" PRIu64 " differ\n", all.count ? "DIFF" : "SAME", job.arg,
+                  kMode[mode], x87_follow || mode == 0 ? "" : " (x87 nearest)", total, all.count);
+      for (uint64_t i = 0; i < all.count && i < 4; ++i) std::printf("     %s\n", all.first[i].c_str());
       if (all.count) status = 1;
     }
   }
