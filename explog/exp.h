@@ -54,6 +54,8 @@ template <var Vr> struct exp_k<float, Vr> {
     }
   }
   template <class V> static QARN_INLINE V special(V x) { return cmp<_CMP_NLE_UQ>(vabs(x), kc<V, 0x42AEAC4F>()); }
+  // The same on one lane's pattern: |x| above the bound, infinities and NaNs.
+  static QARN_INLINE bool special_bits(uint32_t x) { return (x & 0x7FFFFFFFu) > 0x42AEAC4Fu; }
   template <class V> static QARN_INLINE V fixup(V x, V& r) {
     V over = cmp<_CMP_GT_OQ>(x, kc<V, 0x42B17217>()), under = cmp<_CMP_LT_OQ>(x, kc<V, 0xC2CFF1B4>());
     r = blend(under, blend(over, r, kc<V, 0x7F800000>()), bits<V>(0));
@@ -64,7 +66,7 @@ template <var Vr> struct exp_k<float, Vr> {
 template <var Vr> struct exp_k<double, Vr> {
   using elem = double;
 
-  template <class V> static QARN_INLINE V main(V x) {
+  template <class V, int Lanes = 0> static QARN_INLINE V main(V x) {
     if constexpr (Vr == var::def) {
       V S = x * kc<V, 0x40571547652B82FEull>() + kc<V, 0x4338000000000000ull>();  // x * 64/ln2, rounded
       V m = expk::exp52<6>(S);
@@ -73,7 +75,7 @@ template <var Vr> struct exp_k<double, Vr> {
       V p = r + (r * r) * (kc<V, 0x3FDFFFFFFFFFDB3Bull>() +
                            r * (kc<V, 0x3FC555555555653Eull>() +
                                 r * (kc<V, 0x3FA555573F218B93ull>() + r * kc<V, 0x3F8111112D9F549Bull>())));
-      auto e = lookup2(tab::E64d, low32(S) & 63);
+      auto e = lookup2<Lanes>(tab::E64d, low32(S) & 63);
       return iadd(e.hi + (e.hi * p + e.lo), m);
     } else {
       V S = x * kc<V, 0x40671547652B82FEull>() + kc<V, 0x4338000000000000ull>();  // x * 128/ln2, rounded
@@ -87,6 +89,7 @@ template <var Vr> struct exp_k<double, Vr> {
   template <class V> static QARN_INLINE V special(V x) {
     return cmp<_CMP_NLT_UQ>(vabs(x), kc<V, 0x4086232B00000000ull>());  // high word > 0x4086232A
   }
+  static QARN_INLINE bool special_bits(uint64_t x) { return (x & 0x7FFFFFFFFFFFFFFFull) >= 0x4086232B00000000ull; }
   template <class V> static QARN_INLINE V fixup(V x, V& r) {
     V over = cmp<_CMP_GT_OQ>(x, kc<V, 0x40862E42FEFA39EFull>());
     V under = cmp<_CMP_LT_OQ>(x, kc<V, 0xC0874910D52D3051ull>());

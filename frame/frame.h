@@ -381,12 +381,25 @@ struct body {
     }(std::make_index_sequence<NF>{});
   }
 
+  // Width 1 holds copies of its one lane in every lane of the register.  A kernel
+  // whose main and special take the count of distinct lanes as a second template
+  // argument, after V, is told so (1), and may read a table once for all lanes
+  // (simd.h).
+  template <class... In> static QARN_INLINE auto k_main(In&&... in) {
+    if constexpr (W == 1 && requires { K::template main<V, 1>(in...); }) return K::template main<V, 1>(in...);
+    else return K::main(in...);
+  }
+  template <class... In> static QARN_INLINE V k_special(In... in) {
+    if constexpr (W == 1 && requires { K::template special<V, 1>(in...); }) return K::template special<V, 1>(in...);
+    else return K::special(in...);
+  }
+
   QARN_INLINE void main_path() {
     #pragma GCC unroll 16
     for (int g = 0; g < n; ++g)
       with_inputs(g, [&](auto... in) __attribute__((always_inline)) {
-        if constexpr (S::two) s.r[g] = K::main(in..., s.r2[g]);
-        else s.r[g] = K::main(in...);
+        if constexpr (S::two) s.r[g] = k_main(in..., s.r2[g]);
+        else s.r[g] = k_main(in...);
       });
   }
 
@@ -405,7 +418,7 @@ struct body {
   }
 
   QARN_INLINE V special_lanes(int g) {
-    return with_inputs(g, [](auto... in) __attribute__((always_inline)) { return K::special(in...); });
+    return with_inputs(g, [](auto... in) __attribute__((always_inline)) { return k_special(in...); });
   }
 
   // The hot test: one sign-bit test over the OR of the special lanes.  Every lane
@@ -582,6 +595,15 @@ template <class A> QARN_INLINE A unload(carrier<A> c) {
   else return c;
 }
 
+// Width 1: the lane's bit pattern in an integer register.  A kernel whose special
+// test reads only its inputs may also state it on these patterns,
+// special_bits(uint32_t | uint64_t...), true exactly where special() marks the
+// lane; the hot part of a width-1 export then tests in integer registers (one move
+// out of the vector register), and the vector units run the main path alone.  The
+// cold part still builds the mask with special().
+QARN_INLINE uint32_t lane_bits(__m128 a) { return uint32_t(_mm_cvtsi128_si32(_mm_castps_si128(a))); }
+QARN_INLINE uint64_t lane_bits(__m128d a) { return uint64_t(_mm_cvtsi128_si64(_mm_castpd_si128(a))); }
+
 // Register form.  A pointer argument, when the kind has one, comes last.
 template <class B, class... A> QARN_INLINE auto finish_reg(B& b, A... a) {
   if constexpr (B::S_two_ptr) {
@@ -623,8 +645,13 @@ struct entry {
       typename B::state st;
       B b{{st}};
       take_reg(b, a...);
-      if constexpr (Mode == lanes::some)
-        if (__builtin_expect(b.any_special(), 0)) return cold<A...>(carry(a)...);
+      if constexpr (Mode == lanes::some) {
+        if constexpr (W == 1 && requires { K::special_bits(lane_bits(a)...); }) {
+          if (__builtin_expect(K::special_bits(lane_bits(a)...), 0)) return cold<A...>(carry(a)...);
+        } else {
+          if (__builtin_expect(b.any_special(), 0)) return cold<A...>(carry(a)...);
+        }
+      }
       b.main_path();
       return finish_reg(b, a...);
     }
