@@ -172,14 +172,14 @@ template <class T, var Vr> struct log2_k;
 template <var Vr> struct log2_k<float, Vr> {
   using elem = float;
 
-  template <class V> static QARN_INLINE V main(V x) {
+  template <class V, int Lanes = 0> static QARN_INLINE V main(V x) {
     if constexpr (Vr == var::def || Vr == var::rm) {
       V K = kc<V, 0x3FB80000>();  // 1.4375
       V E = logk::expo(x);
       V y = logk::mant<0x3C000000u>(x);  // 1.f * 2^-7
       V c = vround<0>(K * rcp_est(y));  // 92..184
       V r = logk::red_two(y, c, K);
-      auto t = lookup2(tab::L2Df, to_idx(c) - 92);
+      auto t = lookup2<Lanes>(tab::L2Df, to_idx(c) - 92);
       V H = E + t.hi;
       V S = H + r;
       V err = r - (S - H);
@@ -200,14 +200,14 @@ template <var Vr> struct log2_k<float, Vr> {
 template <var Vr> struct log2_k<double, Vr> {
   using elem = double;
 
-  template <class V> static QARN_INLINE V main(V x) {
+  template <class V, int Lanes = 0> static QARN_INLINE V main(V x) {
     if constexpr (Vr == var::def) {
       V K = kc<V, 0x3FF7100000000000ull>();  // 1.44140625
       V E = logk::expo(x);
       V y = logk::mant<0x3F60000000000000ull>(x);  // 1.f * 2^-9
       V c = vround<0>(K * rcp_est(y));              // 369..738
       V r = logk::red_two(y, c, K);
-      auto t = lookup2(tab::L2Dd, to_idx(c) - 369);
+      auto t = lookup2<Lanes>(tab::L2Dd, to_idx(c) - 369);
       V H = E + t.hi;
       V S = H + r;
       V err = r - (S - H);
@@ -233,14 +233,14 @@ template <class T, var Vr> struct log10_k;
 template <var Vr> struct log10_k<float, Vr> {
   using elem = float;
 
-  template <class V> static QARN_INLINE V main(V x) {
+  template <class V, int Lanes = 0> static QARN_INLINE V main(V x) {
     if constexpr (Vr == var::def) {
       V K = kc<V, 0x3EDE0000>();  // 0.43359375
       V E = logk::expo(x);
       V y = logk::mant<0x3B000000u>(x);  // 1.f * 2^-9
       V c = vround<0>(K * rcp_est(y));  // 111..222
       V r = logk::red_two(y, c, K);
-      auto t = lookup2(tab::L10Df, to_idx(c) - 111);
+      auto t = lookup2<Lanes>(tab::L10Df, to_idx(c) - 111);
       V H = E * kc<V, 0x3E9A2100>() + t.hi;
       V L = E * kc<V, 0xB64AF600>() + t.lo;
       V S = H + r;
@@ -262,14 +262,14 @@ template <var Vr> struct log10_k<float, Vr> {
 template <var Vr> struct log10_k<double, Vr> {
   using elem = double;
 
-  template <class V> static QARN_INLINE V main(V x) {
+  template <class V, int Lanes = 0> static QARN_INLINE V main(V x) {
     if constexpr (Vr == var::def) {
       V K = kc<V, 0x3FDBC00000000000ull>();  // 0.43359375
       V E = logk::expo(x);
       V y = logk::mant<0x3F50000000000000ull>(x);  // 1.f * 2^-10
       V c = vround<0>(K * rcp_est(y));              // 222..444
       V r = logk::red_two(y, c, K);
-      auto t = lookup2(tab::L10Dd, to_idx(c) - 222);
+      auto t = lookup2<Lanes>(tab::L10Dd, to_idx(c) - 222);
       V H = E * kc<V, 0x3FD34413509F0000ull>() + t.hi;
       V S = H + r;
       V err = r - (S - H);
