@@ -54,6 +54,8 @@ template <var Vr> struct exp_k<float, Vr> {
     }
   }
   template <class V> static QARN_INLINE V special(V x) { return cmp<_CMP_NLE_UQ>(vabs(x), kc<V, 0x42AEAC4F>()); }
+  // The same on one lane's pattern: |x| above the bound, infinities and NaNs.
+  static QARN_INLINE bool special_bits(uint32_t x) { return (x & 0x7FFFFFFFu) > 0x42AEAC4Fu; }
   template <class V> static QARN_INLINE V fixup(V x, V& r) {
     V over = cmp<_CMP_GT_OQ>(x, kc<V, 0x42B17217>()), under = cmp<_CMP_LT_OQ>(x, kc<V, 0xC2CFF1B4>());
     r = blend(under, blend(over, r, kc<V, 0x7F800000>()), bits<V>(0));
@@ -64,7 +66,7 @@ template <var Vr> struct exp_k<float, Vr> {
 template <var Vr> struct exp_k<double, Vr> {
   using elem = double;
 
-  template <class V> static QARN_INLINE V main(V x) {
+  template <class V, int Lanes = 0> static QARN_INLINE V main(V x) {
     if constexpr (Vr == var::def) {
       V S = x * kc<V, 0x40571547652B82FEull>() + kc<V, 0x4338000000000000ull>();  // x * 64/ln2, rounded
       V m = expk::exp52<6>(S);
@@ -73,7 +75,7 @@ template <var Vr> struct exp_k<double, Vr> {
       V p = r + (r * r) * (kc<V, 0x3FDFFFFFFFFFDB3Bull>() +
                            r * (kc<V, 0x3FC555555555653Eull>() +
                                 r * (kc<V, 0x3FA555573F218B93ull>() + r * kc<V, 0x3F8111112D9F549Bull>())));
-      auto e = lookup2(tab::E64d, low32(S) & 63);
+      auto e = lookup2<Lanes>(tab::E64d, low32(S) & 63);
       return iadd(e.hi + (e.hi * p + e.lo), m);
     } else {
       V S = x * kc<V, 0x40671547652B82FEull>() + kc<V, 0x4338000000000000ull>();  // x * 128/ln2, rounded
@@ -87,6 +89,7 @@ template <var Vr> struct exp_k<double, Vr> {
   template <class V> static QARN_INLINE V special(V x) {
     return cmp<_CMP_NLT_UQ>(vabs(x), kc<V, 0x4086232B00000000ull>());  // high word > 0x4086232A
   }
+  static QARN_INLINE bool special_bits(uint64_t x) { return (x & 0x7FFFFFFFFFFFFFFFull) >= 0x4086232B00000000ull; }
   template <class V> static QARN_INLINE V fixup(V x, V& r) {
     V over = cmp<_CMP_GT_OQ>(x, kc<V, 0x40862E42FEFA39EFull>());
     V under = cmp<_CMP_LT_OQ>(x, kc<V, 0xC0874910D52D3051ull>());
@@ -100,12 +103,12 @@ template <class T, var Vr> struct exp2_k;
 template <var Vr> struct exp2_k<float, Vr> {
   using elem = float;
 
-  template <class V> static QARN_INLINE V main(V x) {
+  template <class V, int Lanes = 0> static QARN_INLINE V main(V x) {
     if constexpr (Vr == var::def || Vr == var::rm) {
       V S = x + kc<V, 0x48400000>();  // 1.5*2^17: x rounded to a multiple of 1/64
       V f = x - (S - kc<V, 0x48400000>());
       V q = f * (kc<V, 0x3F317243>() + kc<V, 0x3E75FDFC>() * f);
-      auto e = lookup2(tab::E64f, low32(S) & 63);
+      auto e = lookup2<Lanes>(tab::E64f, low32(S) & 63);
       return iadd(e.hi + (e.hi * q + e.lo), ishl<17>(S) & kc<V, 0xFF800000>());
     } else {
       V S = x + kc<V, 0x4B400000>();
@@ -120,7 +123,7 @@ template <var Vr> struct exp2_k<float, Vr> {
 template <var Vr> struct exp2_k<double, Vr> {
   using elem = double;
 
-  template <class V> static QARN_INLINE V main(V x) {
+  template <class V, int Lanes = 0> static QARN_INLINE V main(V x) {
     if constexpr (Vr == var::def) {
       V S = x + kc<V, 0x42D8000000000000ull>();  // 1.5*2^46: x rounded to a multiple of 1/64
       V m = expk::exp52<6>(S);
@@ -129,7 +132,7 @@ template <var Vr> struct exp2_k<double, Vr> {
                  f * (kc<V, 0x3FCEBFBDFF82A23Aull>() +
                       f * (kc<V, 0x3FAC6B08D7076268ull>() +
                            f * (kc<V, 0x3F83B2AD33F8B48Bull>() + f * kc<V, 0x3F55D870C4D8440Aull>()))));
-      auto e = lookup2(tab::E64d, low32(S) & 63);
+      auto e = lookup2<Lanes>(tab::E64d, low32(S) & 63);
       return iadd(e.hi + (e.hi * q + e.lo), m);
     } else {
       V S = x + kc<V, 0x4338000000000000ull>();
@@ -154,13 +157,13 @@ template <class T, var Vr> struct exp10_k;
 template <var Vr> struct exp10_k<float, Vr> {
   using elem = float;
 
-  template <class V> static QARN_INLINE V main(V x) {
+  template <class V, int Lanes = 0> static QARN_INLINE V main(V x) {
     if constexpr (Vr == var::def) {
       V S = x * kc<V, 0x43D49A78>() + kc<V, 0x4B400000>();  // x * 128*log2(10), rounded
       V k = S - kc<V, 0x4B400000>();
       V r = (x - k * kc<V, 0x3B1A4000>()) - k * kc<V, 0xB5FB2BD8>();
       V q = r * (kc<V, 0x40135D97>() + kc<V, 0x4029A929>() * r);
-      auto e = lookup2(tab::E128f, low32(S) & 127);
+      auto e = lookup2<Lanes>(tab::E128f, low32(S) & 127);
       return iadd(e.hi + (e.hi * q + e.lo), ishl<16>(S) & kc<V, 0xFF800000>());
     } else {
       V t = x * kc<V, 0x40549A78>();
@@ -175,7 +178,7 @@ template <var Vr> struct exp10_k<float, Vr> {
 template <var Vr> struct exp10_k<double, Vr> {
   using elem = double;
 
-  template <class V> static QARN_INLINE V main(V x) {
+  template <class V, int Lanes = 0> static QARN_INLINE V main(V x) {
     if constexpr (Vr == var::def) {
       V S = x * kc<V, 0x407A934F0979A371ull>() + kc<V, 0x4338800000000000ull>();  // x * 128*log2(10), rounded
       V m = expk::exp52<7>(S);
@@ -185,7 +188,7 @@ template <var Vr> struct exp10_k<double, Vr> {
                  r * (kc<V, 0x40053524C73CE8E3ull>() +
                       r * (kc<V, 0x4000470591CCEA8Bull>() +
                            r * (kc<V, 0x3FF2BD767584DB59ull>() + r * kc<V, 0x3FE144C03EFAFB54ull>()))));
-      auto e = lookup2(tab::E128d, low32(S) & 127);
+      auto e = lookup2<Lanes>(tab::E128d, low32(S) & 127);
       return iadd(e.hi + (e.hi * q + e.lo), m);
     } else {
       V t = x * kc<V, 0x400A934F0979A371ull>();

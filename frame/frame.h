@@ -410,15 +410,28 @@ struct body {
     }(std::make_index_sequence<NF>{});
   }
 
+  // Width 1 holds copies of its one lane in every lane of the register.  A kernel
+  // whose main and special take the count of distinct lanes as a second template
+  // argument, after V, is told so (1), and may read a table once for all lanes
+  // (simd.h).
+  template <class... In> static QARN_INLINE auto k_main(In&&... in) {
+    if constexpr (W == 1 && requires { K::template main<V, 1>(in...); }) return K::template main<V, 1>(in...);
+    else return K::main(in...);
+  }
+  template <class... In> static QARN_INLINE V k_special(In... in) {
+    if constexpr (W == 1 && requires { K::template special<V, 1>(in...); }) return K::template special<V, 1>(in...);
+    else return K::special(in...);
+  }
+
   QARN_INLINE void main_path() {
     #pragma GCC unroll 16
     for (int g = 0; g < n; ++g)
       with_inputs(g, [&](auto... in) __attribute__((always_inline)) {
-        if constexpr (S::two) s.r[g] = K::main(in..., s.r2[g]);
+        if constexpr (S::two) s.r[g] = k_main(in..., s.r2[g]);
         else if constexpr (fused) {
           V sp;
           s.r[g] = K::main_special(in..., sp);
-        } else s.r[g] = K::main(in...);
+        } else s.r[g] = k_main(in...);
       });
   }
 
@@ -442,7 +455,7 @@ struct body {
       with_inputs(g, [&](auto... in) __attribute__((always_inline)) { return K::main_special(in..., sp); });
       return sp;
     } else {
-      return with_inputs(g, [](auto... in) __attribute__((always_inline)) { return K::special(in...); });
+      return with_inputs(g, [](auto... in) __attribute__((always_inline)) { return k_special(in...); });
     }
   }
 
@@ -601,9 +614,9 @@ struct body {
       #pragma GCC unroll 4
       for (int g = 0; g < n; ++g) {
         [&]<size_t... J>(std::index_sequence<J...>) __attribute__((always_inline)) {
-          if constexpr (S::int_arg) s.r[g] = K::main(blend(t[g], s.x[J][g], fill)..., s.k[g]);
-          else if constexpr (S::two) s.r[g] = K::main(blend(t[g], s.x[J][g], fill)..., s.r2[g]);
-          else s.r[g] = K::main(blend(t[g], s.x[J][g], fill)...);
+          if constexpr (S::int_arg) s.r[g] = k_main(blend(t[g], s.x[J][g], fill)..., s.k[g]);
+          else if constexpr (S::two) s.r[g] = k_main(blend(t[g], s.x[J][g], fill)..., s.r2[g]);
+          else s.r[g] = k_main(blend(t[g], s.x[J][g], fill)...);
         }(std::make_index_sequence<NF>{});
         close(g);
       }
@@ -725,6 +738,15 @@ template <class A> QARN_INLINE A unload(carrier<A> c) {
   else return c;
 }
 
+// Width 1: the lane's bit pattern in an integer register.  A kernel whose special
+// test reads only its inputs may also state it on these patterns,
+// special_bits(uint32_t | uint64_t...), true exactly where special() marks the
+// lane; the hot part of a width-1 export then tests in integer registers (one move
+// out of the vector register), and the vector units run the main path alone.  The
+// cold part still builds the mask with special().
+QARN_INLINE uint32_t lane_bits(__m128 a) { return uint32_t(_mm_cvtsi128_si32(_mm_castps_si128(a))); }
+QARN_INLINE uint64_t lane_bits(__m128d a) { return uint64_t(_mm_cvtsi128_si64(_mm_castpd_si128(a))); }
+
 // Register form.  A pointer argument, when the kind has one, comes last.
 template <class B, class... A> QARN_INLINE auto finish_reg(B& b, A... a) {
   if constexpr (B::S_two_ptr) {
@@ -771,8 +793,13 @@ struct entry {
         return finish_reg(b, a...);
       }
       take_reg(b, a...);
-      if constexpr (Mode == lanes::some)
-        if (__builtin_expect(b.any_special(), 0)) return cold<A...>(carry(a)...);
+      if constexpr (Mode == lanes::some) {
+        if constexpr (W == 1 && requires { K::special_bits(lane_bits(a)...); }) {
+          if (__builtin_expect(K::special_bits(lane_bits(a)...), 0)) return cold<A...>(carry(a)...);
+        } else {
+          if (__builtin_expect(b.any_special(), 0)) return cold<A...>(carry(a)...);
+        }
+      }
       b.main_path();
       return finish_reg(b, a...);
     }

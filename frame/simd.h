@@ -8,6 +8,7 @@
 #include <immintrin.h>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #define QARN_INLINE inline __attribute__((always_inline))
 
@@ -25,6 +26,8 @@ template <> struct lanes_of<vd2> { static constexpr int n = 2; using elem = doub
 template <> struct lanes_of<vd4> { static constexpr int n = 4; using elem = double; using bits = uint64_t; };
 template <class V> using elem_t = typename lanes_of<V>::elem;
 template <class V> inline constexpr int nlanes = lanes_of<V>::n;
+// The bit pattern of one float or double lane as an unsigned integer.
+template <class T> using pattern_t = std::conditional_t<sizeof(T) == 4, uint32_t, uint64_t>;
 
 // ---- constants: every constant is an exact bit pattern ---------------------
 template <class V> QARN_INLINE V bits(typename lanes_of<V>::bits b);
@@ -261,6 +264,31 @@ QARN_INLINE pair<vd4> lookup2(const double* t, idx4 i) {
   a = _mm256_insertf128_pd(a, _mm_loadu_pd(t + 2 * _mm_extract_epi32(i.v, 2)), 1);
   b = _mm256_insertf128_pd(b, _mm_loadu_pd(t + 2 * _mm_extract_epi32(i.v, 3)), 1);
   return {{_mm256_unpacklo_pd(a, b)}, {_mm256_unpackhi_pd(a, b)}};
+}
+
+// Lookups for a register whose lanes are all copies of lane 0 (width 1, where the
+// frame copies the one lane over the others): lane 0's entry is read once and
+// broadcast, which gives exactly the register the per-lane lookups above would,
+// for one load instead of one per lane.  `Lanes` is the kernels' template
+// argument: 1 for such a register, 0 for independent lanes.
+template <int Lanes, class T, class I> QARN_INLINE auto lookup(const T* t, I i) {
+  if constexpr (Lanes != 1) return lookup(t, i);
+  else if constexpr (std::is_same_v<I, idx4> && sizeof(T) == 4) return vf4{_mm_broadcast_ss(t + _mm_cvtsi128_si32(i.v))};
+  else if constexpr (std::is_same_v<I, idx2>) return vd2{_mm_loaddup_pd(t + _mm_cvtsi128_si32(i.v))};
+  else return lookup(t, i);
+}
+template <int Lanes, class T, class I> QARN_INLINE auto lookup2(const T* t, I i) {
+  if constexpr (Lanes != 1) {
+    return lookup2(t, i);
+  } else if constexpr (std::is_same_v<I, idx4> && sizeof(T) == 4) {
+    const float* p = t + 2 * _mm_cvtsi128_si32(i.v);
+    return pair<vf4>{{_mm_broadcast_ss(p)}, {_mm_broadcast_ss(p + 1)}};
+  } else if constexpr (std::is_same_v<I, idx2>) {
+    const double* p = t + 2 * _mm_cvtsi128_si32(i.v);
+    return pair<vd2>{{_mm_loaddup_pd(p)}, {_mm_loaddup_pd(p + 1)}};
+  } else {
+    return lookup2(t, i);
+  }
 }
 
 // In-register selection from a 4-entry float table by the low 2 bits of each lane

@@ -32,7 +32,14 @@ QARN_INLINE res<vd4> powf_wide4(vf4 x, vf4 y) {
   vd4 z = ln_native<false>(widen_pd(x)) * widen_pd(y);
   return {exp_2048(z, tab::X2048f), z};
 }
-template <class V> QARN_INLINE V powf_wide(V x, V y, bool want_range) {
+template <int Lanes = 0, class V> QARN_INLINE V powf_wide(V x, V y, bool want_range) {
+  if constexpr (Lanes == 1) {
+    // Width 1: the one lane in double takes two lanes of an xmm register, not four
+    // of a ymm one.  Result lanes 2-3 come out zero: never special, never returned.
+    vd2 z = ln_native<false, 1>(vd2{_mm_cvtps_pd(x.v)}) * vd2{_mm_cvtps_pd(y.v)};
+    if (!want_range) return vf4{_mm_cvtpd_ps(exp_2048<1>(z, tab::X2048f).v)};
+    return vf4{_mm_cvtpd_ps(cmp<_CMP_NLT_UQ>(vabs(z), kc<vd2, 0x4059FE3700000000ull>()).v)};
+  }
   auto one = [&](vf4 a, vf4 b) __attribute__((always_inline)) {
     res<vd4> t = powf_wide4(a, b);
     if (!want_range) return narrow_ps(t.r);
@@ -60,9 +67,9 @@ template <class V> QARN_INLINE res<V> powrf_dw(V x, V y) {
 }
 
 // Double default.
-template <class V> QARN_INLINE res<V> pow_dd(V x, V y) {
-  dw<V> t = mul_dd(log2_dd(x), y);
-  return {exp2_dd(t), t.hi};
+template <int Lanes = 0, class V> QARN_INLINE res<V> pow_dd(V x, V y) {
+  dw<V> t = mul_dd(log2_dd<Lanes>(x), y);
+  return {exp2_dd<Lanes>(t), t.hi};
 }
 // Double short paths.
 template <class V> QARN_INLINE res<V> pow_short(V x, V y) {
@@ -78,25 +85,25 @@ template <class V> QARN_INLINE V big_y_double(V y) {
 template <class T, var Vr> struct pow_main;
 template <var Vr> struct pow_main<float, Vr> {
   static constexpr bool wide = Vr == var::def;  // powf default only; powrf default is its own
-  template <class V> static QARN_INLINE V main(V x, V y) {
-    if constexpr (wide) return powf_wide(x, y, false);
+  template <class V, int Lanes = 0> static QARN_INLINE V main(V x, V y) {
+    if constexpr (wide) return powf_wide<Lanes>(x, y, false);
     else return powf_short(x, y).r;
   }
-  template <class V> static QARN_INLINE V special(V x, V y) {
+  template <class V, int Lanes = 0> static QARN_INLINE V special(V x, V y) {
     V xy = bad_x_float(x) | big_y_float<0x7F800000u>(y);
-    if constexpr (wide) return xy | powf_wide(x, y, true);
+    if constexpr (wide) return xy | powf_wide<Lanes>(x, y, true);
     else return xy | short_range(powf_short(x, y).z);
   }
 };
 template <var Vr> struct pow_main<double, Vr> {
-  template <class V> static QARN_INLINE V main(V x, V y) {
-    if constexpr (Vr == var::def) return pow_dd(x, y).r;
+  template <class V, int Lanes = 0> static QARN_INLINE V main(V x, V y) {
+    if constexpr (Vr == var::def) return pow_dd<Lanes>(x, y).r;
     else return pow_short(x, y).r;
   }
-  template <class V> static QARN_INLINE V special(V x, V y) {
+  template <class V, int Lanes = 0> static QARN_INLINE V special(V x, V y) {
     V xy = bad_x_double(x) | big_y_double(y);
     if constexpr (Vr == var::def)
-      return xy | cmp<_CMP_NLT_UQ>(vabs(pow_dd(x, y).z), kc<V, 0x408F3FFF00000000ull>());
+      return xy | cmp<_CMP_NLT_UQ>(vabs(pow_dd<Lanes>(x, y).z), kc<V, 0x408F3FFF00000000ull>());
     else
       return xy | cmp<_CMP_NLT_UQ>(vabs(pow_short(x, y).z), kc<V, 0x4086232B00000000ull>());
   }

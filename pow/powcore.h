@@ -51,6 +51,19 @@ QARN_INLINE row3<vd4> rows(const double* t, idx4 i) {
           {_mm256_permute2f128_pd(t0, t2, 0x31)}};
 }
 
+// Width 1 (every lane a copy of lane 0, see simd.h): lane 0's row read once.
+template <int Lanes, class T, class I> QARN_INLINE auto rows(const T* t, I i) {
+  if constexpr (Lanes == 1 && std::is_same_v<I, idx2>) {
+    const double* p = t + 4 * _mm_cvtsi128_si32(i.v);
+    return row3<vd2>{{_mm_loaddup_pd(p)}, {_mm_loaddup_pd(p + 1)}, {_mm_loaddup_pd(p + 2)}};
+  } else if constexpr (Lanes == 1 && std::is_same_v<I, idx4> && sizeof(T) == 4) {
+    const float* p = t + 4 * _mm_cvtsi128_si32(i.v);
+    return row3<vf4>{{_mm_broadcast_ss(p)}, {_mm_broadcast_ss(p + 1)}, {_mm_broadcast_ss(p + 2)}};
+  } else {
+    return rows(t, i);
+  }
+}
+
 // ---- small integer helpers on index lanes -----------------------------------------
 template <int N> QARN_INLINE idx2 sra(idx2 a) { return {_mm_srai_epi32(a.v, N)}; }
 template <int N> QARN_INLINE idx4 sra(idx4 a) { return {_mm_srai_epi32(a.v, N)}; }
@@ -96,11 +109,11 @@ template <class V> QARN_INLINE dw<V> recip2(V nf) {
 }
 
 // ---- double default: log2 x in two words ---------------------------------------------
-template <class V> QARN_INLINE dw<V> log2_dd(V x) {
+template <int Lanes = 0, class V> QARN_INLINE dw<V> log2_dd(V x) {
   auto hw = high32(x);
   V E = cvt_int(sra<20>(hw - 0x3FE7FE00));              // unbiased exponent, +1 from m >= 1.4995
   auto j = shr<10>((hw & 0x000FFE00) + 0x200);          // top 10 mantissa bits, rounded: 0..1024
-  row3<V> t = rows(tab::RL1025d, j);                     // rcp_j, hi_j, lo_j
+  row3<V> t = rows<Lanes>(tab::RL1025d, j);                     // rcp_j, hi_j, lo_j
   V m = (x & kc<V, 0x000FFFFFFFFFFFFFull>()) | kc<V, 0x3FF0000000000000ull>();
   V m_hi = m & kc<V, 0xFFFFFFFFF8000000ull>();
   V m_lo = m - m_hi;
@@ -141,10 +154,10 @@ template <class V> QARN_INLINE dw<V> mul_dd(dw<V> l, V y) {
 }
 
 // 2^(t_hi + t_lo) for |t_hi| < 1022.
-template <class V> QARN_INLINE V exp2_dd(dw<V> t) {
+template <int Lanes = 0, class V> QARN_INLINE V exp2_dd(dw<V> t) {
   V S = t.hi + kc<V, 0x42C8000000000000ull>();           // 1.5*2^45: t to a multiple of 1/128
   V f = (t.hi - (S - kc<V, 0x42C8000000000000ull>())) + t.lo;
-  V Sc = iadd(lookup(tab::X128d, low32(S) & 127), expk::exp52<7>(S));
+  V Sc = iadd(lookup<Lanes>(tab::X128d, low32(S) & 127), expk::exp52<7>(S));
   V p = f * (kc<V, 0x3FE62E42FEFA39EFull>() +
              f * (kc<V, 0x3FCEBFBDFF82C58Eull>() +
                   f * (kc<V, 0x3FAC6B08D704A0BFull>() +
@@ -153,7 +166,7 @@ template <class V> QARN_INLINE V exp2_dd(dw<V> t) {
 }
 
 // ---- double _native (and powf default): ln x, then e^z by 2048 steps ---------------------
-template <bool Quartic, class V> QARN_INLINE V ln_native(V x) {
+template <bool Quartic, int Lanes = 0, class V> QARN_INLINE V ln_native(V x) {
   auto n = logk::reduce_native(x);
   V r = n.r, P;
   if constexpr (Quartic)
@@ -161,14 +174,14 @@ template <bool Quartic, class V> QARN_INLINE V ln_native(V x) {
                        r * (kc<V, 0x3FD55555555543C5ull>() + r * kc<V, 0xBFD0000148058EE1ull>()));
   else
     P = r + (r * r) * (kc<V, 0xBFDFFFFFFFFFF81Full>() + kc<V, 0x3FD55555555543C5ull>() * r);
-  return (P + lookup(tab::LNd, n.i)) + (n.E - logk::native_bias(n.c)) * kc<V, 0x3FE62E42FEFA39EFull>();
+  return (P + lookup<Lanes>(tab::LNd, n.i)) + (n.E - logk::native_bias(n.c)) * kc<V, 0x3FE62E42FEFA39EFull>();
 }
-template <class V> QARN_INLINE V exp_2048(V z, const double* X) {
+template <int Lanes = 0, class V> QARN_INLINE V exp_2048(V z, const double* X) {
   V t = z * kc<V, 0x40A71547652B82FEull>();               // 2048/ln2
   V S = (t - kc<V, 0x3FE0000000000000ull>()) + kc<V, 0x4338000000000000ull>();
   V n = S - kc<V, 0x4338000000000000ull>();
   V q = (t - n) * kc<V, 0x3F362F3904051FA1ull>();         // ln2/2048
-  V Xj = lookup(X, low32(S) & 2047);
+  V Xj = lookup<Lanes>(X, low32(S) & 2047);
   return iadd(Xj + Xj * q, expk::exp52<11>(S));
 }
 
