@@ -200,6 +200,24 @@ template <bool Est, bool Long, class V> QARN_INLINE down<V> reduce_acos(V x) {
   return {z, sel, w ^ sign(x), cmp<_CMP_LT_OQ>(x, z)};
 }
 
+// The tiny band of asin and acos and of acospi: from the smallest normal to
+// 2^-100 (double default), 2^-128 (double _native), 2^-15 (float), 2^-19 (float
+// _native), where z*Q(z) is still negligible against 1 (float _native: where
+// b0 + z*(b1 + b2*z) is still b0, below 2^-18.2).  The main path turns subnormal
+// below 2^-127.75 (double default, its z^4 = x^8), 2^-255 (double _native) and
+// 2^-30 (float).
+template <bool Dflt, class V> QARN_INLINE V tiny(V x) {
+  if constexpr (!single<V>) return band_lanes<V, 0x0010000000000000ull, Dflt ? 0x39B0000000000000ull : 0x37F0000000000000ull>(x);
+  else if constexpr (Dflt) return band_lanes<V, 0x00800000u, 0x38000000u>(x);
+  else return band_lanes<V, 0x00800000u, 0x36000000u>(x);
+}
+// x, or 0 where |x| < 2^-100 (float 2^-60): operands whose contribution to a sum
+// with 1/2 or pi/2 is far below half an ulp.
+template <class V> QARN_INLINE V negligible_out(V x) {
+  if constexpr (single<V>) return andnot(x, cmp<_CMP_LT_OQ>(vabs(x), kc<V, 0x21800000u>()));
+  else return andnot(x, cmp<_CMP_LT_OQ>(vabs(x), kc<V, 0x39B0000000000000ull>()));
+}
+
 }  // namespace asink
 
 template <class T, var Vr> struct asin_k;
@@ -229,7 +247,16 @@ template <class T, var Vr> struct asin_k {
     else core = u.w + (poly_q<false, dflt>(u.z) * u.z) * u.w;
     return (core + (u.sel & pi_2<V>())) ^ sign(x);
   }
-  template <class V> static QARN_INLINE V special(V x) { return cmp<_CMP_GT_OQ>(vabs(x), asink::one<V>()); }
+  // Tiny |x|: z = x^2, w = |x|, and the core is w to nearest (float _native:
+  // w + b0*w, b0 = 3.2e-5, with the same operations).
+  template <class V> static QARN_INLINE V tiny(V x) { return asink::tiny<dflt>(x); }
+  template <class V> static QARN_INLINE void tiny_fix(V x, V t, V& r) {
+    using namespace asink;
+    V a = vabs(x), core = a;
+    if constexpr (single<V> && !dflt) core = a + kc<V, 0x380561A3u>() * a;
+    r = blend(t, r, core ^ sign(x));
+  }
+  template <class V> static QARN_INLINE V special(V x) { return cmp<_CMP_GT_OQ>(vabs(x), asink::one<V>()) | tiny(x); }
 };
 
 template <class T, var Vr> struct acos_k {
@@ -245,10 +272,19 @@ template <class T, var Vr> struct acos_k {
     else core = d.ws + (poly_q<false, dflt>(d.z) * d.z) * d.ws;
     return K + core;
   }
+  // Tiny |x|: K = pi/2 and the core is ws = -x to nearest (float _native: ws +
+  // b0*ws); below 2^-60 the core is far below half an ulp of pi/2 and is left out.
+  template <class V> static QARN_INLINE V tiny(V x) { return asink::tiny<dflt>(x); }
+  template <class V> static QARN_INLINE void tiny_fix(V x, V t, V& r) {
+    using namespace asink;
+    V ws = asink::negligible_out(x) ^ sign_bit<V>(), core = ws;
+    if constexpr (single<V> && !dflt) core = ws + kc<V, 0x380561A3u>() * ws;
+    r = blend(t, r, pi_2<V>() + core);
+  }
   // -|x| not >= -1: |x| > 1 or NaN.
   template <class V> static QARN_INLINE V special(V x) {
     V n = x | asink::sign_bit<V>();
-    return cmp<_CMP_NGE_UQ>(n, asink::minus_one<V>());
+    return cmp<_CMP_NGE_UQ>(n, asink::minus_one<V>()) | tiny(x);
   }
 };
 
@@ -268,10 +304,25 @@ template <class T, var Vr> struct asinpi_k {
     else r = (inv_pi<V>() + u.z * poly_q<true, false>(u.z)) * u.w + off;
     return r ^ sign(x);
   }
+  // Tiny |x|: w = |x|, and the result is w*c rounded once, c = 1/pi (float
+  // _native: its R(0)).  The band starts where that is normal: above the
+  // fallback's bound in double, from 0x1.921fb8p-125 (0x1.921c7p-125) in float.
+  template <class V> static QARN_INLINE V tiny(V x) {
+    if constexpr (!asink::single<V>) return band_lanes<V, 0x036921FB54442D19ull, dflt ? 0x39B0000000000000ull : 0x37F0000000000000ull>(x);
+    else if constexpr (dflt) return band_lanes<V, 0x01490FDCu, 0x38000000u>(x);
+    else return band_lanes<V, 0x01490E38u, 0x36000000u>(x);
+  }
+  template <class V> static QARN_INLINE void tiny_fix(V x, V t, V& r) {
+    using namespace asink;
+    V c;
+    if constexpr (single<V> && !dflt) c = kc<V, 0x3EA2FAD7u>();
+    else c = inv_pi<V>();
+    r = blend(t, r, (vabs(x) * c) ^ sign(x));
+  }
   template <class V> static QARN_INLINE V special(V x) {
     V a = vabs(x);
-    if constexpr (asink::single<V>) return cmp<_CMP_GE_OQ>(a, asink::one<V>());
-    else return cmp<_CMP_GE_OQ>(a, asink::one<V>()) | cmp<_CMP_LE_OQ>(a, kc<V, 0x036921FB54442D18ull>());
+    if constexpr (asink::single<V>) return cmp<_CMP_GE_OQ>(a, asink::one<V>()) | tiny(x);
+    else return cmp<_CMP_GE_OQ>(a, asink::one<V>()) | cmp<_CMP_LE_OQ>(a, kc<V, 0x036921FB54442D18ull>()) | tiny(x);
   }
 };
 
@@ -289,10 +340,20 @@ template <class T, var Vr> struct acospi_k {
     V K = blend(d.sel, half<V>(), d.neg & one<V>());
     return K + R * d.ws;
   }
+  // Tiny |x|: K = 1/2, R = R(0) to nearest, ws = -x; below 2^-60 R*ws is far below
+  // half an ulp of 1/2 and is left out (it would be subnormal for the smallest x).
+  template <class V> static QARN_INLINE V tiny(V x) { return asink::tiny<dflt>(x); }
+  template <class V> static QARN_INLINE void tiny_fix(V x, V t, V& r) {
+    using namespace asink;
+    V R;
+    if constexpr (single<V> && !dflt) R = kc<V, 0x3EA2FAD7u>();
+    else R = inv_pi<V>();
+    r = blend(t, r, half<V>() + R * (negligible_out(x) ^ sign_bit<V>()));
+  }
   // -|x| not > -1: |x| >= 1 or NaN.
   template <class V> static QARN_INLINE V special(V x) {
     V n = x | asink::sign_bit<V>();
-    return cmp<_CMP_NGT_UQ>(n, asink::minus_one<V>());
+    return cmp<_CMP_NGT_UQ>(n, asink::minus_one<V>()) | tiny(x);
   }
 };
 

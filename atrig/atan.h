@@ -227,6 +227,28 @@ template <bool Pi, class V> QARN_INLINE V quadrant(V v, V y, V x) {
   return r | sign(y);
 }
 
+// ---- the tiny band: atan(t) = t*c to nearest -----------------------------------
+// For |t| below 2^-E every polynomial above is its leading term alone: t, or t
+// times its constant coefficient c, rounded once.  E is well above where the main
+// path first turns subnormal (the lowest power of z that goes subnormal there).
+// One-argument paths: LO <= |x| < 2^-E, LO where t*c is normal.
+template <class V, typename lanes_of<V>::bits LO, int E> QARN_INLINE V small_band(V x) {
+  if constexpr (single<V>) return band_lanes<V, LO, uint32_t(127 - E) << 23>(x);
+  else return band_lanes<V, LO, uint64_t(1023 - E) << 52>(x);
+}
+// atan2: the smaller magnitude below 2^-E times the larger (the quotient may then
+// be anything below 2^-E, subnormal or zero included: the closed form divides as
+// the main path does).
+template <int E, class V> QARN_INLINE V ratio_small(V y, V x) {
+  V ay = vabs(y), ax = vabs(x);
+  V k;
+  if constexpr (single<V>) k = kc<V, uint32_t(127 + E) << 23>();
+  else k = kc<V, uint64_t(1023 + E) << 52>();
+  return cmp<_CMP_LT_OQ>(vmin(ay, ax) * k, vmax(ay, ax));
+}
+// Either operand outside the main path's range.
+template <class V> QARN_INLINE V outside(V y, V x) { return out_of_range(vabs(y)) | out_of_range(vabs(x)); }
+
 }  // namespace atank
 
 template <class T, var Vr> struct atan_k;
@@ -258,6 +280,14 @@ template <class T> struct atan_k<T, var::def> {
       return (base + (t + (t * z) * q)) ^ sign(x);
     }
   }
+  // No special lanes, but a tiny band: t = x (double: b = 0, base = 0, t = |x|),
+  // and the result is x.
+  template <class V> static QARN_INLINE V tiny(V x) {
+    if constexpr (atank::single<V>) return atank::small_band<V, 0x00800000u, 16>(x);
+    else return atank::small_band<V, 0x0010000000000000ull, 128>(x);
+  }
+  template <class V> static QARN_INLINE void tiny_fix(V x, V t, V& r) { r = blend(t, r, x); }
+  template <class V> static QARN_INLINE V special(V x) { return tiny(x); }
 };
 
 template <class T> struct atan_k<T, var::native> {
@@ -268,9 +298,20 @@ template <class T> struct atan_k<T, var::native> {
     V t = atank::split<false, false>(x, base);
     return base + atank::atan_native(t);
   }
+  // Tiny x: t = x, base = +-0, and the result is x*p0 rounded once; from where
+  // that is normal (0x1.000ebcp-126, 0x1.0000000a52bdep-1022).  Double up to 2^-120:
+  // the reciprocal estimate of x rounded to float is subnormal below 2^-126.
+  template <class V> static QARN_INLINE V tiny(V x) {
+    if constexpr (atank::single<V>) return atank::small_band<V, 0x0080075Eu, 16>(x);
+    else return atank::small_band<V, 0x0010000000A52BDEull, 120>(x);
+  }
+  template <class V> static QARN_INLINE void tiny_fix(V x, V t, V& r) {
+    if constexpr (atank::single<V>) r = blend(t, r, x * kc<V, 0x3F7FF145u>());
+    else r = blend(t, r, x * kc<V, 0x3FEFFFFFFEB5A845ull>());
+  }
   template <class V> static QARN_INLINE V special(V x) {
-    if constexpr (atank::single<V>) return cmp<_CMP_EQ_OQ>(vabs(x), kc<V, 0x7F800000u>());
-    else return cmp<_CMP_EQ_OQ>(vabs(x), kc<V, 0x7FF0000000000000ull>());
+    if constexpr (atank::single<V>) return cmp<_CMP_EQ_OQ>(vabs(x), kc<V, 0x7F800000u>()) | tiny(x);
+    else return cmp<_CMP_EQ_OQ>(vabs(x), kc<V, 0x7FF0000000000000ull>()) | tiny(x);
   }
 };
 
@@ -282,7 +323,26 @@ template <class T, var Vr> struct atanpi_k {
     V t = atank::split<true, true>(x, base);
     return base + atank::atanpi_r<Vr == var::def>(t);
   }
-  template <class V> static QARN_INLINE V special(V x) { return atank::out_of_range(vabs(x)); }
+  // Tiny x in the main path's range: t = x, base = +-0, and the result is x*r0
+  // rounded once; float from where that is normal (0x1.921fb8p-125, _native
+  // 0x1.9236dap-125).
+  template <class V> static QARN_INLINE V tiny(V x) {
+    constexpr bool d = Vr == var::def;
+    if constexpr (atank::single<V>) {
+      if constexpr (d) return atank::small_band<V, 0x01490FDCu, 30>(x);
+      else return atank::small_band<V, 0x01491B6Du, 16>(x);
+    } else {
+      return atank::small_band<V, 0x0030000000000000ull, d ? 250 : 128>(x);
+    }
+  }
+  template <class V> static QARN_INLINE void tiny_fix(V x, V t, V& r) {
+    constexpr bool d = Vr == var::def;
+    V c;
+    if constexpr (atank::single<V>) c = d ? kc<V, 0x3EA2F983u>() : kc<V, 0x3EA2F023u>();
+    else c = d ? kc<V, 0x3FD45F306DC9C883ull>() : kc<V, 0x3FD45F306CF77B05ull>();
+    r = blend(t, r, x * c);
+  }
+  template <class V> static QARN_INLINE V special(V x) { return atank::out_of_range(vabs(x)) | tiny(x); }
 };
 
 template <class T, var Vr> struct atan2_k {
@@ -298,9 +358,19 @@ template <class T, var Vr> struct atan2_k {
     else at = atan_q19(q.t);
     return quadrant<false>((q.swap & quarter<false, V>()) + at, y, x);
   }
-  template <class V> static QARN_INLINE V special(V y, V x) {
-    return atank::out_of_range(vabs(y)) | atank::out_of_range(vabs(x));
+  // The quotient t below 2^-E, both operands in range: atan(t) = t (t*p0 in
+  // _native) to nearest.
+  static constexpr int E = std::is_same_v<T, float> ? 16 : dflt ? 64 : 128;
+  template <class V> static QARN_INLINE V tiny(V y, V x) { return andnot(atank::ratio_small<E>(y, x), atank::outside(y, x)); }
+  template <class V> static QARN_INLINE void tiny_fix(V y, V x, V t, V& r) {
+    using namespace atank;
+    auto q = angle_ratio<dflt>(y, x);
+    V at = q.t;
+    if constexpr (!dflt && single<V>) at = q.t * kc<V, 0x3F7FF145u>();
+    else if constexpr (!dflt) at = q.t * kc<V, 0x3FEFFFFFFEB5A845ull>();
+    r = blend(t, r, quadrant<false>((q.swap & quarter<false, V>()) + at, y, x));
   }
+  template <class V> static QARN_INLINE V special(V y, V x) { return atank::outside(y, x) | atank::ratio_small<E>(y, x); }
   // Lanes with a zero operand and no NaN: the angle from the signs alone.
   template <class V> static QARN_INLINE V fixup(V y, V x, V& r) {
     using namespace atank;
@@ -324,9 +394,18 @@ template <class T, var Vr> struct atan2pi_k {
     auto q = angle_ratio<dflt>(y, x);
     return quadrant<true>((q.swap & quarter<true, V>()) + atanpi_r<dflt>(q.t), y, x);
   }
-  template <class V> static QARN_INLINE V special(V y, V x) {
-    return atank::out_of_range(vabs(y)) | atank::out_of_range(vabs(x));
+  // The quotient t below 2^-E, both operands in range: atan(t)/pi = t*r0 to nearest.
+  static constexpr int E = std::is_same_v<T, float> ? (dflt ? 30 : 16) : dflt ? 250 : 128;
+  template <class V> static QARN_INLINE V tiny(V y, V x) { return andnot(atank::ratio_small<E>(y, x), atank::outside(y, x)); }
+  template <class V> static QARN_INLINE void tiny_fix(V y, V x, V t, V& r) {
+    using namespace atank;
+    auto q = angle_ratio<dflt>(y, x);
+    V c;
+    if constexpr (single<V>) c = dflt ? kc<V, 0x3EA2F983u>() : kc<V, 0x3EA2F023u>();
+    else c = dflt ? kc<V, 0x3FD45F306DC9C883ull>() : kc<V, 0x3FD45F306CF77B05ull>();
+    r = blend(t, r, quadrant<true>((q.swap & quarter<true, V>()) + q.t * c, y, x));
   }
+  template <class V> static QARN_INLINE V special(V y, V x) { return atank::outside(y, x) | atank::ratio_small<E>(y, x); }
 };
 
 }  // namespace qarn

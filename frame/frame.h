@@ -83,6 +83,13 @@ template <class V, typename lanes_of<V>::bits T> QARN_INLINE V tiny_lanes(V x) {
   V a = vabs(x);
   return andnot(cmp<_CMP_LT_OQ>(a, kc<V, T>()), cmp<_CMP_EQ_OQ>(a, bits<V>(0)));
 }
+// Lanes with LO <= |x| < HI: a band that starts where the closed form's result is
+// a normal number (LO the smallest normal or a little above), so that whether
+// subnormal results are flushed never decides it.
+template <class V, typename lanes_of<V>::bits LO, typename lanes_of<V>::bits HI> QARN_INLINE V band_lanes(V x) {
+  V a = vabs(x);
+  return andnot(cmp<_CMP_LT_OQ>(a, kc<V, HI>()), cmp<_CMP_LT_OQ>(a, kc<V, LO>()));
+}
 
 namespace frame {
 
@@ -629,9 +636,12 @@ struct body {
 
   // The whole protocol: main path, mask, fix-ups, lane loop.
   QARN_INLINE void run() {
-    if constexpr (Mode == lanes::some && tiny_band) {
+    // A kernel without special lanes may still have a tiny band: its special()
+    // is the band alone, and nothing is left for a fallback.
+    if constexpr (Mode != lanes::all && tiny_band) {
       uint32_t m = run_tiny();
-      if (m != 0) finish_lanes(m);
+      if constexpr (Mode == lanes::some)
+        if (m != 0) finish_lanes(m);
       return;
     }
     if constexpr (Mode != lanes::all) {
@@ -793,8 +803,10 @@ struct entry {
         return finish_reg(b, a...);
       }
       take_reg(b, a...);
-      if constexpr (Mode == lanes::some) {
-        if constexpr (W == 1 && requires { K::special_bits(lane_bits(a)...); }) {
+      // (A kernel's integer test of the one lane at width 1 leaves a tiny band
+      // out, so a kernel with a band takes the vector test.)
+      if constexpr (Mode == lanes::some || B::tiny_band) {
+        if constexpr (W == 1 && !B::tiny_band && requires { K::special_bits(lane_bits(a)...); }) {
           if (__builtin_expect(K::special_bits(lane_bits(a)...), 0)) return cold<A...>(carry(a)...);
         } else {
           if (__builtin_expect(b.any_special(), 0)) return cold<A...>(carry(a)...);

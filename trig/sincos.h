@@ -70,11 +70,16 @@ template <var Vr> struct sin_k<double, Vr> {
     V y = rs + (r2 * q) * rs;
     return y ^ trig::sign_bits(x);
   }
-  template <class V> static QARN_INLINE V special(V x) {
+  template <class V> static QARN_INLINE V large(V x) {
     return cmp<_CMP_NLE_UQ>(vabs(x), kc<V, 0x4170000000000000ull>());
   }
+  // 2^-1022 <= |x| < 2^-170: N = 0, r = |x|, and r^3/6 is far below half an ulp
+  // of r (it goes subnormal below 2^-340), so to nearest the result is x.
+  template <class V> static QARN_INLINE V tiny(V x) { return band_lanes<V, 0x0010000000000000ull, 0x3550000000000000ull>(x); }
+  template <class V> static QARN_INLINE void tiny_fix(V x, V t, V& r) { r = blend(t, r, x); }
+  template <class V> static QARN_INLINE V special(V x) { return large(x) | tiny(x); }
   template <class V> requires full static QARN_INLINE V fixup(V x, V& r) {
-    V fix = special(x) & trig::finite(x);
+    V fix = large(x) & trig::finite(x);
     trig::reduced<V> q = trig::reduce_large(vabs(x), bits<V>(0));
     r = blend(fix, r, trig::sin_steps(q, 0) ^ trig::sign_bits(x));
     return fix;
@@ -157,10 +162,19 @@ template <var Vr> struct sin_k<float, Vr> {
   using elem = float;
   template <class V> static QARN_INLINE V main(V x) { return trig::sinf_main<false, Vr>(x); }
   template <class V> static QARN_INLINE V large(V x) { return cmp<_CMP_NLE_UQ>(vabs(x), kc<V, 0x461C4000u>()); }
-  // 0 < |x| < 2^-20: r = |x|, and r^3/6 is far below half an ulp of r (its square
-  // and cube go subnormal below 2^-41), so to nearest the result is x.
-  template <class V> static QARN_INLINE V tiny(V x) { return tiny_lanes<V, 0x35800000u>(x); }
-  template <class V> static QARN_INLINE void tiny_fix(V x, V t, V& r) { r = blend(t, r, x); }
+  // |x| from the smallest normal to 2^-20: N = 0, r = |x|, and r^3/6 is far below
+  // half an ulp of r (its square and cube go subnormal below 2^-41), so to nearest
+  // the result is x, or c1*x rounded once in the short variants.  There the band
+  // starts where c1*x is normal (0x1.000786p-126).  Subnormal x stay out: with
+  // subnormal results flushed the main path gives them a zero.
+  template <class V> static QARN_INLINE V tiny(V x) {
+    if constexpr (Vr == var::def) return band_lanes<V, 0x00800000u, 0x35800000u>(x);
+    else return band_lanes<V, 0x008003C3u, 0x35800000u>(x);
+  }
+  template <class V> static QARN_INLINE void tiny_fix(V x, V t, V& r) {
+    if constexpr (Vr == var::def) r = blend(t, r, x);
+    else r = blend(t, r, x * kc<V, 0x3F7FF87Cu>());
+  }
   template <class V> static QARN_INLINE V special(V x) { return large(x) | tiny(x); }
   template <class V> static QARN_INLINE V fixup(V x, V& r) {
     V fix = large(x) & trig::finite(x);

@@ -46,27 +46,38 @@ template <var Vr, auto Fb> struct sincos_kernel<double, Vr, Fb> {
     V N = S - kc<V, 0x4338000000000000ull>();
     V p = (a - N * kc<V, 0x400921FB40000000ull>()) - N * kc<V, 0x3E84442D00000000ull>();
     V M = N + (kc<V, 0x3FE0000000000000ull>() | trig::sign_bits(p));
-    V rs, rc;
-    if constexpr (full) {
-      rs = (p - N * kc<V, 0x3D08469880000000ull>()) - N * kc<V, 0x3B88CC51701B839Aull>();
-      rc = (((a - M * kc<V, 0x400921FB40000000ull>()) - M * kc<V, 0x3E84442D00000000ull>()) -
-            M * kc<V, 0x3D08469880000000ull>()) - M * kc<V, 0x3B88CC51701B839Aull>();
-    } else {
-      rs = p - N * kc<V, 0x3D08469898CC5170ull>();
-      rc = ((a - M * kc<V, 0x400921FB40000000ull>()) - M * kc<V, 0x3E84442D00000000ull>()) -
-           M * kc<V, 0x3D08469898CC5170ull>();
-    }
+    V rs;
+    if constexpr (full) rs = (p - N * kc<V, 0x3D08469880000000ull>()) - N * kc<V, 0x3B88CC51701B839Aull>();
+    else rs = p - N * kc<V, 0x3D08469898CC5170ull>();
     V odd = trig::parity_sign(S);
     V p_nonneg = andnot(kc<V, 0x8000000000000000ull>(), p);  // sign bit set where p >= 0
-    V c = poly(rc) ^ (odd ^ p_nonneg);
+    V c = poly(rem_c(a, M)) ^ (odd ^ p_nonneg);
     cosine = blend(cmp<_CMP_EQ_OQ>(x, bits<V>(0)), c, kc<V, 0x3FF0000000000000ull>());
     return poly(rs) ^ odd ^ trig::sign_bits(x);
   }
-  template <class V> static QARN_INLINE V special(V x) {
+  // The cosine remainder a - M*pi.
+  template <class V> static QARN_INLINE V rem_c(V a, V M) {
+    if constexpr (full)
+      return (((a - M * kc<V, 0x400921FB40000000ull>()) - M * kc<V, 0x3E84442D00000000ull>()) -
+              M * kc<V, 0x3D08469880000000ull>()) - M * kc<V, 0x3B88CC51701B839Aull>();
+    else
+      return ((a - M * kc<V, 0x400921FB40000000ull>()) - M * kc<V, 0x3E84442D00000000ull>()) -
+             M * kc<V, 0x3D08469898CC5170ull>();
+  }
+  template <class V> static QARN_INLINE V large(V x) {
     return cmp<_CMP_NLE_UQ>(vabs(x), kc<V, 0x4160000000000000ull>());
   }
+  // 2^-1022 <= |x| < 2^-170: N = 0, p = r_s = |x|, and the sine's r^3 term is far
+  // below half an ulp (it goes subnormal below 2^-340): the sine is x.  The cosine
+  // path never meets a subnormal (M = 1/2, r_c near -pi/2, p >= 0): it is run as is.
+  template <class V> static QARN_INLINE V tiny(V x) { return band_lanes<V, 0x0010000000000000ull, 0x3550000000000000ull>(x); }
+  template <class V> static QARN_INLINE void tiny_fix(V x, V t, V& s, V& c) {
+    s = blend(t, s, x);
+    c = blend(t, c, poly(rem_c(vabs(x), kc<V, 0x3FE0000000000000ull>())) ^ kc<V, 0x8000000000000000ull>());
+  }
+  template <class V> static QARN_INLINE V special(V x) { return large(x) | tiny(x); }
   template <class V> requires full static QARN_INLINE V fixup(V x, V& s, V& c) {
-    V fix = special(x) & trig::finite(x);
+    V fix = large(x) & trig::finite(x);
     trig::reduced<V> q = trig::reduce_large(vabs(x), bits<V>(0));
     s = blend(fix, s, trig::sin_steps(q, 0) ^ trig::sign_bits(x));
     c = blend(fix, c, trig::sin_steps(q, 1));
@@ -94,24 +105,38 @@ template <var Vr, auto Fb> struct sincos_kernel<float, Vr, Fb> {
     V N = S - kc<V, 0x4B400000u>();
     V p = (a - N * kc<V, 0x40490000u>()) - N * kc<V, 0x3A7DA000u>();
     V M = N + (kc<V, 0x3F000000u>() | trig::sign_bits(p));
-    V rs, rc;
-    if constexpr (full) {
-      rs = (p - N * kc<V, 0x34222000u>()) - N * kc<V, 0x2CB4611Au>();
-      rc = (((a - M * kc<V, 0x40490000u>()) - M * kc<V, 0x3A7DA000u>()) - M * kc<V, 0x34222000u>()) -
-           M * kc<V, 0x2CB4611Au>();
-    } else {
-      rs = p - N * kc<V, 0x34222169u>();
-      rc = ((a - M * kc<V, 0x40490000u>()) - M * kc<V, 0x3A7DA000u>()) - M * kc<V, 0x34222169u>();
-    }
+    V rs;
+    if constexpr (full) rs = (p - N * kc<V, 0x34222000u>()) - N * kc<V, 0x2CB4611Au>();
+    else rs = p - N * kc<V, 0x34222169u>();
     V odd = trig::parity_sign(S);
     V p_nonneg = andnot(kc<V, 0x80000000u>(), p);
-    V c = poly(rc) ^ (odd ^ p_nonneg);
+    V c = poly(rem_c(a, M)) ^ (odd ^ p_nonneg);
     cosine = blend(cmp<_CMP_EQ_OQ>(x, bits<V>(0)), c, kc<V, 0x3F800000u>());
     return poly(rs) ^ odd ^ trig::sign_bits(x);
   }
-  template <class V> static QARN_INLINE V special(V x) { return cmp<_CMP_NLE_UQ>(vabs(x), kc<V, 0x461C4000u>()); }
+  template <class V> static QARN_INLINE V rem_c(V a, V M) {
+    if constexpr (full)
+      return (((a - M * kc<V, 0x40490000u>()) - M * kc<V, 0x3A7DA000u>()) - M * kc<V, 0x34222000u>()) -
+             M * kc<V, 0x2CB4611Au>();
+    else
+      return ((a - M * kc<V, 0x40490000u>()) - M * kc<V, 0x3A7DA000u>()) - M * kc<V, 0x34222169u>();
+  }
+  template <class V> static QARN_INLINE V large(V x) { return cmp<_CMP_NLE_UQ>(vabs(x), kc<V, 0x461C4000u>()); }
+  // |x| below 2^-20: as in double, the sine is x (c1*x rounded once in the short
+  // variant, whose band starts where that is normal, 0x1.000786p-126) and the
+  // cosine path, free of subnormals, is run as is.
+  template <class V> static QARN_INLINE V tiny(V x) {
+    if constexpr (full) return band_lanes<V, 0x00800000u, 0x35800000u>(x);
+    else return band_lanes<V, 0x008003C3u, 0x35800000u>(x);
+  }
+  template <class V> static QARN_INLINE void tiny_fix(V x, V t, V& s, V& c) {
+    if constexpr (full) s = blend(t, s, x);
+    else s = blend(t, s, x * kc<V, 0x3F7FF87Cu>());
+    c = blend(t, c, poly(rem_c(vabs(x), kc<V, 0x3F000000u>())) ^ kc<V, 0x80000000u>());
+  }
+  template <class V> static QARN_INLINE V special(V x) { return large(x) | tiny(x); }
   template <class V> static QARN_INLINE V fixup(V x, V& s, V& c) {
-    V fix = special(x) & trig::finite(x);
+    V fix = large(x) & trig::finite(x);
     trig::reduced<V> q = trig::reduce_large(vabs(x), bits<V>(0));
     s = blend(fix, s, trig::sin_steps(q, 0) ^ trig::sign_bits(x));
     c = blend(fix, c, trig::sin_steps(q, 1));

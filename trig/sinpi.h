@@ -78,6 +78,18 @@ template <class T, var Vr> struct sinpi_k {
     V rs = r ^ s;
     return trigpi::S<sizeof(T) == 8, Vr == var::def>(r * r) * rs;
   }
+  // No special lanes, but a tiny band: n = 0, r = x, and S(r^2) is pi to nearest
+  // (r^2 goes subnormal below 2^-511, float 2^-63), so the result is pi*x rounded
+  // once; below 2^-250 (float 2^-30).
+  template <class V> static QARN_INLINE V tiny(V x) {
+    if constexpr (sizeof(T) == 8) return band_lanes<V, 0x0010000000000000ull, 0x3050000000000000ull>(x);
+    else return band_lanes<V, 0x00800000u, 0x30800000u>(x);
+  }
+  template <class V> static QARN_INLINE void tiny_fix(V x, V t, V& r) {
+    if constexpr (sizeof(T) == 8) r = blend(t, r, kc<V, 0x400921FB54442D18ull>() * x);
+    else r = blend(t, r, kc<V, 0x40490FDBu>() * x);
+  }
+  template <class V> static QARN_INLINE V special(V x) { return tiny(x); }
 };
 
 template <class T, var Vr> struct cospi_k {
@@ -151,10 +163,27 @@ template <class T, var Vr> struct tanpi_k {
     v = v ^ blend(zr, b0, b1);
     return v ^ trig::sign_bits(x);
   }
-  template <class V> static QARN_INLINE V special(V x) {
+  template <class V> static QARN_INLINE V inf_nan(V x) {
     if constexpr (sizeof(T) == 8) return cmp<_CMP_NLT_UQ>(vabs(x), kc<V, 0x7FF0000000000000ull>());
     else return cmp<_CMP_NLT_UQ>(vabs(x), kc<V, 0x7F800000u>());
   }
+  // Below 2^-250 (float 2^-30): h = 0, r = |x|, and to nearest Num = r*c (c the
+  // leading coefficient) and Den its constant term (r^2 goes subnormal below 2^-511,
+  // float 2^-63), so the result is (|x|*c)/d with the sign of x.
+  template <class V> static QARN_INLINE V tiny(V x) {
+    if constexpr (sizeof(T) == 8) return band_lanes<V, 0x0010000000000000ull, 0x3050000000000000ull>(x);
+    else return band_lanes<V, 0x00800000u, 0x30800000u>(x);
+  }
+  template <class V> static QARN_INLINE void tiny_fix(V x, V t, V& r) {
+    constexpr bool dbl = sizeof(T) == 8;
+    V a = vabs(x), v;
+    if constexpr (dbl && Vr == var::def) v = a * kc<V, 0x400921FB54442D18ull>();
+    else if constexpr (dbl) v = a * kc<V, 0x400921FB54546C23ull>();
+    else if constexpr (Vr == var::def) v = (a * kc<V, 0x40490FD7u>()) / kc<V, 0x3F7FFFFCu>();
+    else v = a * kc<V, 0x40490FD6u>();
+    r = blend(t, r, v ^ trig::sign_bits(x));
+  }
+  template <class V> static QARN_INLINE V special(V x) { return inf_nan(x) | tiny(x); }
 };
 
 }  // namespace qarn

@@ -111,11 +111,20 @@ template <var Vr> struct tan_k<double, Vr> {
     V q = blend(odd, num, den) / blend(odd, den, num);
     return q ^ odd ^ trig::sign_bits(x);
   }
-  template <class V> static QARN_INLINE V special(V x) {
+  template <class V> static QARN_INLINE V large(V x) {
     return cmp<_CMP_NLE_UQ>(vabs(x), kc<V, 0x40FF400000000000ull>());
   }
+  // 2^-1022 <= |x| < 2^-170: N = 0, r = |x|, and every term beyond the leading
+  // one of Num and Den is far below half an ulp (r^3 goes subnormal below 2^-340),
+  // so Num = r*a0 and Den = b0 (r and 1 in the default variant).
+  template <class V> static QARN_INLINE V tiny(V x) { return band_lanes<V, 0x0010000000000000ull, 0x3550000000000000ull>(x); }
+  template <class V> static QARN_INLINE void tiny_fix(V x, V t, V& r) {
+    if constexpr (Vr == var::def) r = blend(t, r, x);
+    else r = blend(t, r, ((vabs(x) * kc<V, 0x3FF27E949512AA02ull>()) / kc<V, 0x3FF27E949510E8DEull>()) ^ trig::sign_bits(x));
+  }
+  template <class V> static QARN_INLINE V special(V x) { return large(x) | tiny(x); }
   template <class V> static QARN_INLINE V fixup(V x, V& r) {
-    V fix = special(x) & trig::finite(x);
+    V fix = large(x) & trig::finite(x);
     r = blend(fix, r, trig::tan_steps_d(x));
     return fix;
   }
@@ -146,9 +155,29 @@ template <var Vr> struct tan_k<float, Vr> {
     }
     return q ^ odd ^ trig::sign_bits(x);
   }
-  template <class V> static QARN_INLINE V special(V x) { return cmp<_CMP_NLE_UQ>(vabs(x), kc<V, 0x46010000u>()); }
+  template <class V> static QARN_INLINE V large(V x) { return cmp<_CMP_NLE_UQ>(vabs(x), kc<V, 0x46010000u>()); }
+  // |x| below 2^-30: N = 0, r = |x|, Num = r*a0 and Den = a0 to nearest (r^2 goes
+  // subnormal below 2^-63).  The band starts where r*a0 is normal: from
+  // 0x1.000006p-126 (default, then the quotient is at least as large), from 2^-125
+  // (_native, whose refined reciprocal of a0 is only about 1 + 2^-22).
+  template <class V> static QARN_INLINE V tiny(V x) {
+    if constexpr (Vr == var::def) return band_lanes<V, 0x00800003u, 0x30800000u>(x);
+    else return band_lanes<V, 0x01000000u, 0x30800000u>(x);
+  }
+  template <class V> static QARN_INLINE void tiny_fix(V x, V t, V& r) {
+    V a0 = kc<V, 0x3F7FFFFCu>();
+    V num = vabs(x) * a0, q;
+    if constexpr (Vr == var::def) {
+      q = num / a0;
+    } else {
+      V y0 = rcp_est(a0);
+      q = (y0 * (kc<V, 0x40000000u>() - y0 * a0)) * num;
+    }
+    r = blend(t, r, q ^ trig::sign_bits(x));
+  }
+  template <class V> static QARN_INLINE V special(V x) { return large(x) | tiny(x); }
   template <class V> static QARN_INLINE V fixup(V x, V& r) {
-    V fix = special(x) & trig::finite(x);
+    V fix = large(x) & trig::finite(x);
     r = blend(fix, r, trig::tan_steps_f(vabs(x)) ^ trig::sign_bits(x));
     return fix;
   }
