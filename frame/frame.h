@@ -404,6 +404,33 @@ struct body {
       return requires { K::fixup(std::declval<input_t<J>&>()..., std::declval<R&>()); };
   }
 
+  // A kernel may say which lanes its fix-up recomputes from scratch, whatever the
+  // main path gave them (fixable(inputs...), the lanes fixup() returns).  In the
+  // cold part a register whose every lane is such skips the main path: its results
+  // would all be replaced.  Lanes the main path finishes still get it.
+  template <size_t... J> static constexpr bool has_fixable(std::index_sequence<J...>) {
+    return requires { K::fixable(std::declval<input_t<J>&>()...); };
+  }
+  QARN_INLINE void main_path_unless_fixed() {
+    if constexpr (!S::int_arg && has_fixable(std::make_index_sequence<NF>{})) {
+      #pragma GCC unroll 16
+      for (int g = 0; g < n; ++g) {
+        V f = with_inputs(g, [](auto... in) __attribute__((always_inline)) { return K::fixable(in...); });
+        if (movemask(f) == (1 << L) - 1) {
+          s.r[g] = R{};
+          if constexpr (S::two) s.r2[g] = R2{};
+          continue;
+        }
+        with_inputs(g, [&](auto... in) __attribute__((always_inline)) {
+          if constexpr (S::two) s.r[g] = K::main(in..., s.r2[g]);
+          else s.r[g] = K::main(in...);
+        });
+      }
+    } else {
+      main_path();
+    }
+  }
+
   QARN_INLINE V special_lanes(int g) {
     return with_inputs(g, [](auto... in) __attribute__((always_inline)) { return K::special(in...); });
   }
@@ -479,7 +506,7 @@ struct body {
   // The whole protocol: main path, mask, fix-ups, lane loop.
   QARN_INLINE void run() {
     if constexpr (Mode != lanes::all) {
-      main_path();
+      main_path_unless_fixed();
     } else {
       #pragma GCC unroll 4
       for (int g = 0; g < n; ++g) s.r[g] = R{}, s.r2[g] = R2{};

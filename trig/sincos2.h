@@ -65,8 +65,10 @@ template <var Vr, auto Fb> struct sincos_kernel<double, Vr, Fb> {
   template <class V> static QARN_INLINE V special(V x) {
     return cmp<_CMP_NLE_UQ>(vabs(x), kc<V, 0x4160000000000000ull>());
   }
+  // Finite lanes beyond the main path: the large-argument reduction recomputes them.
+  template <class V> requires full static QARN_INLINE V fixable(V x) { return special(x) & trig::finite(x); }
   template <class V> requires full static QARN_INLINE V fixup(V x, V& s, V& c) {
-    V fix = special(x) & trig::finite(x);
+    V fix = fixable(x);
     trig::reduced<V> q = trig::reduce_large(vabs(x), bits<V>(0));
     s = blend(fix, s, trig::sin_steps(q, 0) ^ trig::sign_bits(x));
     c = blend(fix, c, trig::sin_steps(q, 1));
@@ -110,8 +112,10 @@ template <var Vr, auto Fb> struct sincos_kernel<float, Vr, Fb> {
     return poly(rs) ^ odd ^ trig::sign_bits(x);
   }
   template <class V> static QARN_INLINE V special(V x) { return cmp<_CMP_NLE_UQ>(vabs(x), kc<V, 0x461C4000u>()); }
+  // Finite lanes beyond the main path: the large-argument reduction recomputes them.
+  template <class V> static QARN_INLINE V fixable(V x) { return special(x) & trig::finite(x); }
   template <class V> static QARN_INLINE V fixup(V x, V& s, V& c) {
-    V fix = special(x) & trig::finite(x);
+    V fix = fixable(x);
     trig::reduced<V> q = trig::reduce_large(vabs(x), bits<V>(0));
     s = blend(fix, s, trig::sin_steps(q, 0) ^ trig::sign_bits(x));
     c = blend(fix, c, trig::sin_steps(q, 1));
