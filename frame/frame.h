@@ -456,6 +456,40 @@ struct body {
       return requires { K::fixup(std::declval<input_t<J>&>()..., std::declval<R&>()); };
   }
 
+  // A kernel may say which lanes its fix-up recomputes from scratch, whatever the
+  // main path gave them (fixable(inputs...), the lanes fixup() returns).  In the
+  // cold part a register whose every lane is such skips the main path: its results
+  // would all be replaced.  Lanes the main path finishes still get it.
+  template <size_t... J> static constexpr bool has_fixable(std::index_sequence<J...>) {
+    return requires { K::fixable(std::declval<input_t<J>&>()...); };
+  }
+  QARN_INLINE void main_path_unless_fixed() {
+    if constexpr (!S::int_arg && has_fixable(std::make_index_sequence<NF>{})) {
+      #pragma GCC unroll 16
+      for (int g = 0; g < n; ++g) {
+        V f = with_inputs(g, [](auto... in) __attribute__((always_inline)) { return K::fixable(in...); });
+        if (movemask(f) == (1 << L) - 1) {
+          s.r[g] = R{};
+          if constexpr (S::two) s.r2[g] = R2{};
+          continue;
+        }
+        with_inputs(g, [&](auto... in) __attribute__((always_inline)) {
+          if constexpr (S::two) s.r[g] = k_main(in..., s.r2[g]);
+          else s.r[g] = k_main(in...);
+        });
+      }
+    } else {
+      main_path();
+    }
+  }
+  // Register g is all lanes its fix-up recomputes (never, for kernels without fixable).
+  QARN_INLINE bool all_fixable(int g) {
+    if constexpr (!S::int_arg && has_fixable(std::make_index_sequence<NF>{}))
+      return movemask(with_inputs(g, [](auto... in) __attribute__((always_inline)) { return K::fixable(in...); })) ==
+             (1 << L) - 1;
+    else return false;
+  }
+
   QARN_INLINE V special_lanes(int g) {
     if constexpr (fused) {
       V sp;
@@ -620,6 +654,11 @@ struct body {
       const V fill = splat<V>(T(Filler));
       #pragma GCC unroll 4
       for (int g = 0; g < n; ++g) {
+        if (all_fixable(g)) {  // no lane of the band here, and every result replaced
+          s.r[g] = R{};
+          if constexpr (S::two) s.r2[g] = R2{};
+          continue;
+        }
         [&]<size_t... J>(std::index_sequence<J...>) __attribute__((always_inline)) {
           if constexpr (S::int_arg) s.r[g] = k_main(blend(t[g], s.x[J][g], fill)..., s.k[g]);
           else if constexpr (S::two) s.r[g] = k_main(blend(t[g], s.x[J][g], fill)..., s.r2[g]);
@@ -628,7 +667,7 @@ struct body {
         close(g);
       }
     } else {
-      main_path();
+      main_path_unless_fixed();
     }
     if ((sm & ~tm & width_mask<W>) == 0) return 0;
     return mask(tm);
@@ -645,7 +684,7 @@ struct body {
       return;
     }
     if constexpr (Mode != lanes::all) {
-      main_path();
+      main_path_unless_fixed();
     } else {
       #pragma GCC unroll 4
       for (int g = 0; g < n; ++g) s.r[g] = R{}, s.r2[g] = R2{};

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <mpfr.h>
 
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -177,6 +178,51 @@ TEST(Trig, NearestMultiplesOfHalfPi) {
   }
   expect_within("sincos4", "sin", near_double(), 0);
   expect_within("sincos4", "cos", near_double(), 1);
+}
+
+// The inline large-argument reduction lane by lane: a register of only large
+// lanes (which the cold part finishes without the main path), large lanes next to
+// small ones, and next to infinities and NaN, every lane position, every width,
+// against width 1 bit for bit, and one export per family against MPFR.  Catches
+// table rows gathered into the wrong lane, registers left unfinished and results
+// that depend on the neighbours.
+TEST(Trig, LargeLanesWhateverTheirNeighbours) {
+  uint64_t seed = 11;
+  auto rnd = [&] { seed = seed * 6364136223846793005ull + 1442695040888963407ull; return seed >> 11; };
+  for (char p : {'f', 'd'}) {
+    std::vector<double> big;  // every binade from above the bounds to the largest finite
+    int e0 = p == 'f' ? 14 : 24, e1 = p == 'f' ? 127 : 1023;
+    for (int e = e0; e <= e1; ++e) {
+      double m = 1 + double(rnd()) * 0x1p-53;
+      double v = p == 'f' ? double(float(std::ldexp(m, e))) : std::ldexp(m, e);
+      big.push_back(rnd() & 1 ? -v : v);
+    }
+    big.push_back(p == 'f' ? double(FLT_MAX) : DBL_MAX);
+    std::vector<std::vector<double>> sets = {big, big, big};
+    for (size_t i = 0; i < big.size(); i += 3) sets[1][i] = 0.5;
+    for (size_t i = 1; i < big.size(); i += 5) sets[2][i] = i % 2 ? INFINITY : NAN;
+    const char* stems[] = {"sin", "cos", "tan", "sincos", "sincosreg"};
+    for (const char* stem : stems)
+      for (const char* v : {"", "_native", "_half", "_rm"}) {
+        std::string base = std::string(stem) + (p == 'f' ? "f" : "");
+        const Export* one = qarn::reg::find("__ocl_qarn_e9_" + base + "1" + v);
+        if (!one || !one->present) continue;
+        for (const std::vector<double>& xs : sets) {
+          std::vector<std::vector<double>> want = run(*one, xs);
+          for (int w : {2, 3, 4, 8, 16}) {
+            const Export* e = qarn::reg::find("__ocl_qarn_e9_" + base + std::to_string(w) + v);
+            if (!e || !e->present) continue;
+            std::vector<std::vector<double>> got = run(*e, xs);
+            ASSERT_EQ(got.size(), want.size());
+            for (size_t k = 0; k < got.size(); ++k)
+              for (size_t i = 0; i < xs.size(); ++i)
+                EXPECT_EQ(qa::bits_of(got[k][i]), qa::bits_of(want[k][i]))
+                    << e->name << " result " << k << " lane " << i % w << " x = " << xs[i];
+          }
+        }
+      }
+    for (const char* f : {"sin", "cos", "tan"}) expect_within(std::string(f) + (p == 'f' ? "f8" : "4"), f, sets[0]);
+  }
 }
 
 double up(char p, double v) { return p == 'f' ? std::nextafter(float(v), INFINITY) : std::nextafter(v, INFINITY); }

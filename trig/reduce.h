@@ -4,8 +4,9 @@
 // exponent (tables/gen_trig.cpp): the significand times the row, modulo the whole
 // turns, in integer digits.  Double lanes: 53-bit significand times a 192-bit row
 // in 32-bit digits with 32x32->64 multiplies, keeping fraction bits 1..128.  Float
-// lanes: 24-bit significand times a 96-bit row in 16-bit digits with 32-bit low
-// multiplies, keeping bits 1..64.  The fraction is split into a step j of 1/512
+// lanes: 24-bit significand times a 96-bit row, keeping bits 1..64 as the sum of
+// 16-bit digit products would (turns_f4 forms that sum from two 32x32->64 and four
+// 32-bit low multiplies).  The fraction is split into a step j of 1/512
 // (float 1/256) turn and a remainder r + r_lo in radians, |r| <= pi/512 (pi/256).
 //
 // AVX has no 256-bit integer arithmetic: the digit work runs on 128-bit halves
@@ -24,7 +25,12 @@ template <class V> struct reduced {
 
 namespace detail_red {
 
-QARN_INLINE __m128i lo32(__m128i v) { return _mm_and_si128(v, _mm_set1_epi64x(0xFFFFFFFFll)); }
+// Integer masks and offsets as memory operands (full-width constant rows), so that
+// none of them takes one of the few registers the kernels have.
+template <uint32_t B> QARN_INLINE __m128i k32i() { return _mm_castps_si128(kc<vf4, B>().v); }
+template <uint64_t B> QARN_INLINE __m128i k64i() { return _mm_castpd_si128(kc<vd2, B>().v); }
+
+QARN_INLINE __m128i lo32(__m128i v) { return _mm_and_si128(v, k64i<0x00000000FFFFFFFFull>()); }
 QARN_INLINE __m128i hi32(__m128i v) { return _mm_srli_epi64(v, 32); }
 
 // G1, G2, G3 bit patterns (before the offsets are removed) of two double lanes.
@@ -36,8 +42,8 @@ QARN_INLINE void turns_d2(__m128i xb, __m128i sgn, __m128i& g1, __m128i& g2, __m
   __m128i w0 = _mm_unpacklo_epi64(r0, r1), w1 = _mm_unpackhi_epi64(r0, r1);
   __m128i w2 = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p0 + 2)),
                                   _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p1 + 2)));
-  __m128i m = _mm_or_si128(_mm_and_si128(xb, _mm_set1_epi64x(0x000FFFFFFFFFFFFFll)),
-                           _mm_set1_epi64x(0x0010000000000000ll));
+  __m128i m = _mm_or_si128(_mm_and_si128(xb, k64i<0x000FFFFFFFFFFFFFull>()),
+                           k64i<0x0010000000000000ull>());
   __m128i mh = hi32(m);  // multiplies read the low 32 bits of each lane: m itself is m_lo
   __m128i ph1 = _mm_mul_epu32(mh, w0), ph2 = _mm_mul_epu32(mh, hi32(w1)), ph3 = _mm_mul_epu32(mh, w1);
   __m128i ph4 = _mm_mul_epu32(mh, hi32(w2)), ph5 = _mm_mul_epu32(mh, w2);
@@ -52,46 +58,53 @@ QARN_INLINE void turns_d2(__m128i xb, __m128i sgn, __m128i& g1, __m128i& g2, __m
   __m128i c160 = _mm_add_epi64(add4(lo32(ph1), lo32(pl0), hi32(ph2), hi32(pl1)), hi32(c128));
   __m128i top = _mm_or_si128(_mm_slli_epi64(c160, 32), lo32(c128));
   __m128i mid = _mm_or_si128(_mm_slli_epi64(c96, 32), lo32(c64));
-  g1 = _mm_or_si128(_mm_or_si128(_mm_srli_epi64(top, 12), _mm_set1_epi64x(0x3FF0000000000000ll)), sgn);
-  __m128i b2 = _mm_or_si128(_mm_slli_epi64(_mm_and_si128(top, _mm_set1_epi64x(0xFFF)), 40), _mm_srli_epi64(mid, 24));
-  g2 = _mm_or_si128(_mm_or_si128(b2, _mm_set1_epi64x(0x3CB0000000000000ll)), sgn);
-  __m128i b3 = _mm_slli_epi64(_mm_and_si128(mid, _mm_set1_epi64x(0xFFFFFF)), 28);
-  g3 = _mm_or_si128(_mm_or_si128(b3, _mm_set1_epi64x(0x3970000000000000ll)), sgn);
+  g1 = _mm_or_si128(_mm_or_si128(_mm_srli_epi64(top, 12), k64i<0x3FF0000000000000ull>()), sgn);
+  __m128i b2 = _mm_or_si128(_mm_slli_epi64(_mm_and_si128(top, k64i<0x0000000000000FFFull>()), 40), _mm_srli_epi64(mid, 24));
+  g2 = _mm_or_si128(_mm_or_si128(b2, k64i<0x3CB0000000000000ull>()), sgn);
+  __m128i b3 = _mm_slli_epi64(_mm_and_si128(mid, k64i<0x0000000000FFFFFFull>()), 28);
+  g3 = _mm_or_si128(_mm_or_si128(b3, k64i<0x3970000000000000ull>()), sgn);
 }
 
-QARN_INLINE __m128i lo16(__m128i v) { return _mm_and_si128(v, _mm_set1_epi32(0xFFFF)); }
+QARN_INLINE __m128i lo16(__m128i v) { return _mm_and_si128(v, k32i<0x0000FFFFu>()); }
 QARN_INLINE __m128i hi16(__m128i v) { return _mm_srli_epi32(v, 16); }
 
-// The same for four float lanes.
+// The same for four float lanes.  The ten digit products need not be formed one
+// by one: with the row as 32-bit words w0 w1 w2 = b0b1 b2b3 b4b5, the digit sum is
+//   F_top:F_mid = (m*w0*2^32 + m*w1 + H) mod 2^64,
+//   H = m_hi*b4 + hi16(m_hi*b5) + hi16(m_lo*b4)   (the column of weight 2^32 in
+// units of the digit below F_mid: the two products of weight 2^16 keep only their
+// upper halves, m_lo*b5 is left out, as in the digit form).  m*w1 < 2^56 is formed
+// in 64-bit halves of the register (even and odd lanes), so the carry out of
+// F_mid comes with it; m*w0 is needed modulo 2^32 only.
 QARN_INLINE void turns_f4(__m128i xb, __m128i sgn, __m128i& g1, __m128i& g2, __m128i& g3) {
-  __m128i e = _mm_and_si128(_mm_srli_epi32(xb, 23), _mm_set1_epi32(0xFF));
+  __m128i e = _mm_and_si128(_mm_srli_epi32(xb, 23), k32i<0x000000FFu>());
   e = _mm_add_epi32(e, _mm_add_epi32(e, e));  // 3e
-  auto row = [](int i) { return _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(tab::InvPiF + i))); };
-  __m128 r0 = row(_mm_cvtsi128_si32(e)), r1 = row(_mm_extract_epi32(e, 1));
-  __m128 r2 = row(_mm_extract_epi32(e, 2)), r3 = row(_mm_extract_epi32(e, 3));
-  _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
-  __m128i w0 = _mm_castps_si128(r0), w1 = _mm_castps_si128(r1), w2 = _mm_castps_si128(r2);
-  __m128i m = _mm_or_si128(_mm_and_si128(xb, _mm_set1_epi32(0x007FFFFF)), _mm_set1_epi32(0x00800000));
-  __m128i mh = _mm_srli_epi32(m, 16), ml = lo16(m);
-  __m128i b0 = hi16(w0), b1 = lo16(w0), b2 = hi16(w1), b3 = lo16(w1), b4 = hi16(w2), b5 = lo16(w2);
-  __m128i ph1 = _mm_mullo_epi32(mh, b1), ph2 = _mm_mullo_epi32(mh, b2), ph3 = _mm_mullo_epi32(mh, b3);
-  __m128i ph4 = _mm_mullo_epi32(mh, b4), ph5 = _mm_mullo_epi32(mh, b5);
-  __m128i pl0 = _mm_mullo_epi32(ml, b0), pl1 = _mm_mullo_epi32(ml, b1), pl2 = _mm_mullo_epi32(ml, b2);
-  __m128i pl3 = _mm_mullo_epi32(ml, b3), pl4 = _mm_mullo_epi32(ml, b4);
-  auto add4 = [](__m128i a, __m128i b, __m128i c, __m128i d) {
-    return _mm_add_epi32(_mm_add_epi32(a, b), _mm_add_epi32(c, d));
-  };
-  __m128i c32 = add4(lo16(ph4), lo16(pl3), hi16(ph5), hi16(pl4));
-  __m128i c48 = _mm_add_epi32(add4(lo16(ph3), lo16(pl2), hi16(ph4), hi16(pl3)), hi16(c32));
-  __m128i c64 = _mm_add_epi32(add4(lo16(ph2), lo16(pl1), hi16(ph3), hi16(pl2)), hi16(c48));
-  __m128i c80 = _mm_add_epi32(add4(lo16(ph1), lo16(pl0), hi16(ph2), hi16(pl1)), hi16(c64));
-  __m128i top = _mm_or_si128(_mm_slli_epi32(c80, 16), lo16(c64));
-  __m128i mid = _mm_or_si128(_mm_slli_epi32(c48, 16), lo16(c32));
-  g1 = _mm_or_si128(_mm_or_si128(_mm_srli_epi32(top, 9), _mm_set1_epi32(0x3F800000)), sgn);
-  __m128i q2 = _mm_or_si128(_mm_slli_epi32(_mm_and_si128(top, _mm_set1_epi32(0x1FF)), 14), _mm_srli_epi32(mid, 18));
-  g2 = _mm_or_si128(_mm_or_si128(q2, _mm_set1_epi32(0x34000000)), sgn);
-  __m128i q3 = _mm_slli_epi32(_mm_and_si128(mid, _mm_set1_epi32(0x3FFFF)), 5);
-  g3 = _mm_or_si128(_mm_or_si128(q3, _mm_set1_epi32(0x28800000)), sgn);
+  alignas(16) int ei[4];
+  _mm_store_si128(reinterpret_cast<__m128i*>(ei), e);
+  __m128 r0 = _mm_loadu_ps(reinterpret_cast<const float*>(tab::InvPiF + ei[0]));
+  __m128 r1 = _mm_loadu_ps(reinterpret_cast<const float*>(tab::InvPiF + ei[1]));
+  __m128 r2 = _mm_loadu_ps(reinterpret_cast<const float*>(tab::InvPiF + ei[2]));
+  __m128 r3 = _mm_loadu_ps(reinterpret_cast<const float*>(tab::InvPiF + ei[3]));
+  __m128 lo01 = _mm_unpacklo_ps(r0, r1), lo23 = _mm_unpacklo_ps(r2, r3);
+  __m128i w2 = _mm_castps_si128(_mm_movelh_ps(_mm_unpackhi_ps(r0, r1), _mm_unpackhi_ps(r2, r3)));
+  __m128i m = _mm_or_si128(_mm_and_si128(xb, k32i<0x007FFFFFu>()), k32i<0x00800000u>());
+  __m128i mh = _mm_srli_epi32(m, 16);
+  __m128i b4 = _mm_srli_epi32(w2, 16);
+  __m128i H = _mm_add_epi32(_mm_mullo_epi32(mh, b4), _mm_srli_epi32(_mm_mullo_epi32(mh, lo16(w2)), 16));
+  H = _mm_add_epi32(H, _mm_srli_epi32(_mm_mullo_epi32(lo16(m), b4), 16));
+  // m*w1 + H as 64-bit sums: lanes 0 and 2 in `ev`, lanes 1 and 3 in `od`.
+  __m128i w1 = _mm_castps_si128(_mm_movehl_ps(lo23, lo01));
+  __m128i ev = _mm_add_epi64(_mm_mul_epu32(m, w1), _mm_and_si128(H, k64i<0x00000000FFFFFFFFull>()));
+  __m128i od = _mm_add_epi64(_mm_mul_epu32(_mm_srli_epi64(m, 32), _mm_srli_epi64(w1, 32)), _mm_srli_epi64(H, 32));
+  __m128i mid = _mm_blend_epi16(ev, _mm_slli_epi64(od, 32), 0xCC);                     // low halves
+  __m128i carry_in = _mm_blend_epi16(_mm_srli_epi64(ev, 32), od, 0xCC);                // high halves
+  __m128i w0 = _mm_castps_si128(_mm_movelh_ps(lo01, lo23));
+  __m128i top = _mm_add_epi32(_mm_mullo_epi32(m, w0), carry_in);
+  g1 = _mm_or_si128(_mm_or_si128(_mm_srli_epi32(top, 9), k32i<0x3F800000u>()), sgn);
+  __m128i q2 = _mm_or_si128(_mm_slli_epi32(_mm_and_si128(top, k32i<0x000001FFu>()), 14), _mm_srli_epi32(mid, 18));
+  g2 = _mm_or_si128(_mm_or_si128(q2, k32i<0x34000000u>()), sgn);
+  __m128i q3 = _mm_slli_epi32(_mm_and_si128(mid, k32i<0x0003FFFFu>()), 5);
+  g3 = _mm_or_si128(_mm_or_si128(q3, k32i<0x28800000u>()), sgn);
 }
 
 template <class V> QARN_INLINE V from_i(__m128i a, __m128i b) {
@@ -166,49 +179,75 @@ template <class V> QARN_INLINE void lane_ints(int* o, idx_t<V> i) {
   } else _mm_storeu_si128(reinterpret_cast<__m128i*>(o), i.v);
 }
 
+// Fields f..f+3 (float) or f, f+1 (double) of each lane's row, read as one vector
+// per row and transposed in registers: one load per row and field group instead of
+// one per lane and field.  The group may run past the row's last field into the
+// next row or the table's tail; those values are never used.
+QARN_INLINE void quad(const float* t, const int* j, int stride, int f, vf4 (&o)[4]) {
+  __m128 a = _mm_loadu_ps(t + j[0] * stride + f), b = _mm_loadu_ps(t + j[1] * stride + f);
+  __m128 c = _mm_loadu_ps(t + j[2] * stride + f), d = _mm_loadu_ps(t + j[3] * stride + f);
+  _MM_TRANSPOSE4_PS(a, b, c, d);
+  o[0] = {a}, o[1] = {b}, o[2] = {c}, o[3] = {d};
+}
+// Lanes i and i + 4 (double: i + 2) in the two halves of one register.
+QARN_INLINE __m256 halves(const float* t, const int* j, int stride, int f, int i) {
+  return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(t + j[i] * stride + f)),
+                              _mm_loadu_ps(t + j[i + 4] * stride + f), 1);
+}
+QARN_INLINE __m256d halves(const double* t, const int* j, int stride, int f, int i) {
+  return _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(t + j[i] * stride + f)),
+                              _mm_loadu_pd(t + j[i + 2] * stride + f), 1);
+}
+QARN_INLINE void quad(const float* t, const int* j, int stride, int f, vf8 (&o)[4]) {
+  __m256 a = halves(t, j, stride, f, 0), b = halves(t, j, stride, f, 1);
+  __m256 c = halves(t, j, stride, f, 2), d = halves(t, j, stride, f, 3);
+  __m256 t0 = _mm256_unpacklo_ps(a, b), t1 = _mm256_unpackhi_ps(a, b);
+  __m256 t2 = _mm256_unpacklo_ps(c, d), t3 = _mm256_unpackhi_ps(c, d);
+  o[0] = {_mm256_shuffle_ps(t0, t2, 0x44)}, o[1] = {_mm256_shuffle_ps(t0, t2, 0xEE)};
+  o[2] = {_mm256_shuffle_ps(t1, t3, 0x44)}, o[3] = {_mm256_shuffle_ps(t1, t3, 0xEE)};
+}
+QARN_INLINE __m128 two_rows(const float* t, const int* j, int stride, int f, int i) {
+  __m128d p = _mm_load_sd(reinterpret_cast<const double*>(t + j[i] * stride + f));
+  return _mm_castpd_ps(_mm_loadh_pd(p, reinterpret_cast<const double*>(t + j[i + 1] * stride + f)));
+}
+QARN_INLINE void pair_of(const float* t, const int* j, int stride, int f, vf4 (&o)[2]) {
+  __m128 p = two_rows(t, j, stride, f, 0), q = two_rows(t, j, stride, f, 2);
+  o[0] = {_mm_shuffle_ps(p, q, 0x88)}, o[1] = {_mm_shuffle_ps(p, q, 0xDD)};
+}
+QARN_INLINE void pair_of(const float* t, const int* j, int stride, int f, vf8 (&o)[2]) {
+  __m256 p = _mm256_insertf128_ps(_mm256_castps128_ps256(two_rows(t, j, stride, f, 0)), two_rows(t, j, stride, f, 4), 1);
+  __m256 q = _mm256_insertf128_ps(_mm256_castps128_ps256(two_rows(t, j, stride, f, 2)), two_rows(t, j, stride, f, 6), 1);
+  o[0] = {_mm256_shuffle_ps(p, q, 0x88)}, o[1] = {_mm256_shuffle_ps(p, q, 0xDD)};
+}
+QARN_INLINE void pair_of(const double* t, const int* j, int stride, int f, vd2 (&o)[2]) {
+  __m128d a = _mm_loadu_pd(t + j[0] * stride + f), b = _mm_loadu_pd(t + j[1] * stride + f);
+  o[0] = {_mm_unpacklo_pd(a, b)}, o[1] = {_mm_unpackhi_pd(a, b)};
+}
+QARN_INLINE void pair_of(const double* t, const int* j, int stride, int f, vd4 (&o)[2]) {
+  __m256d a = halves(t, j, stride, f, 0), b = halves(t, j, stride, f, 1);
+  o[0] = {_mm256_unpacklo_pd(a, b)}, o[1] = {_mm256_unpackhi_pd(a, b)};
+}
+
 template <class V> struct row4 { V f0, f1, f2, f3; };
 
-// Four consecutive values of row j[i] for each lane (rows of 4 elements).
-QARN_INLINE row4<vd4> rows4(const double* t, const int* j) {
-  __m256d a = _mm256_load_pd(t + 4 * j[0]), b = _mm256_load_pd(t + 4 * j[1]);
-  __m256d c = _mm256_load_pd(t + 4 * j[2]), d = _mm256_load_pd(t + 4 * j[3]);
-  __m256d t0 = _mm256_unpacklo_pd(a, b), t1 = _mm256_unpackhi_pd(a, b);
-  __m256d t2 = _mm256_unpacklo_pd(c, d), t3 = _mm256_unpackhi_pd(c, d);
-  return {{_mm256_permute2f128_pd(t0, t2, 0x20)}, {_mm256_permute2f128_pd(t1, t3, 0x20)},
-          {_mm256_permute2f128_pd(t0, t2, 0x31)}, {_mm256_permute2f128_pd(t1, t3, 0x31)}};
-}
-QARN_INLINE row4<vd2> rows4(const double* t, const int* j, vd2*) {
-  const double* a = t + 4 * j[0];
-  const double* b = t + 4 * j[1];
-  __m128d a0 = _mm_load_pd(a), a1 = _mm_load_pd(a + 2), b0 = _mm_load_pd(b), b1 = _mm_load_pd(b + 2);
-  return {{_mm_unpacklo_pd(a0, b0)}, {_mm_unpackhi_pd(a0, b0)}, {_mm_unpacklo_pd(a1, b1)}, {_mm_unpackhi_pd(a1, b1)}};
-}
-QARN_INLINE row4<vf4> rows4(const float* t, const int* j) {
-  __m128 a = _mm_load_ps(t + 4 * j[0]), b = _mm_load_ps(t + 4 * j[1]);
-  __m128 c = _mm_load_ps(t + 4 * j[2]), d = _mm_load_ps(t + 4 * j[3]);
-  _MM_TRANSPOSE4_PS(a, b, c, d);
-  return {{a}, {b}, {c}, {d}};
-}
-QARN_INLINE row4<vf8> rows4(const float* t, const int* j, vf8*) {
-  row4<vf4> a = rows4(t, j), b = rows4(t, j + 4);
-  auto J = [](vf4 l, vf4 h) { return vf8{_mm256_insertf128_ps(_mm256_castps128_ps256(l.v), h.v, 1)}; };
-  return {J(a.f0, b.f0), J(a.f1, b.f1), J(a.f2, b.f2), J(a.f3, b.f3)};
-}
+// The four values of row j[i] for each lane (rows of 4 elements, 32 or 16 bytes).
 template <class V> QARN_INLINE row4<V> rows_of(const elem_t<V>* t, const int* j) {
-  if constexpr (std::is_same_v<V, vd4> || std::is_same_v<V, vf4>) return rows4(t, j);
-  else return rows4(t, j, static_cast<V*>(nullptr));
-}
-
-// Field f of rows of `stride` elements, one lane each.
-template <class V> QARN_INLINE V field(const elem_t<V>* t, const int* j, int stride, int f) {
-  if constexpr (std::is_same_v<V, vd2>) return {_mm_setr_pd(t[j[0] * stride + f], t[j[1] * stride + f])};
-  else if constexpr (std::is_same_v<V, vd4>)
-    return {_mm256_setr_pd(t[j[0] * stride + f], t[j[1] * stride + f], t[j[2] * stride + f], t[j[3] * stride + f])};
-  else if constexpr (std::is_same_v<V, vf4>)
-    return {_mm_setr_ps(t[j[0] * stride + f], t[j[1] * stride + f], t[j[2] * stride + f], t[j[3] * stride + f])};
-  else
-    return {_mm256_setr_ps(t[j[0] * stride + f], t[j[1] * stride + f], t[j[2] * stride + f], t[j[3] * stride + f],
-                           t[j[4] * stride + f], t[j[5] * stride + f], t[j[6] * stride + f], t[j[7] * stride + f])};
+  if constexpr (std::is_same_v<V, vd4>) {
+    __m256d a = _mm256_load_pd(t + 4 * j[0]), b = _mm256_load_pd(t + 4 * j[1]);
+    __m256d c = _mm256_load_pd(t + 4 * j[2]), d = _mm256_load_pd(t + 4 * j[3]);
+    __m256d t0 = _mm256_unpacklo_pd(a, b), t1 = _mm256_unpackhi_pd(a, b);
+    __m256d t2 = _mm256_unpacklo_pd(c, d), t3 = _mm256_unpackhi_pd(c, d);
+    return {{_mm256_permute2f128_pd(t0, t2, 0x20)}, {_mm256_permute2f128_pd(t1, t3, 0x20)},
+            {_mm256_permute2f128_pd(t0, t2, 0x31)}, {_mm256_permute2f128_pd(t1, t3, 0x31)}};
+  } else if constexpr (std::is_same_v<V, vd2>) {
+    V a[2], b[2];
+    pair_of(t, j, 4, 0, a), pair_of(t, j, 4, 2, b);
+    return {a[0], a[1], b[0], b[1]};
+  } else {
+    V q[4];
+    quad(t, j, 4, 0, q);
+    return {q[0], q[1], q[2], q[3]};
+  }
 }
 
 // ---- sine of 2*pi*j/N + r + r_lo from the step table ---------------------------------

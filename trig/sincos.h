@@ -78,8 +78,10 @@ template <var Vr> struct sin_k<double, Vr> {
   template <class V> static QARN_INLINE V tiny(V x) { return band_lanes<V, 0x0010000000000000ull, 0x3550000000000000ull>(x); }
   template <class V> static QARN_INLINE void tiny_fix(V x, V t, V& r) { r = blend(t, r, x); }
   template <class V> static QARN_INLINE V special(V x) { return large(x) | tiny(x); }
+  // Finite lanes beyond the main path: the large-argument reduction recomputes them.
+  template <class V> requires full static QARN_INLINE V fixable(V x) { return large(x) & trig::finite(x); }
   template <class V> requires full static QARN_INLINE V fixup(V x, V& r) {
-    V fix = large(x) & trig::finite(x);
+    V fix = fixable(x);
     trig::reduced<V> q = trig::reduce_large(vabs(x), bits<V>(0));
     r = blend(fix, r, trig::sin_steps(q, 0) ^ trig::sign_bits(x));
     return fix;
@@ -121,8 +123,10 @@ template <var Vr> struct cos_k<double, Vr> {
   template <class V> static QARN_INLINE V special(V x) {
     return cmp<_CMP_NLE_UQ>(vabs(kc<V, 0x3FF921FB54442D18ull>() - vabs(x)), kc<V, 0x4160000000000000ull>());
   }
+  // Finite lanes beyond the main path: the large-argument reduction recomputes them.
+  template <class V> requires full static QARN_INLINE V fixable(V x) { return special(x) & trig::finite(x); }
   template <class V> requires full static QARN_INLINE V fixup(V x, V& r) {
-    V fix = special(x) & trig::finite(x);
+    V fix = fixable(x);
     trig::reduced<V> q = trig::reduce_large(x, trig::sign_bits(x));
     r = blend(fix, r, trig::sin_steps(q, 1));
     return fix;
@@ -176,8 +180,10 @@ template <var Vr> struct sin_k<float, Vr> {
     else r = blend(t, r, x * kc<V, 0x3F7FF87Cu>());
   }
   template <class V> static QARN_INLINE V special(V x) { return large(x) | tiny(x); }
+  // Finite lanes beyond the main path: the large-argument reduction recomputes them.
+  template <class V> static QARN_INLINE V fixable(V x) { return large(x) & trig::finite(x); }
   template <class V> static QARN_INLINE V fixup(V x, V& r) {
-    V fix = large(x) & trig::finite(x);
+    V fix = fixable(x);
     trig::reduced<V> q = trig::reduce_large(x, trig::sign_bits(x));
     r = blend(fix, r, trig::sin_steps(q, 0));
     return fix;
@@ -188,8 +194,10 @@ template <var Vr> struct cos_k<float, Vr> {
   using elem = float;
   template <class V> static QARN_INLINE V main(V x) { return trig::sinf_main<true, Vr>(x); }
   template <class V> static QARN_INLINE V special(V x) { return cmp<_CMP_NLE_UQ>(vabs(x), kc<V, 0x461C4000u>()); }
+  // Finite lanes beyond the main path: the large-argument reduction recomputes them.
+  template <class V> static QARN_INLINE V fixable(V x) { return special(x) & trig::finite(x); }
   template <class V> static QARN_INLINE V fixup(V x, V& r) {
-    V fix = special(x) & trig::finite(x);
+    V fix = fixable(x);
     trig::reduced<V> q = trig::reduce_large(x, trig::sign_bits(x));
     r = blend(fix, r, trig::sin_steps(q, 1));
     return fix;

@@ -76,8 +76,10 @@ template <var Vr, auto Fb> struct sincos_kernel<double, Vr, Fb> {
     c = blend(t, c, poly(rem_c(vabs(x), kc<V, 0x3FE0000000000000ull>())) ^ kc<V, 0x8000000000000000ull>());
   }
   template <class V> static QARN_INLINE V special(V x) { return large(x) | tiny(x); }
+  // Finite lanes beyond the main path: the large-argument reduction recomputes them.
+  template <class V> requires full static QARN_INLINE V fixable(V x) { return large(x) & trig::finite(x); }
   template <class V> requires full static QARN_INLINE V fixup(V x, V& s, V& c) {
-    V fix = large(x) & trig::finite(x);
+    V fix = fixable(x);
     trig::reduced<V> q = trig::reduce_large(vabs(x), bits<V>(0));
     s = blend(fix, s, trig::sin_steps(q, 0) ^ trig::sign_bits(x));
     c = blend(fix, c, trig::sin_steps(q, 1));
@@ -135,8 +137,10 @@ template <var Vr, auto Fb> struct sincos_kernel<float, Vr, Fb> {
     c = blend(t, c, poly(rem_c(vabs(x), kc<V, 0x3F000000u>())) ^ kc<V, 0x80000000u>());
   }
   template <class V> static QARN_INLINE V special(V x) { return large(x) | tiny(x); }
+  // Finite lanes beyond the main path: the large-argument reduction recomputes them.
+  template <class V> static QARN_INLINE V fixable(V x) { return large(x) & trig::finite(x); }
   template <class V> static QARN_INLINE V fixup(V x, V& s, V& c) {
-    V fix = large(x) & trig::finite(x);
+    V fix = fixable(x);
     trig::reduced<V> q = trig::reduce_large(vabs(x), bits<V>(0));
     s = blend(fix, s, trig::sin_steps(q, 0) ^ trig::sign_bits(x));
     c = blend(fix, c, trig::sin_steps(q, 1));

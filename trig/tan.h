@@ -31,8 +31,14 @@ template <class V> QARN_INLINE V tan_steps_d(V x) {
   alignas(32) int j[8];
   lane_ints<V>(j, low32(q.sum) & 255);
   V r = q.r + q.r_lo;
+  // Row fields, read in pairs: [0] P_hi, [2] E, [3] T, [5] L_head, [6] L_rest,
+  // [7] .. [12] c2 .. c7 (the pair at 0 brings the unread [1] along).
   const double* t = tab::TanD;
-  V p_hi = field<V>(t, j, 13, 0), E = field<V>(t, j, 13, 2), T = field<V>(t, j, 13, 3);
+  V f0[2], f2[2], f5[2], f7[2], f9[2], f11[2];
+  pair_of(t, j, 13, 0, f0), pair_of(t, j, 13, 2, f2), pair_of(t, j, 13, 5, f5);
+  pair_of(t, j, 13, 7, f7), pair_of(t, j, 13, 9, f9), pair_of(t, j, 13, 11, f11);
+  V w[13] = {f0[0], f0[1], f2[0], f2[1], {}, f5[0], f5[1], f7[0], f7[1], f9[0], f9[1], f11[0], f11[1]};
+  V p_hi = w[0], E = w[2], T = w[3];
   V y = p_hi - r;
   V y_hi = y & kc<V, 0xFFFFFFFFF8000000ull>();
   V y_lo = y - y_hi;
@@ -40,10 +46,9 @@ template <class V> QARN_INLINE V tan_steps_d(V x) {
   V e = (kc<V, 0x3FF0000000000000ull>() - y_hi * u0) - y_lo * u0;
   V e2 = e * e;
   V u = u0 + (u0 + u0 * e2) * (e + e2);
-  V A = E * u + (T + field<V>(t, j, 13, 5) * r);
+  V A = E * u + (T + w[5] * r);
   V r2 = r * r;
-  V B = ((field<V>(t, j, 13, 6) + field<V>(t, j, 13, 7) * r) + r2 * (field<V>(t, j, 13, 8) + field<V>(t, j, 13, 9) * r)) +
-        (r2 * r2) * ((field<V>(t, j, 13, 10) + field<V>(t, j, 13, 11) * r) + field<V>(t, j, 13, 12) * r2);
+  V B = ((w[6] + w[7] * r) + r2 * (w[8] + w[9] * r)) + (r2 * r2) * ((w[10] + w[11] * r) + w[12] * r2);
   return A + B * r;
 }
 
@@ -56,25 +61,27 @@ template <class V> QARN_INLINE V tan_steps_f(V a) {
   lane_ints<V>(j, low32(q.sum) & 127);
   V r = q.r + q.r_lo;
   const float* t = tab::TanF;
-  V p_hi = field<V>(t, j, 10, 0);
+  V lo[4], mid[4], hi[2];  // fields 0..3, 4..7, 8..9 of each lane's row
+  quad(t, j, 10, 0, lo), quad(t, j, 10, 4, mid), pair_of(t, j, 10, 8, hi);
+  V w[10] = {lo[0], lo[1], lo[2], lo[3], mid[0], mid[1], mid[2], mid[3], hi[0], hi[1]};
+  V p_hi = w[0];
   V y = p_hi - r;
   V err = (p_hi - y) - r;
   V y_hi = y & kc<V, 0xFFFFF000u>();
-  V d_lo = ((y - y_hi) + err) + field<V>(t, j, 10, 1);
+  V d_lo = ((y - y_hi) + err) + w[1];
   V u0 = rcp_est(y_hi);
   V e = (kc<V, 0x3F800000u>() - y_hi * u0) - d_lo * u0;
   V u = (u0 + u0 * e) * (kc<V, 0x3F800000u>() + e * e);
-  V pole = field<V>(t, j, 10, 2) * u;
-  V T = field<V>(t, j, 10, 3);
+  V pole = w[2] * u;
+  V T = w[3];
   V s1 = pole + T;
   V e1 = two_sum_err(pole, T, s1);
-  V lr = field<V>(t, j, 10, 5) * r;
+  V lr = w[5] * r;
   V s2 = s1 + lr;
   V e2 = two_sum_err(s1, lr, s2);
   V r2 = r * r;
-  V poly = r * ((field<V>(t, j, 10, 6) + field<V>(t, j, 10, 7) * r) +
-                r2 * (field<V>(t, j, 10, 8) + field<V>(t, j, 10, 9) * r));
-  return s2 + (((e1 + e2) + field<V>(t, j, 10, 4)) + poly);
+  V poly = r * ((w[6] + w[7] * r) + r2 * (w[8] + w[9] * r));
+  return s2 + (((e1 + e2) + w[4]) + poly);
 }
 
 }  // namespace trig
@@ -123,8 +130,10 @@ template <var Vr> struct tan_k<double, Vr> {
     else r = blend(t, r, ((vabs(x) * kc<V, 0x3FF27E949512AA02ull>()) / kc<V, 0x3FF27E949510E8DEull>()) ^ trig::sign_bits(x));
   }
   template <class V> static QARN_INLINE V special(V x) { return large(x) | tiny(x); }
+  // Finite lanes beyond the main path: the large-argument reduction recomputes them.
+  template <class V> static QARN_INLINE V fixable(V x) { return large(x) & trig::finite(x); }
   template <class V> static QARN_INLINE V fixup(V x, V& r) {
-    V fix = large(x) & trig::finite(x);
+    V fix = fixable(x);
     r = blend(fix, r, trig::tan_steps_d(x));
     return fix;
   }
@@ -176,8 +185,10 @@ template <var Vr> struct tan_k<float, Vr> {
     r = blend(t, r, q ^ trig::sign_bits(x));
   }
   template <class V> static QARN_INLINE V special(V x) { return large(x) | tiny(x); }
+  // Finite lanes beyond the main path: the large-argument reduction recomputes them.
+  template <class V> static QARN_INLINE V fixable(V x) { return large(x) & trig::finite(x); }
   template <class V> static QARN_INLINE V fixup(V x, V& r) {
-    V fix = large(x) & trig::finite(x);
+    V fix = fixable(x);
     r = blend(fix, r, trig::tan_steps_f(vabs(x)) ^ trig::sign_bits(x));
     return fix;
   }
