@@ -164,6 +164,45 @@ TEST(Fma, WhichControlRegisterRounds) {
   EXPECT_EQ(call(1e300, 1e300, 1, 0, 3), d(1.7976931348623157e308));
 }
 
+// The vector path works only in the ordinary environment.  Where subnormal
+// results are flushed or subnormal operands read as zero, the exact sums still give
+// MPFR's subnormal results and read subnormal operands as they are (general-case
+// operands: none zero, infinite, NaN or +-1), and so must every width.
+TEST(Fma, FlushingEnvironmentsKeepTheExactSums) {
+  auto fl = [](float v) { return qa::bits_of(v); };
+  auto d = [](double v) { return qa::bits_of(v); };
+  const struct { char prec; uint64_t a, b, c; } cs[] = {
+      {'f', fl(0x1.8p-70f), fl(0x1.4p-60f), fl(0x1p-149f)},     // product subnormal, c subnormal
+      {'f', fl(0x1.000002p-63f), fl(-0x1p-63f), fl(0x1.8p-126f)},  // cancels to a subnormal
+      {'f', fl(3.0f), fl(5.0f), fl(0x1.4p-140f)},               // subnormal operand, absorbed
+      {'f', fl(0x1.2p-100f), fl(0x1.6p-30f), fl(-0x1p-133f)},
+      {'f', fl(0x1p-140f), fl(0x1p20f), fl(0x1p-121f)},          // subnormal operand, normal result
+      {'d', d(0x1.8p-540), d(0x1.4p-500), d(0x1p-1074)},
+      {'d', d(0x1.0000000000001p-511), d(-0x1p-511), d(0x1.8p-1022)},
+      {'d', d(3.0), d(5.0), d(0x1.4p-1040)},
+  };
+  uint64_t wants[std::size(cs)];
+  for (size_t k = 0; k < std::size(cs); ++k) wants[k] = reference(fmt(cs[k].prec), cs[k].a, cs[k].b, cs[k].c, 0).r;
+  for (uint32_t env : {0x8000u, 0x0040u, 0x8040u})  // flush to zero, subnormals are zero, both
+    for (size_t k = 0; k < std::size(cs); ++k) {
+      const auto& c = cs[k];
+      const Fmt& f = fmt(c.prec);
+      const uint64_t want = wants[k];
+      for (int w : {1, 4, 8}) {
+        std::string name = std::string(c.prec == 'f' ? "fmaf" : "fma") + std::to_string(w);
+        const reg::Export& e = *reg::find(name.c_str());
+        if (e.by_ref) continue;
+        int lanes = w == 3 ? 4 : w;
+        std::vector<Lanes> args{Lanes(lanes, c.a), Lanes(lanes, c.b), Lanes(lanes, c.c)};
+        auto res = call_with_mxcsr(e, args, 0x1F80u | env);
+        _mm_setcsr(0x1F80u);  // the caller's MXCSR comes back as the export left it
+        for (int i = 0; i < w; ++i)
+          EXPECT_EQ(res[0][i] & f.all, want) << name << " lane " << i << " MXCSR 0x" << std::hex << (0x1F80u | env)
+                                             << " operands " << c.a << " " << c.b << " " << c.c;
+      }
+    }
+}
+
 TEST(Fma, FloatSweep) {
   const char* env = std::getenv("QARN_FMA_SWEEP");
   if (!env) GTEST_SKIP() << "QARN_FMA_SWEEP=N: N random float triples of fmaf";
