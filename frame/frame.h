@@ -76,16 +76,11 @@ template <class V> QARN_INLINE V to_floating(idx_t<V> a) {
   else return {_mm256_cvtepi32_pd(a.v)};
 }
 
-// Lanes with 0 < |x| < t (t given by its bit pattern): the usual shape of a
-// kernel's tiny band (see body::run_tiny below).  Zeros stay out: they are
-// common operands and cost the main path nothing.
-template <class V, typename lanes_of<V>::bits T> QARN_INLINE V tiny_lanes(V x) {
-  V a = vabs(x);
-  return andnot(cmp<_CMP_LT_OQ>(a, kc<V, T>()), cmp<_CMP_EQ_OQ>(a, bits<V>(0)));
-}
-// Lanes with LO <= |x| < HI: a band that starts where the closed form's result is
-// a normal number (LO the smallest normal or a little above), so that whether
-// subnormal results are flushed never decides it.
+// Lanes with LO <= |x| < HI: the shape of a kernel's tiny band (see
+// body::run_tiny below).  It starts where the closed form's result is a normal
+// number (LO the smallest normal or a little above), so that whether subnormal
+// results are flushed never decides it, and zeros, common and cheap on the main
+// path, stay out.
 template <class V, typename lanes_of<V>::bits LO, typename lanes_of<V>::bits HI> QARN_INLINE V band_lanes(V x) {
   V a = vabs(x);
   return andnot(cmp<_CMP_LT_OQ>(a, kc<V, HI>()), cmp<_CMP_LT_OQ>(a, kc<V, LO>()));
