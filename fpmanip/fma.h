@@ -19,9 +19,12 @@
 //   double  the exact product uh + ul (Veltkamp's split by 2^27 + 1 and Dekker's
 //           product), th + tl = c + uh (two-sum), v = tl + ul rounded to odd, then
 //           th + v rounded once (the emulation of a fused multiply-add by rounding
-//           to odd).  Every intermediate stays a normal number, far from overflow:
-//           |a|, |b| in {0} or [2^-450, 2^450], |c| in {0} or [2^-900, 2^900];
-//           other lanes are special.  A zero v leaves th as it is (keeping -0).
+//           to odd).  With |a*b| >= 2^-900 (or a zero operand) every step is
+//           exact or rounds as it would with an unbounded exponent: the
+//           product's low part is exact, the two-sums always are, tl + ul is
+//           exact where it is subnormal, and the result is zero or normal (a
+//           multiple of 2^-1022 at least); other lanes, and non-finite
+//           results, are special.  A zero v leaves th as it is (keeping -0).
 #pragma once
 #include "frame/frame.h"
 #include "frame/variant.h"
@@ -52,12 +55,14 @@ template <class D> QARN_INLINE D two_sum(D a, D b, D& e) {
 
 // s rounded to odd, given the exact rest e of a sum rounded to nearest: where
 // e != 0, the neighbour of the exact sum (s, or s one unit nearer zero) whose last
-// bit is 1.  On the patterns: (s - [e's sign differs from s's]) | [e != 0].
+// bit is 1.  On the patterns: (s - [e != 0 and its sign differs from s's]) |
+// [e != 0].  One unit nearer zero is s*(1 - 2^-53) to nearest: s - s*2^-53 lies
+// within (s - ulp, s - ulp/2) when s is no power of two, and is the representable
+// 2^k - 2^(k-53) when s = 2^k (an inexact sum is far above the subnormals).
 template <class D> QARN_INLINE D to_odd(D s, D e) {
-  const D zero = bits<D>(0);
-  D one = cmp<_CMP_NEQ_OQ>(e, zero) & kc<D, 1ull>();
-  D down = blend(s ^ e, zero, one);
-  return isub(s, down) | one;
+  D nz = cmp<_CMP_NEQ_OQ>(e, bits<D>(0));
+  D below = blend((s ^ e) & nz, s, s * kc<D, 0x3FEFFFFFFFFFFFFFull>());
+  return below | (nz & kc<D, 1ull>());
 }
 
 // The exact product a*b = hi + lo (Veltkamp's split and Dekker's product).
@@ -123,21 +128,24 @@ template <var Vr> struct fma_k<float, Vr> {
 
 template <var Vr> struct fma_k<double, Vr> {
   using elem = double;
-  // Special: operands whose intermediates could leave the normal range, NaNs and
-  // infinities.
+  // Special: non-finite results, and products below 2^-900 other than those of a
+  // zero operand (Dekker's product is exact only while ulp(a)*ulp(b) >= 2^-1022),
+  // made NaN.  Every other way out of the normal range ends there: an operand too
+  // large to split gives NaN, an overflowing product, sum or split product an
+  // infinity or NaN that each later step keeps (to_odd included).
   template <class V> static QARN_INLINE V main_special(V a, V b, V c, V& sp) {
-    V A = vabs(a), B = vabs(b), C = vabs(c);
-    V lo = vmin(A, B), hi = vmax(A, B);  // a NaN in a or b is caught by the product
     V ul, tl, ev;
     V uh = fmak::two_prod(a, b, ul);
-    V big = cmp<_CMP_NLE_UQ>(hi, kc<V, 0x5C10000000000000ull>()) | cmp<_CMP_UNORD_Q>(uh, uh) |
-            cmp<_CMP_NLE_UQ>(C, kc<V, 0x7830000000000000ull>());
-    V small = andnot(cmp<_CMP_LT_OQ>(lo, kc<V, 0x23D0000000000000ull>()), cmp<_CMP_EQ_OQ>(lo, bits<V>(0))) |
-              andnot(cmp<_CMP_LT_OQ>(C, kc<V, 0x07B0000000000000ull>()), cmp<_CMP_EQ_OQ>(C, bits<V>(0)));
-    sp = big | small | fmak::env_lanes<V>();
+    const V zero = bits<V>(0);
+    // Small products become NaNs, which the result keeps (special lanes' results
+    // are replaced): no mask stays alive to the end.
+    uh = uh | andnot(cmp<_CMP_LT_OQ>(vabs(uh), kc<V, 0x07B0000000000000ull>()),
+                     cmp<_CMP_EQ_OQ>(a, zero) | cmp<_CMP_EQ_OQ>(b, zero));
     V th = fmak::two_sum(c, uh, tl);
     V v = fmak::to_odd(fmak::two_sum(tl, ul, ev), ev);
-    return blend(cmp<_CMP_EQ_OQ>(v, bits<V>(0)), th + v, th);
+    V r = blend(cmp<_CMP_EQ_OQ>(v, zero), th + v, th);
+    sp = cmp<_CMP_NLT_UQ>(vabs(r), kc<V, 0x7FF0000000000000ull>()) | fmak::env_lanes<V>();
+    return r;
   }
 };
 

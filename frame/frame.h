@@ -128,23 +128,23 @@ template <class V> QARN_INLINE V splat(elem_t<V> v) { return bits<V>(__builtin_b
 
 // Whether the caller's SSE environment is the ordinary one for the purposes of a
 // closed form: rounding to nearest, and subnormal operands read as they are.
-// Told by arithmetic on normal numbers and a compare, never by reading the
-// control register, and without touching a subnormal in an arithmetic unit (which
-// would cost a microcode assist on some processors):
-//   (1 + 2^-52)(1.5 + 2^-52) = 1.5 + 2.5*2^-52 + 2^-104 and its negation round
-//   to +-(1.5 + 3*2^-52) only to nearest (upward and downward each move one of
-//   them, toward zero both);
-//   2^-149 compares unequal to zero unless subnormal operands are read as zero.
+// Told by one multiply and one compare, never by reading the control register,
+// and without touching a subnormal in an arithmetic unit (which costs a microcode
+// assist on some processors; a compare does not):
+//   lanes 0, 1: (1 + 2^-23)(1.5 + 2^-23) = 1.5 + 2.5*2^-23 + 2^-46 and its
+//   negation round to +-(1.5 + 3*2^-23) only to nearest (upward and downward
+//   each move one of them, toward zero both);
+//   lane 2: 0 compares unequal to 2^-149 unless subnormal operands are read as
+//   zero, so the unequal lanes are exactly lane 2 in the ordinary environment.
 // Whether subnormal results are flushed is not told; callers keep such results
-// out of their closed forms.  The operands pass an empty asm so that the compiler
-// cannot fold them in its own rounding mode.
+// out of their closed forms.  The operand passes an empty asm so that the
+// compiler cannot fold the product in its own rounding mode.
 QARN_INLINE bool plain_env() {
-  __m128d a = _mm_setr_pd(0x1.0000000000001p0, -0x1.0000000000001p0);
-  __m128 d = _mm_set_ss(0x1p-149f);
-  asm("" : "+x"(a), "+x"(d));
-  __m128d p = _mm_mul_pd(a, _mm_set1_pd(0x1.8000000000001p0));
-  __m128d off = _mm_cmpneq_pd(p, _mm_setr_pd(0x1.8000000000003p0, -0x1.8000000000003p0));
-  return (_mm_movemask_pd(off) | _mm_comieq_ss(d, _mm_setzero_ps())) == 0;
+  __m128 a = _mm_setr_ps(0x1.000002p0f, -0x1.000002p0f, 0.0f, 1.0f);
+  asm("" : "+x"(a));
+  __m128 p = _mm_mul_ps(a, _mm_setr_ps(0x1.800002p0f, 0x1.800002p0f, 1.0f, 1.0f));
+  __m128 off = _mm_cmpneq_ps(p, _mm_setr_ps(0x1.800006p0f, -0x1.800006p0f, 0x1p-149f, 1.0f));
+  return _mm_movemask_ps(off) == 4;
 }
 
 // Widths 1 and 2 copy the live lanes over the others; width 3 writes the filler into lane 3.
@@ -855,6 +855,24 @@ struct entry {
   // for a second result; returns the buffer.  Two results in registers go to the
   // buffer one after the other.
   template <class... P> QARN_INLINE static void* ref(void* out, P... p) {
+    // A fused kernel's hot part computes each register once and leaves the
+    // protocol to the cold part, which loads the operands again.
+    if constexpr (Mode == lanes::some && B::fused) {
+      typename B::state st;
+      B b{{st}};
+      const void* args[] = {p...};
+      b.take_ref(args);
+      if (__builtin_expect(b.main_and_test(), 0)) return ref_cold(out, p...);
+      put_row<W>(out, st.r);
+      return out;
+    } else {
+      return ref_all(out, p...);
+    }
+  }
+  template <class... P> [[gnu::noinline, gnu::cold]] QARN_MS static void* ref_cold(void* out, P... p) {
+    return ref_all(out, p...);
+  }
+  template <class... P> QARN_INLINE static void* ref_all(void* out, P... p) {
     typename B::state st;
     B b{{st}};
     const void* args[] = {p...};

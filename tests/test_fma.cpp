@@ -60,7 +60,7 @@ std::vector<Case> cases(const Fmt& f, uint64_t seed, long n, int mode) {
   for (long i = 0; i < n; ++i) {
     uint64_t a = random_pattern(f, r), b = random_pattern(f, r), c = random_pattern(f, r);
     int ea = any_e() / 2, eb = any_e() / 2;
-    switch (r.below(8)) {
+    switch (r.below(9)) {
       case 0: break;
       case 1:  // c at any distance from the product
         a = normal(ea), b = normal(eb), c = normal(ea + eb + int(r.below(4 * f.p + 10)) - 2 * f.p - 5);
@@ -94,6 +94,18 @@ std::vector<Case> cases(const Fmt& f, uint64_t seed, long n, int mode) {
         for (uint64_t* v : {&a, &b, &c})
           if (r.below(2)) *v = picks[r.below(std::size(picks))] ^ (sgn() ? f.sign : 0);
         break;
+      case 7: {  // a subnormal operand times any other: c subnormal, near the product, or a
+                 // normal number whose last place is finer than the product's error
+        a = (sgn() ? f.sign : 0) | (r.next() & f.mant) >> r.below(f.p), b = normal(int(r.below(emax + f.p)));
+        if (sgn()) std::swap(a, b);
+        Mp p(f.p), x(f.p), y(f.p);
+        set(x.v, f, a), set(y.v, f, b);
+        mpfr_mul(p.v, x.v, y.v, MPFR_RNDN);
+        uint64_t k = r.below(3);
+        c = k == 0 ? (sgn() ? f.sign : 0) | (r.next() & f.mant) >> r.below(f.p)
+                   : k == 1 ? (get(f, p.v) ^ f.sign) + r.below(5) - 2 : normal(emin + int(r.below(4 * f.p)));
+        break;
+      }
       default:  // short significands: exact products and sums
         a = normal(ea % 30) & ~(f.mant >> (f.shift / 2)), b = normal(eb % 30) & ~(f.mant >> (f.shift / 2));
         c = normal((ea + eb) % 30) & ~(f.mant >> 2);

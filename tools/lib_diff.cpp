@@ -22,7 +22,8 @@
 // and N hard triples.  The hard fma triples: c cancelling the rounded product
 // within a few units, products of short significands with c on a half unit
 // (ties), results next to the underflow and overflow thresholds, c at any
-// exponent distance, and zeros, ones, infinities and NaNs in any position.
+// exponent distance, subnormal operands times large ones, and zeros, ones,
+// infinities and NaNs in any position.
 // Second operands: a quarter random patterns, the rest log-uniform over the whole
 // range (or --y); integer operands: half in [-40, 40], half any int32.
 //
@@ -113,7 +114,7 @@ void fma_triple(const Fmt& f, uint64_t seed, bool hard, uint64_t& a, uint64_t& b
   auto prod = [&](uint64_t x, uint64_t y) {  // the product rounded to nearest
     return f.bytes == 4 ? bits_f(as_f(x) * as_f(y)) : bits_d(as_d(x) * as_d(y));
   };
-  switch (g() % 7) {
+  switch (g() % 8) {
     case 0:  // c cancels the rounded product within two units
       a = normal(ea), b = normal(eb), c = (prod(a, b) ^ f.sign) + (g() % 5) - 2;
       break;
@@ -144,6 +145,17 @@ void fma_triple(const Fmt& f, uint64_t seed, bool hard, uint64_t& a, uint64_t& b
       a = normal(ea), b = normal(eb), c = normal(ea + eb);
       for (uint64_t* v : {&a, &b, &c})
         if (g() & 1) *v = picks[g() % 8] ^ (sgn() ? f.sign : 0);
+      break;
+    }
+    case 6: {  // a subnormal operand times a large one; c subnormal, tiny or near the product
+      a = (sgn() ? f.sign : 0) | ((g() & f.mant) >> (g() % uint64_t(f.p))), b = normal(f.p + int(g() % uint64_t(f.emax)));
+      if (g() & 1) std::swap(a, b);
+      uint64_t pr = prod(a, b);
+      switch (g() % 3) {
+        case 0: c = (sgn() ? f.sign : 0) | ((g() & f.mant) >> (g() % uint64_t(f.p))); break;
+        case 1: c = (pr ^ f.sign) + (g() % 5) - 2; break;
+        default: c = normal(emin + int(g() % uint64_t(4 * f.p))); break;
+      }
       break;
     }
     default:  // ordinary operands of moderate size
