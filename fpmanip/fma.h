@@ -9,10 +9,9 @@
 // (fpmanip/fma_fallback.cpp) gives there too; every other lane, and every lane of
 // a call in another environment, is finished by the fallback.
 //
-//   float   a*b is exact in double; s = a*b + c with its exact error e (two-sum);
-//           where e != 0, s moved one unit toward e when its last bit is 0 (as
-//           rounding to odd would), so that it sits on no float value or midpoint
-//           unless it is exact; then rounded to float.  Special: non-finite results
+//   float   a*b is exact in double; s = a*b + c with its exact error e (two-sum),
+//           rounded to odd, so that it sits on no float value or midpoint unless
+//           it is exact; then rounded to float.  Special: non-finite results
 //           (some operand infinite or NaN, or an overflow) and sums below 2^-126
 //           other than zero (a subnormal result, which a flushing environment
 //           would not keep).
@@ -85,21 +84,16 @@ QARN_INLINE vf8 narrow(vd4 lo, vd4 hi) {
 }
 QARN_INLINE vf4 narrow(vd4 lo) { return {_mm256_cvtpd_ps(lo.v)}; }
 
-// The float kernel's work on four lanes held in double: the sum moved off every
-// point where rounding to float decides (the float values and the midpoints
-// between them, all on the 53-bit grid) toward its exact rest, or an all-ones
-// pattern (a NaN) where the result would be subnormal.  Where e != 0, `up` is s
-// with its last bit set (s, or one unit beyond), and 2s - up is s or one unit
-// nearer zero (two at a power of two, still short of the next point); the one on
-// e's side is taken.  With e = 0, s is exact and stays.
+// The float kernel's work on four lanes held in double: the sum rounded to odd
+// (which sits on no float value or midpoint unless it is exact, so that rounding
+// it to float rounds the exact sum), or an all-ones pattern (a NaN) where the
+// result would be subnormal.
 QARN_INLINE vd4 fmaf_lanes(vd4 a, vd4 b, vd4 c) {
   vd4 e;
   vd4 s = two_sum(a * b, c, e);
   const vd4 zero = bits<vd4>(0);
-  vd4 up = s | (cmp<_CMP_NEQ_OQ>(e, zero) & kc<vd4, 1ull>());
-  vd4 off = blend(s ^ e, up, s - (up - s));
   vd4 tiny = andnot(cmp<_CMP_LT_OQ>(vabs(s), kc<vd4, 0x3810000000000000ull>()), cmp<_CMP_EQ_OQ>(s, zero));
-  return off | tiny;
+  return to_odd(s, e) | tiny;
 }
 
 }  // namespace fmak
@@ -139,9 +133,10 @@ template <var Vr> struct fma_k<double, Vr> {
     const V zero = bits<V>(0);
     // Small products become NaNs, which the result keeps (special lanes' results
     // are replaced): no mask stays alive to the end.
-    uh = uh | andnot(cmp<_CMP_LT_OQ>(vabs(uh), kc<V, 0x07B0000000000000ull>()),
-                     cmp<_CMP_EQ_OQ>(a, zero) | cmp<_CMP_EQ_OQ>(b, zero));
+    // (Marked on the low part, which comes last: the sum with c does not wait.)
     V th = fmak::two_sum(c, uh, tl);
+    ul = ul | andnot(cmp<_CMP_LT_OQ>(vabs(uh), kc<V, 0x07B0000000000000ull>()),
+                     cmp<_CMP_EQ_OQ>(a, zero) | cmp<_CMP_EQ_OQ>(b, zero));
     V v = fmak::to_odd(fmak::two_sum(tl, ul, ev), ev);
     V r = blend(cmp<_CMP_EQ_OQ>(v, zero), th + v, th);
     sp = cmp<_CMP_NLT_UQ>(vabs(r), kc<V, 0x7FF0000000000000ull>()) | fmak::env_lanes<V>();
