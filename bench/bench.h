@@ -55,13 +55,14 @@ void register_overhead(void* lib);
 struct Interval {
   double lo, hi;
   bool log, integer;
+  bool both = false;  // magnitudes in [lo, hi], each of either sign
 };
 Interval operand_interval(const qarn::reg::Export& e, int arg);
 
 // The slice benchmark (bench_slices.cpp) and its options (read in bench_main.cpp).
 struct SliceOptions {
   std::string filter;  // regular expression over short export names; empty: every export
-  bool check = false, registry = false;
+  bool check = false, registry = false, tiny = true;
   int rounds = 15, elems = 2048;
   bool xset = false, yset = false;
   double xlo = 0, xhi = 0, ylo = 0, yhi = 0;

@@ -189,8 +189,8 @@ namespace {
 
 const char kHelp[] =
     "usage: qarn_bench [--quick] [--lib=PATH] [--benchmark_...=...]\n"
-    "       qarn_bench --slices [--check] [--registry] [--filter=REGEX] [--rounds=N] [--elems=N]\n"
-    "                  [--x=LO:HI] [--y=LO:HI] [--lib=PATH]\n"
+    "       qarn_bench --slices [--check] [--registry] [--no-tiny] [--filter=REGEX] [--rounds=N]\n"
+    "                  [--elems=N] [--x=LO:HI] [--y=LO:HI] [--lib=PATH]\n"
     "\n"
     "Time per element of every present export against SLEEF and libm, the call overhead, and the\n"
     "ratio tables (5 interleaved repetitions of 0.1 s, best kept).\n"
@@ -199,9 +199,11 @@ const char kHelp[] =
     "  --benchmark_...  Google Benchmark's own flags (listed below), after and over these defaults\n"
     "\n"
     "--slices: each export on eight slices of its operands' intervals; a ratio above 2 between\n"
-    "slices is flagged.\n"
+    "slices is flagged.  An operand whose interval reaches zero also gets its tiny band (marked\n"
+    "'~'): magnitudes log-spaced from the smallest normal number to the interval's largest.\n"
     "  --check          exit 1 when a ratio stays above 2 after measuring the flagged exports again\n"
     "  --registry       the registry's intervals for floating operands\n"
+    "  --no-tiny        leave the tiny bands out\n"
     "  --filter=REGEX   only the exports whose short name (expf8) matches\n"
     "  --rounds=N       rounds per slice set, best kept (1 to 1000, default 15)\n"
     "  --elems=N        elements per timed call batch (16 to 1048576, default 2048)\n"
@@ -258,6 +260,8 @@ int main(int argc, char** argv) {
         so.check = true, slice_only.emplace_back(a);
       } else if (a == "--registry") {
         so.registry = true, slice_only.emplace_back(a);
+      } else if (a == "--no-tiny") {
+        so.tiny = false, slice_only.emplace_back(a);
       } else if (a.starts_with("--filter=")) {
         so.filter = std::string(a.substr(9));
         try {

@@ -10,6 +10,11 @@
 // (or fixes inline) are timed and marked but left out of the ratio: there the
 // scalar lane fallback is the design, not a stall.
 //
+// The tiny band: a floating operand whose interval reaches zero also gets a
+// second slice set, magnitudes log-spaced from the smallest normal number to the
+// interval's largest one (both signs where the interval has both), where squares
+// and cubes of the operand go subnormal on a main path that does not watch for it.
+//
 //   qarn_bench --slices                    every present export
 //   qarn_bench --slices --check            exit 1 if a ratio stays above 2 after
 //                                          re-measuring the flagged exports
@@ -70,6 +75,19 @@ const Band kFallbackBands[] = {
     // logarithms: zero, negative and subnormal operands
     {"log log2 log10", 'f', 0, -kInf, 1.17549435e-38}, {"log log2 log10", 'd', 0, -kInf, 2.2250738585072014e-308},
     {"log1p", 'f', 0, -kInf, -0.99999994}, {"log1p", 'd', 0, -kInf, -0.99999999999999989},
+    // rsqrt (double): exponent fields below 0x035 (the _native and _half variants' 0x003 is not told apart)
+    {"rsqrt", 'd', 0, -kInf, 0x1p-970},
+    // x to an integer power: n ln|x| out of the path's range for some n in [-8, 8], the timing
+    // loops' interval (overflowing, zero and subnormal results)
+    {"pown rootn", 'f', 0, -0x1p-15, 0x1p-15}, {"pown rootn", 'd', 0, -0x1p-127, 0x1p-127},
+    // fma (double): products below 2^-900, which the vector path leaves to the exact sums
+    // (the other operand of the timing loops' interval is at most 1000)
+    {"fma", 'd', 0, -0x1p-890, 0x1p-890}, {"fma", 'd', 1, -0x1p-890, 0x1p-890},
+    // ldexp: tiny x scaled down by n in [-20, 20] (subnormal results)
+    {"ldexp", 'f', 0, -0x1p-106, 0x1p-106}, {"ldexp", 'd', 0, -0x1p-1002, 0x1p-1002},
+    // results below the smallest normal number (quotients by pi), not stalls of the main path
+    {"asinpi atanpi", 'f', 0, -0x1.92p-125, 0x1.92p-125}, {"asinpi atanpi", 'd', 0, -0x1.92p-1021, 0x1.92p-1021},
+    {"atan2pi", 'f', 0, -0x1.92p-125, 0x1.92p-125}, {"atan2pi", 'd', 0, -0x1.92p-1021, 0x1.92p-1021},
 };
 
 bool word_in(std::string_view words, std::string_view w) {
@@ -83,9 +101,11 @@ bool word_in(std::string_view words, std::string_view w) {
   return false;
 }
 
-bool in_band(const reg::Export& e, int arg, double lo, double hi) {
+bool in_band(const reg::Export& e, int arg, double lo, double hi, bool both = false) {
   for (const Band& b : kFallbackBands)
-    if (b.prec == e.prec && b.arg == arg && word_in(b.families, e.family) && lo < b.hi && hi > b.lo) return true;
+    if (b.prec == e.prec && b.arg == arg && word_in(b.families, e.family) &&
+        ((lo < b.hi && hi > b.lo) || (both && -hi < b.hi && -lo > b.lo)))
+      return true;
   return false;
 }
 
@@ -109,7 +129,7 @@ bool log_spaced(const Interval& iv) {
 }
 Interval slice_of(const Interval& iv, int s) {
   Interval r = iv;
-  r.log = log_spaced(iv);
+  r.log = iv.both || log_spaced(iv);
   double a = double(s) / kSlices, b = double(s + 1) / kSlices;
   if (r.log) {
     double sg = iv.lo < 0 ? -1 : 1, l0 = std::log(std::fabs(iv.lo)), l1 = std::log(std::fabs(iv.hi));
@@ -128,7 +148,10 @@ void draw(std::mt19937_64& g, const Interval& iv, char k, char prec, bool diviso
   std::uniform_real_distribution<double> u(0.0, 1.0);
   if (floating(k)) {
     double t = u(g), v;
-    if (iv.log) {
+    if (iv.both) {
+      v = std::exp(std::log(iv.lo) + t * (std::log(iv.hi) - std::log(iv.lo)));
+      if (g() & 1) v = -v;
+    } else if (iv.log) {
       double sg = iv.lo < 0 ? -1 : 1, l0 = std::log(std::fabs(iv.lo)), l1 = std::log(std::fabs(iv.hi));
       v = sg * std::exp(l0 + t * (l1 - l0));
     } else {
@@ -306,25 +329,41 @@ Interval interval(const reg::Export& e, const Shape& sh, int a, const Options& o
 struct Result {
   std::string name;
   int arg;
+  bool tiny = false;
   Interval whole;
   double ns[kSlices];
   bool band[kSlices];
   double ratio;  // slowest over fastest among the slices outside the bands
 };
 
-Result measure(const void* fn, const reg::Export& e, const Shape& sh, int a, const Options& o, int rounds) {
+// The tiny band of an operand's interval, if the interval reaches zero.
+bool tiny_of(const reg::Export& e, const Shape& sh, const Interval& iv, int a, Interval& t) {
+  if (iv.integer || !floating(sh.args[a])) return false;
+  double top = std::max(std::fabs(iv.lo), std::fabs(iv.hi)), bottom = std::min(std::fabs(iv.lo), std::fabs(iv.hi));
+  if (!(iv.lo <= 0 && iv.hi >= 0) && bottom > 1e-30) return false;
+  double smallest = is_double(sh.args[a], e.prec) ? 0x1p-1022 : 0x1p-126;
+  if (!(top > 16 * smallest)) return false;
+  t = {smallest, top, true, false, iv.lo < 0 && iv.hi > 0};
+  if (!t.both && iv.hi <= 0) t = {-top, -smallest, true, false, false};
+  return true;
+}
+
+Result measure(const void* fn, const reg::Export& e, const Shape& sh, int a, const Options& o, int rounds,
+               bool tiny = false) {
   static Scratch out, second;
   Result res;
   res.name = std::string(e.name).substr(std::strlen("__ocl_qarn_e9_"));
   res.arg = a;
+  res.tiny = tiny;
   std::vector<Interval> ivs;
   for (size_t i = 0; i < sh.args.size(); ++i) ivs.push_back(interval(e, sh, int(i), o));
+  if (tiny) tiny_of(e, sh, ivs[a], a, ivs[a]);
   res.whole = ivs[a];
   std::vector<Calls> calls;
   for (int s = 0; s < kSlices; ++s) {
     std::vector<Interval> v = ivs;
     v[a] = slice_of(ivs[a], s);
-    res.band[s] = in_band(e, a, v[a].lo, v[a].hi);
+    res.band[s] = in_band(e, a, v[a].lo, v[a].hi, v[a].both);
     calls.push_back(prepare(e, sh, v, o.elems, out, second));
   }
   Loop loop = pick_loop(e, sh);
@@ -345,8 +384,8 @@ Result measure(const void* fn, const reg::Export& e, const Shape& sh, int a, con
 }
 
 void print(const Result& r) {
-  std::printf("%-28s %c [%-9.4g, %9.4g]%s", r.name.c_str(), "xyz"[std::min(r.arg, 2)], r.whole.lo, r.whole.hi,
-              log_spaced(r.whole) ? " log" : "    ");
+  std::printf("%-28s %c%c[%-9.4g, %9.4g]%s", r.name.c_str(), "xyz"[std::min(r.arg, 2)], r.tiny ? '~' : ' ',
+              r.whole.lo, r.whole.hi, r.whole.both ? " +-  " : log_spaced(r.whole) ? " log" : "    ");
   for (int s = 0; s < kSlices; ++s) std::printf(" %7.2f%c", r.ns[s], r.band[s] ? '*' : ' ');
   std::printf("  %6.2f%s\n", r.ratio, r.ratio > kLimit ? "  <-- over 2" : "");
 }
@@ -366,6 +405,7 @@ int run_slices(void* lib, const SliceOptions& options) {
     const void* fn;
     Shape sh;
     int arg;
+    bool tiny;
   };
   std::vector<Todo> todo;
   int not_timed = 0;
@@ -379,13 +419,17 @@ int run_slices(void* lib, const SliceOptions& options) {
       ++not_timed;
       continue;
     }
-    for (size_t a = 0; a < sh.args.size(); ++a) todo.push_back({&e, fn, sh, int(a)});
+    for (size_t a = 0; a < sh.args.size(); ++a) {
+      todo.push_back({&e, fn, sh, int(a), false});
+      Interval t;
+      if (o.tiny && tiny_of(e, sh, interval(e, sh, int(a), o), int(a), t)) todo.push_back({&e, fn, sh, int(a), true});
+    }
   }
   std::vector<Result> flagged;
   double worst = 0;
   std::string worst_name;
   for (const Todo& t : todo) {
-    Result r = measure(t.fn, *t.e, t.sh, t.arg, o, o.rounds);
+    Result r = measure(t.fn, *t.e, t.sh, t.arg, o, o.rounds, t.tiny);
     print(r);
     std::fflush(stdout);
     if (r.ratio > worst) worst = r.ratio, worst_name = r.name;
@@ -405,9 +449,11 @@ int run_slices(void* lib, const SliceOptions& options) {
   std::printf("\nMeasured again:\n");
   for (const Result& f : flagged) {
     for (const Todo& t : todo) {
-      if (std::string(t.e->name).substr(std::strlen("__ocl_qarn_e9_")) != f.name || t.arg != f.arg) continue;
+      if (std::string(t.e->name).substr(std::strlen("__ocl_qarn_e9_")) != f.name || t.arg != f.arg || t.tiny != f.tiny)
+        continue;
       Result r = f;
-      for (int again = 0; again < 2 && r.ratio > kLimit; ++again) r = measure(t.fn, *t.e, t.sh, t.arg, o, 3 * o.rounds);
+      for (int again = 0; again < 2 && r.ratio > kLimit; ++again)
+        r = measure(t.fn, *t.e, t.sh, t.arg, o, 3 * o.rounds, t.tiny);
       print(r);
       failed += r.ratio > kLimit;
     }
