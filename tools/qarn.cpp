@@ -1,6 +1,7 @@
 // qarn: look at the library from the command line (qarn --help for the commands and
 // the notation of values).  Every input is checked before any export is called: a
 // bad one is reported on stderr with exit status 2.
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -25,7 +26,7 @@ namespace {
 const char kUsage[] =
     "usage: qarn list [--missing | --present] [FAMILY...]\n"
     "       qarn eval EXPORT VALUE...\n"
-    "       qarn ulp EXPORT [--range LO HI] [-n N]\n"
+    "       qarn ulp EXPORT [--range LO HI] [--y LO HI] [--z LO HI] [--n LO HI] [-n N]\n"
     "       qarn hash [--all]\n"
     "       qarn --help\n";
 
@@ -36,8 +37,12 @@ int help() {
       "         --missing or --present shows only those; FAMILY limits the list (exp, logb, cvtfptoi32, ...)\n"
       "  eval   calls EXPORT through the register-level caller and prints every result lane;\n"
       "         one VALUE per argument (used in every lane) or one per lane of each argument in turn\n"
-      "  ulp    worst error of a one-argument export against MPFR, with the export's bound;\n"
-      "         --range LO HI   operands drawn uniformly from [LO, HI] (default: the registry's interval)\n"
+      "  ulp    worst error of an export against MPFR, with the export's bound, for each of its\n"
+      "         results (a second one: sincos's cosine, modf's and fract's integral part, frexp's\n"
+      "         exponent, lgamma_r's sign, remquo's quotient, which must agree in sign and low 3 bits);\n"
+      "         --range LO HI   first operands drawn uniformly from [LO, HI] (default: the registry's interval)\n"
+      "         --y LO HI, --z LO HI   the second and third floating operands (default: the registry's)\n"
+      "         --n LO HI       the integer operand of pown, rootn, ldexp (default [-8, 8], ldexp [-20, 20])\n"
       "         -n N            how many operands (default 100000; 1e7 is accepted)\n"
       "         exit status 1 when the worst error is above the bound\n"
       "  hash   lane fingerprints of every present export, the format of tests/golden/lane_hashes.txt;\n"
@@ -160,32 +165,78 @@ int cmd_eval(int argc, char** argv) {
   return 0;
 }
 
+// An operand interval: floating bounds, or integer ones for the int operand.
+struct Range {
+  double lo = 0, hi = 0;
+  bool set = false;
+};
+
+// One result of an export against its reference over the run.
+struct Worst {
+  double err = 0;     // floating results: ulps
+  uint64_t bad = 0;   // integer results: lanes that disagree
+  qarn::oracle::Operands at;
+  double got = 0;
+  long got_n = 0;
+  bool seen = false;
+};
+
+std::string operands_text(const std::string& args, const qarn::oracle::Operands& in) {
+  std::string t;
+  int f = 0;
+  char buf[48];
+  for (char k : args) {
+    if (!t.empty()) t += ", ";
+    if (k == 'f') std::snprintf(buf, sizeof buf, "%a", in.f[f++]);
+    else std::snprintf(buf, sizeof buf, "%ld", in.n);
+    t += buf;
+  }
+  return t;
+}
+
 int cmd_ulp(int argc, char** argv) {
-  if (argc < 1) throw BadInput("ulp: which export? (qarn ulp EXPORT [--range LO HI] [-n N])");
+  if (argc < 1) throw BadInput("ulp: which export? (qarn ulp EXPORT [--range LO HI] [--y LO HI] ... [-n N])");
   const Export& e = export_named(argv[0]);
-  if (!e.present || std::string(e.kind) != "f:f" || !qarn::oracle::has_unary(e.family))
-    throw BadInput(std::string("ulp: ") + qarn::reg::short_name(e) +
-                   " is not a present one-argument export with an MPFR reference");
+  qa::Shape sh = qa::shape_of(e);
+  std::string kind(e.kind), args = kind.substr(0, kind.find(':'));
+  const int known = e.present ? qarn::oracle::results_known(e.family, args.c_str()) : 0;
+  if (known == 0)
+    throw BadInput(std::string("ulp: ") + qarn::reg::short_name(e) + " is not a present export with an MPFR reference");
   const cli::Lane t = e.prec == 'd' ? cli::Lane::f64 : cli::Lane::f32;
-  double lo = e.lo, hi = e.hi;
+  const int nfloat = int(std::count(args.begin(), args.end(), 'f'));
+  const bool has_int = args.find('i') != std::string::npos;
+  // Defaults: the registry's intervals; the integer operand in [-8, 8] (ldexp [-20, 20]).
+  Range r[3], rn;
+  r[0] = {e.lo, e.hi, false};
+  r[1] = e.y_lo < e.y_hi ? Range{e.y_lo, e.y_hi, false} : r[0];
+  r[2] = r[0];
+  rn = std::string_view(e.family) == "ldexp" ? Range{-20, 20, false} : Range{-8, 8, false};
   uint64_t n = 100000;
-  bool have_range = false, have_n = false;
+  bool have_n = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
-    if (a == "--range") {
-      if (have_range) throw BadInput("ulp: --range given twice");
-      if (i + 2 >= argc) throw BadInput("ulp: --range takes two values, LO and HI");
+    if (a == "--range" || a == "--y" || a == "--z" || a == "--n") {
+      Range* target = a == "--range" ? &r[0] : a == "--y" ? &r[1] : a == "--z" ? &r[2] : &rn;
+      if (a == "--n" && !has_int) throw BadInput("ulp: " + a + ": " + qarn::reg::short_name(e) + " has no integer operand");
+      if (a == "--y" && nfloat < 2) throw BadInput("ulp: " + a + ": " + qarn::reg::short_name(e) + " has no second floating operand");
+      if (a == "--z" && nfloat < 3) throw BadInput("ulp: " + a + ": " + qarn::reg::short_name(e) + " has no third floating operand");
+      if (target->set) throw BadInput("ulp: " + a + " given twice");
+      if (i + 2 >= argc) throw BadInput("ulp: " + a + " takes two values, LO and HI");
       try {
-        lo = cli::parse_finite(argv[i + 1], t);
-        hi = cli::parse_finite(argv[i + 2], t);
+        if (a == "--n") {
+          target->lo = double(int32_t(cli::parse_lane(argv[i + 1], cli::Lane::i32)));
+          target->hi = double(int32_t(cli::parse_lane(argv[i + 2], cli::Lane::i32)));
+        } else {
+          target->lo = cli::parse_finite(argv[i + 1], t);
+          target->hi = cli::parse_finite(argv[i + 2], t);
+        }
       } catch (const BadInput& x) {
-        throw BadInput(std::string("ulp: --range: ") + x.what());
+        throw BadInput("ulp: " + a + ": " + x.what());
       }
-      if (!(lo < hi))
-        throw BadInput(std::string("ulp: --range ") + argv[i + 1] + " " + argv[i + 2] +
-                       " is empty: LO must be below HI");
-      if (!std::isfinite(hi - lo)) throw BadInput("ulp: --range is wider than the largest double");
-      have_range = true;
+      if (!(target->lo < target->hi))
+        throw BadInput("ulp: " + a + " " + argv[i + 1] + " " + argv[i + 2] + " is empty: LO must be below HI");
+      if (!std::isfinite(target->hi - target->lo)) throw BadInput("ulp: " + a + " is wider than the largest double");
+      target->set = true;
       i += 2;
     } else if (a == "-n") {
       if (have_n) throw BadInput("ulp: -n given twice");
@@ -196,39 +247,109 @@ int cmd_ulp(int argc, char** argv) {
       throw BadInput("ulp: unknown option '" + a + "'");
     }
   }
-  qa::Shape sh = qa::shape_of(e);
   qa::Invoker inv(qa::library_path());
   cli::Progress progress(std::string("qarn ulp ") + qarn::reg::short_name(e), n);
   uint64_t s = 0x5EED;
-  double worst = 0, wx = 0, wgot = 0;
+  auto uniform = [&s] {
+    s = s * 6364136223846793005ull + 1442695040888963407ull;
+    return double(s >> 11) * 0x1p-53;
+  };
+  std::vector<Worst> worst(known);
+  const std::string results = sh.results + sh.ptrs;
+  qarn::oracle::Exact ex;
   uint64_t done = 0;
   while (done < n) {
-    qa::Lanes l(sh.lanes);
-    std::vector<double> xs(sh.lanes);
+    std::vector<qa::Lanes> lanes(args.size(), qa::Lanes(sh.lanes));
+    std::vector<qarn::oracle::Operands> ops(sh.lanes);
     for (int i = 0; i < sh.lanes; ++i) {
-      s = s * 6364136223846793005ull + 1442695040888963407ull;
-      double u = double(s >> 11) * 0x1p-53;
-      double x = std::min(hi, lo + (hi - lo) * u);
-      if (e.prec == 'f') x = float(x);
-      xs[i] = x;
-      l[i] = e.prec == 'f' ? qa::bits_of(float(x)) : qa::bits_of(x);
+      int f = 0;
+      for (size_t a = 0; a < args.size(); ++a) {
+        if (args[a] == 'f') {
+          double x = std::min(r[f].hi, r[f].lo + (r[f].hi - r[f].lo) * uniform());
+          if (e.prec == 'f') x = float(x);
+          ops[i].f[f++] = x;
+          ops[i].prec = e.prec;
+          lanes[a][i] = e.prec == 'f' ? qa::bits_of(float(x)) : qa::bits_of(x);
+        } else {
+          long k = long(std::floor(rn.lo + (rn.hi - rn.lo + 1) * uniform()));
+          ops[i].n = std::min(k, long(rn.hi));
+          lanes[a][i] = uint32_t(int32_t(ops[i].n));
+        }
+      }
     }
-    qa::Outcome o = inv.call(e, {l}, s);
+    qa::Outcome o = inv.call(e, lanes, s);
     for (int i = 0; i < sh.width && done < n; ++i, ++done) {
-      double got = e.prec == 'f' ? double(qa::as_float(o.results[0][i])) : qa::as_double(o.results[0][i]);
-      double err = qarn::oracle::ulp_error(e.family, e.prec, xs[i], got);
-      if (!(err <= worst)) worst = err, wx = xs[i], wgot = got;
+      for (int k = 0; k < known && k < int(o.results.size()); ++k) {
+        qarn::oracle::exact(e.family, args.c_str(), k, ops[i], ex);
+        Worst& w = worst[k];
+        uint64_t bits = o.results[k][i];
+        if (ex.integer) {
+          long got = results[k] == 'f' ? 0 : long(int32_t(uint32_t(bits)));
+          bool ok = qarn::oracle::int_agrees(e.family, ex, got);
+          if (!ok) ++w.bad;
+          if (!ok && !w.seen) w.at = ops[i], w.got_n = got, w.seen = true;
+        } else {
+          double got = e.prec == 'f' ? double(qa::as_float(bits)) : qa::as_double(bits);
+          double err = qarn::oracle::ulp_of(ex, e.prec, got);
+          // A bound of 0: the correctly rounded value, bit for bit (NaN for NaN).
+          if (e.ulp == 0) {
+            double want = qarn::oracle::rounded(ex, e.prec);
+            bool same = std::isnan(want) ? std::isnan(got) : qa::bits_of(want) == qa::bits_of(got);
+            if (!same) ++w.bad;
+            if (!same && w.bad == 1) w.err = err, w.at = ops[i], w.got = got, w.seen = true;
+            if (w.bad == 0 && (!(err <= w.err) || !w.seen)) w.err = std::max(w.err, err), w.at = ops[i], w.got = got, w.seen = true;
+            continue;
+          }
+          if (!(err <= w.err) || !w.seen) w.err = std::max(w.err, err), w.at = ops[i], w.got = got, w.seen = true;
+        }
+      }
     }
     progress.update(done);
   }
-  bool ok = e.ulp < 0 || worst <= e.ulp;
-  char bound[48];
-  if (e.ulp < 0) std::snprintf(bound, sizeof bound, "no bound stated");
-  else std::snprintf(bound, sizeof bound, "bound %g ulp", e.ulp);
-  std::printf("%s %-18s [%g, %g] n=%" PRIu64 ": worst %.3f ulp (%s) at x = %a (got %a, want %a)\n",
-              ok ? "PASS" : "FAIL", qarn::reg::short_name(e), lo, hi, n, worst, bound, wx, wgot,
-              qarn::oracle::reference(e.family, e.prec, wx));
-  return ok ? 0 : 1;
+  // One line per result: the returned one against the export's bound, a second
+  // floating one against the same bound, a second integer one exactly.
+  bool all_ok = true;
+  std::string where;
+  char buf[96];
+  for (int f = 0; f < nfloat; ++f) {
+    std::snprintf(buf, sizeof buf, "%s[%g, %g]", where.empty() ? "" : " ", r[f].lo, r[f].hi);
+    where += buf;
+  }
+  if (has_int) std::snprintf(buf, sizeof buf, " n in [%g, %g]", rn.lo, rn.hi), where += buf;
+  for (int k = 0; k < known; ++k) {
+    const Worst& w = worst[k];
+    qarn::oracle::exact(e.family, args.c_str(), k, w.at, ex);
+    std::string label = std::string(qarn::reg::short_name(e)) + (k ? " (second result)" : "");
+    if (ex.integer) {
+      bool ok = w.bad == 0;
+      all_ok &= ok;
+      if (ok) std::printf("PASS %-18s %s n=%" PRIu64 ": every integer result agrees\n", label.c_str(), where.c_str(), n);
+      else
+        std::printf("FAIL %-18s %s n=%" PRIu64 ": %" PRIu64 " integer results disagree, first at (%s) (got %ld, want %ld)\n",
+                    label.c_str(), where.c_str(), n, w.bad, operands_text(args, w.at).c_str(), w.got_n, ex.n);
+      continue;
+    }
+    std::string at = args == "f" ? "x = " + operands_text(args, w.at) : "(" + operands_text(args, w.at) + ")";
+    if (e.ulp == 0) {
+      bool ok = w.bad == 0;
+      all_ok &= ok;
+      if (ok)
+        std::printf("PASS %-18s %s n=%" PRIu64 ": every result correctly rounded (worst %.3f ulp at %s)\n",
+                    label.c_str(), where.c_str(), n, w.err, at.c_str());
+      else
+        std::printf("FAIL %-18s %s n=%" PRIu64 ": %" PRIu64 " results not correctly rounded, first at %s (got %a, want %a)\n",
+                    label.c_str(), where.c_str(), n, w.bad, at.c_str(), w.got, qarn::oracle::rounded(ex, e.prec));
+      continue;
+    }
+    bool ok = e.ulp < 0 || w.err <= e.ulp;
+    all_ok &= ok;
+    char bound[48];
+    if (e.ulp < 0) std::snprintf(bound, sizeof bound, "no bound stated");
+    else std::snprintf(bound, sizeof bound, "bound %g ulp", e.ulp);
+    std::printf("%s %-18s %s n=%" PRIu64 ": worst %.3f ulp (%s) at %s (got %a, want %a)\n", ok ? "PASS" : "FAIL",
+                label.c_str(), where.c_str(), n, w.err, bound, at.c_str(), w.got, qarn::oracle::rounded(ex, e.prec));
+  }
+  return all_ok ? 0 : 1;
 }
 
 // One line per family, precision and variant: the width-1 export's fingerprint.

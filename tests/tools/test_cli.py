@@ -91,7 +91,14 @@ REFUSED = {
         ('qarn', 'ulp expf8 --range 5', r"--range takes two values"),
         ('qarn', 'ulp expf8 --bogus', r"ulp: unknown option '--bogus'"),
         ('qarn', 'ulp nosuch', r"no export named 'nosuch'"),
-        ('qarn', 'ulp idiv1', r"not a present one-argument export with an MPFR reference"),
+        ('qarn', 'ulp idiv1', r"idiv1 is not a present export with an MPFR reference"),
+        ('qarn', 'ulp powf8 --n 1 2', r"ulp: --n: powf8 has no integer operand"),
+        ('qarn', 'ulp expf8 --y 1 2', r"ulp: --y: expf8 has no second floating operand"),
+        ('qarn', 'ulp powf8 --z 1 2', r"ulp: --z: powf8 has no third floating operand"),
+        ('qarn', 'ulp powf8 --y 1 2 --y 3 4', r"ulp: --y given twice"),
+        ('qarn', 'ulp pownf8 --n 2 1', r"--n 2 1 is empty: LO must be below HI"),
+        ('qarn', 'ulp pownf8 --n 1 x', r"ulp: --n: "),
+        ('qarn', 'ulp fmaf8 --z 0 inf', r"ulp: --z: 'inf' is not a finite number"),
         ('qarn', 'list nosuch', r"list: no family named 'nosuch'"),
         ('qarn', 'list --bogus', r"list: unknown option '--bogus'"),
         ('qarn', 'list --missing --present', r"exclude each other"),
@@ -258,7 +265,7 @@ def commands(c):
         if rc != rc_want or not re.search(pattern, text, re.M):
             c.fail(f'{tool} {args}', f'exit {rc}, output {text[:300]!r} lacks {pattern!r}')
 
-    for opt in ('list', 'eval', 'ulp', 'hash', '--missing', '--present', '--range', '-n N', '--all', 'bits:0x',
+    for opt in ('list', 'eval', 'ulp', 'hash', '--missing', '--present', '--range', '--y LO HI', '--n LO HI', '-n N', '--all', 'bits:0x',
                 'nan:0x123', '-snan:0x1', '0x1.8p\\+3', '0x10p0'):
         expect('qarn', '--help', re.escape(opt) if '\\' not in opt else opt)
     expect('qarn', 'ulp --help', r'^usage: qarn list')
@@ -267,6 +274,14 @@ def commands(c):
     expect('qarn', 'ulp expf8 -n 1e3', r'^PASS expf8 .* n=1000: worst [0-9.]+ ulp \(bound [0-9.]+ ulp\) at x = ')
     expect('qarn', 'ulp exp4 --range 0x1p-3 bits:0x3ff0000000000000 -n 0x100',
            r'^PASS exp4 +\[0\.125, 1\] n=256: ')
+    # Every operand count and every result.
+    expect('qarn', 'ulp powf8 --range 0.5 2 --y -3 3 -n 500', r'^PASS powf8 +\[0\.5, 2\] \[-3, 3\] n=500: worst [0-9.]+ ulp '
+           r'\(bound [0-9.]+ ulp\) at \(0x[0-9a-f.p+-]+, -?0x[0-9a-f.p+-]+\)')
+    expect('qarn', 'ulp pownf8 --range 0.5 2 --n -3 3 -n 500', r'^PASS pownf8 +\[0\.5, 2\] n in \[-3, 3\] n=500: ')
+    expect('qarn', 'ulp fma4 -n 2000', r'^PASS fma4 .* n=2000: every result correctly rounded')
+    expect('qarn', 'ulp sincosf8 -n 500', r'^PASS sincosf8 +\[.*\n^PASS sincosf8 \(second result\) .* worst [0-9.]+ ulp')
+    expect('qarn', 'ulp remquof8 -n 500', r'^PASS remquof8 \(second result\) .* every integer result agrees$')
+    expect('qarn', 'ulp frexp4 -n 500', r'^PASS frexp4 \(second result\) .* every integer result agrees$')
     expect('qarn', 'eval idivrem1 7 2', r'^result 0 \(int\):\n +\[ 0\] 3 +bits:0x00000003\nresult 1 \(int\):\n +\[ 0\] 1 ')
     expect('qarn', 'eval expf3 0 1 2', r'^ +\[ 2\] 7\.38905621 ')
     for opt in ('--help', 'EXPORT'):
@@ -280,7 +295,7 @@ def commands(c):
     expect('intdiv_sweep', '0x400 0x2a', r'^udivrem1 +512 lanes checked, 0 wrong$')
     if 'bench' in TOOLS:
         for opt in ('--quick', '--lib=PATH', '--slices', '--check', '--registry', '--filter=REGEX', '--rounds=N',
-                    '--elems=N', '--x=LO:HI', '--y=LO:HI', '--benchmark_filter'):
+                    '--elems=N', '--x=LO:HI', '--y=LO:HI', '--no-tiny', '--benchmark_filter'):
             expect('bench', '--help', re.escape(opt))
 
 
