@@ -31,6 +31,8 @@ struct Row {
   std::string sleef_acc;       // "u10", "u35", ... (what the target is stated against)
   double sleef_factor = 1.0;   // SLEEF ns/element at its width -> ns/element at ours
   std::string libm;            // scalar libm benchmark, or empty
+  std::string mvec;            // glibc's vector function (libmvec, SSE4 at 128 bits, AVX at 256), or empty
+  double mvec_factor = 1.0;    // its ns/element at its width -> ns/element at ours
 };
 std::vector<Row>& rows();
 

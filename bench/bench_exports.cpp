@@ -429,6 +429,11 @@ void* libm_lib() {
   return h;
 }
 
+void* libmvec_lib() {
+  static void* h = dlopen("libmvec.so.1", RTLD_NOW | RTLD_LOCAL);
+  return h;
+}
+
 // libm functions that are the same function as our family of that name.
 constexpr std::string_view kLibm =
     "exp exp2 exp10 expm1 log log2 log10 log1p pow sqrt cbrt hypot sin cos tan sinpi cospi tanpi "
@@ -466,6 +471,19 @@ Counterpart sleef_for(const std::string& fam, char prec, int w, std::string_view
     if (dlsym(sleef_lib(), name.c_str())) return {name, acc, lanes};
   }
   return {};
+}
+
+// glibc's vector function for our family at width w (2 and more): the SSE4 one
+// ('b') for 128-bit vectors, the AVX one ('c') for 256 bits, called twice or four
+// times for wider ones; none where libmvec lacks the family.
+Counterpart mvec_for(const std::string& fam, char prec, int w, int na) {
+  if (w == 1 || !libmvec_lib()) return {};
+  int bytes = w * (prec == 'f' ? 4 : 8);
+  int lanes = (bytes <= 16 ? 16 : 32) / (prec == 'f' ? 4 : 8);
+  std::string name = std::string("_ZGV") + (bytes <= 16 ? "b" : "c") + "N" + std::to_string(lanes) +
+                     std::string(size_t(na), 'v') + "_" + fam + (prec == 'f' ? "f" : "");
+  if (!dlsym(libmvec_lib(), name.c_str())) return {};
+  return {name, "", lanes};
 }
 
 template <class T> struct sleef_vec;
@@ -600,6 +618,16 @@ void register_exports(void* lib) {
         const void* sf = dlsym(sleef_lib(), s.fn.c_str());
         add(row.sleef, e->prec == 'f' ? plain_driver<float>(s.lanes, na, sf, d)
                                       : plain_driver<double>(s.lanes, na, sf, d));
+      }
+    }
+    Counterpart v = word_in(kLibm, e->family) ? mvec_for(e->family, e->prec, e->width, na) : Counterpart{};
+    if (!v.fn.empty()) {
+      int calls = (e->width + v.lanes - 1) / v.lanes;
+      row.mvec = "libmvec/" + v.fn;
+      row.mvec_factor = double(v.lanes * calls) / e->width;
+      if (done.insert(row.mvec).second) {
+        const void* vf = dlsym(libmvec_lib(), v.fn.c_str());
+        add(row.mvec, e->prec == 'f' ? plain_driver<float>(v.lanes, na, vf, d) : plain_driver<double>(v.lanes, na, vf, d));
       }
     }
     std::string lname = std::string(e->family) + (e->prec == 'f' ? "f" : "");

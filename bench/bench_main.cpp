@@ -1,4 +1,4 @@
-// qarn_bench: time per element of every present export against SLEEF and libm,
+// qarn_bench: time per element of every present export against SLEEF, libm and libmvec,
 // and the cost of the call itself; ends with the ratio tables.
 //
 //   qarn_bench                     full run: 5 repetitions of 0.1 s each, randomly
@@ -101,8 +101,10 @@ void print_tables() {
   std::printf("\nTime per element, ns (best run); ratio = ours / theirs, below 1 is faster.\n");
   std::printf("Targets: default at least as fast as SLEEF u10 at the same width, _native at least\n");
   std::printf("as fast as SLEEF u35 (u10 where SLEEF has no u35); '<-- miss' marks a missed target.\n");
-  std::printf("SLEEF: scalar at width 1, SSE4 at 128 bits, AVX at 256 bits; 'xN' = N calls per one of ours.\n\n");
-  std::printf("%-22s %8s  %-28s %8s %7s  %8s %7s\n", "export", "ours", "SLEEF", "SLEEF", "ratio", "libm", "ratio");
+  std::printf("SLEEF: scalar at width 1, SSE4 at 128 bits, AVX at 256 bits; 'xN' = N calls per one of ours.\n");
+  std::printf("libmvec: glibc's vector functions, SSE4 at 128 bits, AVX at 256 bits (two or four calls for wider).\n\n");
+  std::printf("%-22s %8s  %-28s %8s %7s  %8s %7s  %8s %7s\n", "export", "ours", "SLEEF", "SLEEF", "ratio", "libm",
+              "ratio", "libmvec", "ratio");
   int misses = 0, targets = 0;
   std::string last_family;
   std::vector<std::pair<std::string, double>> alone;  // no counterpart to compare with
@@ -118,7 +120,12 @@ void print_tables() {
     last_family = fam;
     const double* s = lookup(r.sleef);
     const double* m = lookup(r.libm);
-    char sbuf[64] = "", srat[32] = "", mbuf[32] = "", mrat[32] = "";
+    const double* v = lookup(r.mvec);
+    char sbuf[64] = "", srat[32] = "", mbuf[32] = "", mrat[32] = "", vbuf[32] = "", vrat[32] = "";
+    if (v) {
+      std::snprintf(vbuf, sizeof vbuf, "%8.3f", *v * r.mvec_factor);
+      std::snprintf(vrat, sizeof vrat, "%7.2f", *ours / (*v * r.mvec_factor));
+    }
     const char* mark = "";
     if (s) {
       double sn = *s * r.sleef_factor;
@@ -135,8 +142,8 @@ void print_tables() {
     }
     std::string name = r.exp.substr(r.exp.find('/') + 1);
     std::string sfn = r.sleef_fn.empty() ? "-" : r.sleef_fn + " (" + r.sleef_acc + ")";
-    std::printf("%-22s %8.3f  %-28s %8s %7s  %8s %7s%s\n", name.c_str(), *ours, sfn.c_str(), s ? sbuf : "-",
-                s ? srat : "-", m ? mbuf : "-", m ? mrat : "-", mark);
+    std::printf("%-22s %8.3f  %-28s %8s %7s  %8s %7s  %8s %7s%s\n", name.c_str(), *ours, sfn.c_str(), s ? sbuf : "-",
+                s ? srat : "-", m ? mbuf : "-", m ? mrat : "-", v ? vbuf : "-", v ? vrat : "-", mark);
   }
   if (targets) std::printf("\nSpeed targets met: %d of %d.\n", targets - misses, targets);
   if (!alone.empty()) {
