@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 BUILD=${QARN_BUILD:-build}
-PACKAGES="g++ cmake ninja-build python3 python3-mpmath libmpfr-dev libgmp-dev libgtest-dev libbenchmark-dev libsleef-dev binutils clang pkg-config"
+PACKAGES="g++ cmake ninja-build python3 python3-mpmath python3-matplotlib libmpfr-dev libgmp-dev libgtest-dev libbenchmark-dev libsleef-dev binutils clang pkg-config"
 # The Windows DLL: its cross compiler, and Wine to run its tests (without the
 # packages Wine only recommends: fonts, Mono, Gecko).
 LEAN_PACKAGES="g++-mingw-w64-x86-64-posix wine64"
@@ -89,7 +89,8 @@ skip_reasons() {
 }
 
 report() {
-  local q="$BUILD/tools/qarn"
+  local q="$BUILD/tools/qarn" raw="$BUILD/report/raw" py=python3
+  mkdir -p "$raw"
   echo
   echo "== exports present"
   "$q" list | grep -E '^[a-z0-9]+ +[0-9]+ of +[0-9]+ present$' | awk '$2 > 0' || true
@@ -103,17 +104,34 @@ report() {
     "$q" ulp "$e" -n 40000 || true
   done
   echo
-  echo "== speed per element against SLEEF and libm"
+  echo "== error across the domain, per variant (for the page; worst error per slice)"
+  : > "$raw/profiles.txt"
+  for f in ${QARN_REPORT_FAMILIES:-exp exp2 exp10 expm1 log log2 log10 log1p sqrt rsqrt cbrt sin cos tan sinpi asin acos atan sinh cosh tanh asinh acosh atanh erf erfc}; do
+    for e in ${f}f8 ${f}f8_native ${f}f8_half ${f}4 ${f}4_native; do
+      "$q" ulp "$e" -n "${QARN_REPORT_SAMPLES:-20000}" --bins 48 >> "$raw/profiles.txt" 2>/dev/null || true
+    done
+  done
+  grep -E '^(PASS|FAIL)' "$raw/profiles.txt" | cut -c 1-110 || true
+  echo
+  echo "== speed per element against SLEEF, libm and libmvec"
   "$BUILD/bench/qarn_bench" --quick \
-    --benchmark_filter='^(qarn/(expf8|exp4|exp2f8|exp24|exp10f8|exp104|logf8|log4|expm1f8|expm14)(_native)?|sleef/.*(exp|log).*|libm/.*)$' \
-    2>/dev/null | sed -n '/^Time per element/,$p' || echo "(benchmark not built)"
+    --benchmark_filter="^(qarn/(${QARN_REPORT_SPEED:-exp|exp2|log|log2|sin|cos|tan|atan|pow|sqrt|cbrt|tanh|erf|fma})f?(1|4|8|16)(_native)?|sleef/.*|libm/.*|libmvec/.*)\$" \
+    2>/dev/null | sed -n '/^Time per element/,$p' | tee "$raw/speed.txt" || echo "(benchmark not built)"
   echo
   echo "== OpenCL C kernels compiled by clang, on the library and on SLEEF (time per work-item)"
   if [ -x "$BUILD/kernels/qarn_kernels" ]; then
-    "$BUILD/kernels/qarn_kernels" || [ $? -eq 77 ]
+    { "$BUILD/kernels/qarn_kernels" || [ $? -eq 77 ]; } | tee "$raw/kernels.txt"
   else
-    echo "(not built: clang or SLEEF missing)"
+    echo "(not built: clang or SLEEF missing)" | tee "$raw/kernels.txt"
   fi
+  echo
+  echo "== even speed over the domain: slowest over fastest slice (default variants, float 8 and double 4)"
+  "$BUILD/bench/qarn_bench" --slices --rounds=3 --filter="${QARN_REPORT_SLICES:-^[a-z0-9]+(f8|4)\$}" > "$raw/slices.txt" 2>&1 || true
+  grep -E 'over 2|largest ratio|slice sets timed' "$raw/slices.txt" || true
+  echo
+  # The page: Debian's matplotlib lives with the system's python3.
+  /usr/bin/python3 -c 'import matplotlib' 2>/dev/null && py=/usr/bin/python3
+  "$py" tools/report_page.py "$raw" "$BUILD/report/index.html" || echo "(no page: matplotlib missing)"
 }
 
 case "${1:-}" in

@@ -26,7 +26,7 @@ namespace {
 const char kUsage[] =
     "usage: qarn list [--missing | --present] [FAMILY...]\n"
     "       qarn eval EXPORT VALUE...\n"
-    "       qarn ulp EXPORT [--range LO HI] [--y LO HI] [--z LO HI] [--n LO HI] [-n N]\n"
+    "       qarn ulp EXPORT [--range LO HI] [--y LO HI] [--z LO HI] [--n LO HI] [--bins K] [-n N]\n"
     "       qarn hash [--all]\n"
     "       qarn --help\n";
 
@@ -43,6 +43,8 @@ int help() {
       "         --range LO HI   first operands drawn uniformly from [LO, HI] (default: the registry's interval)\n"
       "         --y LO HI, --z LO HI   the second and third floating operands (default: the registry's)\n"
       "         --n LO HI       the integer operand of pown, rootn, ldexp (default [-8, 8], ldexp [-20, 20])\n"
+      "         --bins K        also the worst error of the first result in each of K slices of the\n"
+      "                         first operand's range (log-spaced over a wide range of one sign): 'bin LO HI ULP'\n"
       "         -n N            how many operands (default 100000; 1e7 is accepted)\n"
       "         exit status 1 when the worst error is above the bound\n"
       "  hash   lane fingerprints of every present export, the format of tests/golden/lane_hashes.txt;\n"
@@ -213,6 +215,7 @@ int cmd_ulp(int argc, char** argv) {
   rn = std::string_view(e.family) == "ldexp" ? Range{-20, 20, false} : Range{-8, 8, false};
   uint64_t n = 100000;
   bool have_n = false;
+  int bins = 0;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--range" || a == "--y" || a == "--z" || a == "--n") {
@@ -238,6 +241,10 @@ int cmd_ulp(int argc, char** argv) {
       if (!std::isfinite(target->hi - target->lo)) throw BadInput("ulp: " + a + " is wider than the largest double");
       target->set = true;
       i += 2;
+    } else if (a == "--bins") {
+      if (bins) throw BadInput("ulp: --bins given twice");
+      if (i + 1 >= argc) throw BadInput("ulp: --bins takes a count");
+      bins = int(cli::parse_count(argv[++i], "ulp: --bins", 1, 10000));
     } else if (a == "-n") {
       if (have_n) throw BadInput("ulp: -n given twice");
       if (i + 1 >= argc) throw BadInput("ulp: -n takes a count");
@@ -255,6 +262,14 @@ int cmd_ulp(int argc, char** argv) {
     return double(s >> 11) * 0x1p-53;
   };
   std::vector<Worst> worst(known);
+  // --bins: the first result's worst error per slice of the first operand's range,
+  // log-spaced (and the operand drawn log-uniformly) over a wide range of one sign.
+  const bool log_bins = bins && r[0].lo * r[0].hi > 0 && std::max(r[0].hi / r[0].lo, r[0].lo / r[0].hi) >= 1000;
+  std::vector<double> bin_worst(size_t(bins), 0.0);
+  auto bin_of = [&](double x) {
+    double u = log_bins ? std::log(x / r[0].lo) / std::log(r[0].hi / r[0].lo) : (x - r[0].lo) / (r[0].hi - r[0].lo);
+    return std::clamp(int(u * bins), 0, bins - 1);
+  };
   const std::string results = sh.results + sh.ptrs;
   qarn::oracle::Exact ex;
   uint64_t done = 0;
@@ -265,7 +280,8 @@ int cmd_ulp(int argc, char** argv) {
       int f = 0;
       for (size_t a = 0; a < args.size(); ++a) {
         if (args[a] == 'f') {
-          double x = std::min(r[f].hi, r[f].lo + (r[f].hi - r[f].lo) * uniform());
+          double x = f == 0 && log_bins ? r[0].lo * std::exp(std::log(r[0].hi / r[0].lo) * uniform())
+                                        : std::min(r[f].hi, r[f].lo + (r[f].hi - r[f].lo) * uniform());
           if (e.prec == 'f') x = float(x);
           ops[i].f[f++] = x;
           ops[i].prec = e.prec;
@@ -291,6 +307,10 @@ int cmd_ulp(int argc, char** argv) {
         } else {
           double got = e.prec == 'f' ? double(qa::as_float(bits)) : qa::as_double(bits);
           double err = qarn::oracle::ulp_of(ex, e.prec, got);
+          if (bins && k == 0) {
+            double& b = bin_worst[size_t(bin_of(ops[i].f[0]))];
+            b = std::max(b, err);
+          }
           // A bound of 0: the correctly rounded value, bit for bit (NaN for NaN).
           if (e.ulp == 0) {
             double want = qarn::oracle::rounded(ex, e.prec);
@@ -348,6 +368,12 @@ int cmd_ulp(int argc, char** argv) {
     else std::snprintf(bound, sizeof bound, "bound %g ulp", e.ulp);
     std::printf("%s %-18s %s n=%" PRIu64 ": worst %.3f ulp (%s) at %s (got %a, want %a)\n", ok ? "PASS" : "FAIL",
                 label.c_str(), where.c_str(), n, w.err, bound, at.c_str(), w.got, qarn::oracle::rounded(ex, e.prec));
+  }
+  for (int b = 0; b < bins; ++b) {
+    double t0 = double(b) / bins, t1 = double(b + 1) / bins;
+    double lo = log_bins ? r[0].lo * std::pow(r[0].hi / r[0].lo, t0) : r[0].lo + (r[0].hi - r[0].lo) * t0;
+    double hi = log_bins ? r[0].lo * std::pow(r[0].hi / r[0].lo, t1) : r[0].lo + (r[0].hi - r[0].lo) * t1;
+    std::printf("bin %.17g %.17g %.6g\n", lo, hi, bin_worst[size_t(b)]);
   }
   return all_ok ? 0 : 1;
 }
