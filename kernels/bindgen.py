@@ -11,7 +11,7 @@ serves:
   cl_binding.S     one entry per register-form export: the overload names of that
                    export, each a global label on one jump, to the export itself
                    where Clang's System V registers are the export's, else to its
-                   System V shim (frame/abi.py names it; only with --shims, when the
+                   System V shim (package/abi.py names it; only with --shims, when the
                    shim library is built)
   cl_byref.c       the by-reference exports (ordinary Windows x64 functions): a
                    System V function per overload that hands the export its
@@ -233,6 +233,7 @@ def main():
     src, out = argv[0], argv[1]
     os.makedirs(out, exist_ok=True)
     sys.path.insert(0, os.path.join(src, 'frame'))
+    sys.path.insert(0, os.path.join(src, 'package'))
     import abi
     rows = R.exports()
     R.check(rows)

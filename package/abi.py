@@ -28,6 +28,7 @@ pointer), 'stack+64' (bytes above the return address, minus 8), 'xmm0.1' and
 (the result goes through the hidden pointer).
 """
 import os, sys
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'frame'))  # registry, gen
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import registry as R
 import gen as G
