@@ -2,10 +2,12 @@
 # One entry point for a fresh Debian machine:
 #   ./run.sh report   install what is missing, build, print a short report of the library
 #   ./run.sh test     install what is missing, build, run the tests
+#   ./run.sh sanitize the same suite with ASan and UBSan, in build-san (opt-in, slow)
+#   ./run.sh fuzz [S] the fuzzers of the sanitizer build, S seconds each (opt-in)
 set -euo pipefail
 cd "$(dirname "$0")"
 BUILD=${QARN_BUILD:-build}
-PACKAGES="g++ cmake ninja-build python3 python3-mpmath python3-matplotlib libmpfr-dev libgmp-dev libgtest-dev libbenchmark-dev libsleef-dev binutils clang pkg-config"
+PACKAGES="g++ cmake ninja-build python3 python3-mpmath python3-matplotlib libclang-rt-14-dev libmpfr-dev libgmp-dev libgtest-dev libbenchmark-dev libsleef-dev binutils clang pkg-config"
 # The Windows DLL: its cross compiler, and Wine to run its tests (without the
 # packages Wine only recommends: fonts, Mono, Gecko).
 LEAN_PACKAGES="g++-mingw-w64-x86-64-posix wine64"
@@ -134,8 +136,58 @@ report() {
   "$py" tools/report_page.py "$raw" "$BUILD/report/index.html" || echo "(no page: matplotlib missing)"
 }
 
+# The sanitizer build: ASan and UBSan on everything but the kernels, in its own
+# folder, and the suite under it (the DLL and its Wine tests are left out).
+sanitize() {
+  local b="${QARN_SAN_BUILD:-build-san}" log start
+  mkdir -p "$b"
+  log="$b/build.log"
+  echo "== building with AddressSanitizer and UndefinedBehaviorSanitizer (output in $log)"
+  if ! { cmake -S . -B "$b" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQARN_SANITIZE=ON -DQARN_WINDOWS=OFF &&
+         ninja -C "$b"; } >"$log" 2>&1; then
+    tail -n 60 "$log"
+    echo "== the sanitizer build failed; the whole output is in $log" >&2
+    exit 1
+  fi
+  start=$(date +%s)
+  echo "== the suite under the sanitizers (every finding stops its test)"
+  set +e
+  (cd "$b" && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
+     ctest -j2 --output-on-failure ${QARN_SAN_TESTS:+-R "$QARN_SAN_TESTS"}) >"$b/test.log" 2>&1
+  local status=$?
+  set -e
+  grep -E "tests passed|tests failed|^ *[0-9]+ - |ERROR: (Address|Leak)Sanitizer|runtime error" "$b/test.log" | sort | uniq -c | sort -rn | head -40
+  echo "(the whole run: $b/test.log, $(( $(date +%s) - start )) s)"
+  return "$status"
+}
+
+# The fuzzers of the sanitizer build, each for a bounded time (seconds, default 60):
+# the command-line notation of values, and the lane fallbacks through the exports.
+fuzz() {
+  local b="${QARN_SAN_BUILD:-build-san}" secs="${1:-60}" f status=0
+  for f in fuzz_cli fuzz_lanes; do
+    if [ ! -x "$b/$f" ]; then
+      echo "== $f is not built: run ./run.sh sanitize first (it needs libclang-rt-14-dev)" >&2
+      return 1
+    fi
+    mkdir -p "$b/fuzz/$f"
+    echo "== $f for $secs s (corpus in $b/fuzz/$f)"
+    if (cd "$b/fuzz" && ASAN_OPTIONS=detect_leaks=0 "../$f" -max_total_time="$secs" -print_final_stats=1 "$f") \
+         >"$b/fuzz/$f.log" 2>&1; then
+      grep -E "^stat::(number_of_executed_units|new_units_added)|^Done" "$b/fuzz/$f.log" || true
+    else
+      status=1
+      grep -E "ERROR|runtime error|deadly|Test unit written" "$b/fuzz/$f.log" | head -5
+      echo "== $f found a fault: $b/fuzz/$f.log" >&2
+    fi
+  done
+  return "$status"
+}
+
 case "${1:-}" in
   report) install_missing; build; report ;;
   test) install_missing; build; run_tests ;;
-  *) echo "usage: $0 report|test" >&2; exit 2 ;;
+  sanitize) install_missing; sanitize ;;
+  fuzz) fuzz "${2:-60}" ;;
+  *) echo "usage: $0 report|test|sanitize|fuzz [SECONDS]" >&2; exit 2 ;;
 esac
