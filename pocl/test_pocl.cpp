@@ -16,9 +16,38 @@ struct Case {
   qk::Config config;
 };
 
+// PoCL reads its environment once per process, so one flavour per process (ctest runs
+// each test in a process of its own).
+bool g_ours_started = false;
+
 qp::Session& session() {
   static qp::Session s(qp::Flavour::ours, qp::Paths::built());
+  g_ours_started = true;
   return s;
+}
+
+// The reach check against stock PoCL, whose kernel objects define every built-in they
+// use: none may count as a call into the library.
+TEST(PoCLStock, KeptBuiltinsAreCaught) {
+  if (g_ours_started) GTEST_SKIP() << "PoCL on the library already started in this process";
+  qp::Session s(qp::Flavour::stock, qp::Paths::built());
+  if (!s.unavailable().empty()) GTEST_SKIP() << s.unavailable();
+  const qk::Kernel* bs = nullptr;
+  for (const qk::Kernel& k : qk::kernels())
+    if (k.name == "blackscholes") bs = &k;
+  ASSERT_NE(bs, nullptr);
+  for (qk::Config c : {qk::Config{false, 8}, qk::Config{true, 16}}) {
+    std::string why;
+    ASSERT_FALSE(qp::runner_outputs(s.paths(), *bs, c, why).bufs.empty()) << why;  // the runner's object
+    qp::Result r = s.run(*bs, c, true, 0);
+    ASSERT_TRUE(r.ran) << r.why;
+    qp::Reach re = qp::reach(s.paths(), *bs, c, r.kernel_objects);
+    ASSERT_TRUE(re.why.empty()) << re.why;
+    EXPECT_FALSE(re.called.empty());
+    EXPECT_TRUE(re.reached.empty()) << re.reached.size() << " built-ins taken for the library's, first "
+                                    << re.reached.front();
+    EXPECT_EQ(re.missing.size(), re.called.size());
+  }
 }
 
 class PoCL : public ::testing::TestWithParam<Case> {};
