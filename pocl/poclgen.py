@@ -2,7 +2,7 @@
 """PoCL on libocl_qarn_e9: a private PoCL prefix whose kernel library leaves every
 built-in the library serves to the library.
 
-  poclgen.py OVERLOADS LIBPOCL OUTDIR [--llvm-dis X] [--llvm-as Y] [--vector-variants]
+  poclgen.py OVERLOADS LIBPOCL OUTDIR [--llvm-dis X] [--llvm-as Y]
 
 PoCL 3.1 compiles a kernel with Clang, links it with its kernel library,
 <libpocl's directory>/../../share/pocl/kernel-<triple>-<variant>.bc (the variant
@@ -24,16 +24,11 @@ This writes, under OUTDIR:
                                              declaration (the kernel object then calls
                                              it, undefined, and the process resolves it)
   prefix/etc/OpenCL/vendors/qarn-pocl.icd    the ICD entry naming the linked libpocl
-  prefix/qarn-pocl.env                       the environment that selects all of this
   pocl_binding.S                             the `_cl_` names, each a jump to the
                                              binding entry of its overload
   pocl_served.txt                            `_cl_` name, binding name, export,
-                                             declaration, vector variant (if any): one
-                                             line per replaced definition
-
-With --vector-variants the declarations of scalar overloads also name their width-8
-(float) or width-4 (double) overload as a vector variant, so LLVM's loop vectoriser can
-widen a work-group loop's scalar calls into calls of the vector export.
+                                             declaration: one line per replaced
+                                             definition
 """
 import argparse, os, re, shutil, subprocess, sys
 
@@ -65,45 +60,16 @@ def read_overloads(path):
     return out
 
 
-SCALARS = ('float', 'double', 'int', 'uint', 'long', 'ulong')
-
-
-def vector_decl(decl, width):
-    """`float exp(float)` -> `float8 exp(float8)`; None if not all-scalar values."""
-    if '*' in decl:
-        return None
-    toks = re.findall(r'[A-Za-z_]\w*', decl)
-    types = [toks[0]] + toks[2:]
-    if any(t not in SCALARS for t in types):
-        return None
-    return re.sub(r'\b(%s)\b' % '|'.join(SCALARS), lambda m: '%s%d' % (m.group(1), width), decl)
-
-
-def variants(overloads):
-    """{scalar `_cl_` name: (vector-function-abi-variant value, vector `_cl_` name)}."""
-    by_decl = {o[3]: o[0] for o in overloads}
-    out = {}
-    for m, _, export, decl, _ in overloads:
-        w = 4 if 'double' in decl else 8   # one ymm of lanes
-        vd = vector_decl(decl, w)
-        if vd is None or vd not in by_decl:
-            continue
-        nargs = decl.count(',') + 1
-        vec = cl_name(by_decl[vd])
-        out[cl_name(m)] = ('_ZGV_LLVM_N%d%s_%s(%s)' % (w, 'v' * nargs, cl_name(m), vec), vec)
-    return out
-
-
 DEFINE = re.compile(r'^define (?P<head>[^@]*)@(?P<name>[\w.$]+)\((?P<params>.*)\)(?P<attrs>[^()]*)\{$')
 
 
-def declaration(mo, extra=''):
+def declaration(mo):
     params = re.sub(r'\s%[-\w.$]+(?=,|$)', '', mo.group('params'))
     attrs = mo.group('attrs').strip()
-    return 'declare %s@%s(%s) %s%s\n' % (mo.group('head'), mo.group('name'), params, attrs, extra)
+    return 'declare %s@%s(%s) %s\n' % (mo.group('head'), mo.group('name'), params, attrs)
 
 
-def rewrite(ll_in, ll_out, served, vfabi):
+def rewrite(ll_in, ll_out, served):
     """Copies PoCL's kernel library text, served definitions made declarations.
     Returns the set of names replaced."""
     replaced = set()
@@ -117,12 +83,8 @@ def rewrite(ll_in, ll_out, served, vfabi):
             if line.startswith('define '):
                 mo = DEFINE.match(line.rstrip('\n'))
                 if mo and mo.group('name') in served:
-                    name = mo.group('name')
-                    extra = ''
-                    if name in vfabi:
-                        extra = ' "vector-function-abi-variant"="%s"' % vfabi[name][0]
-                    o.write(declaration(mo, extra))
-                    replaced.add(name)
+                    o.write(declaration(mo))
+                    replaced.add(mo.group('name'))
                     skipping = True
                     continue
             o.write(line)
@@ -142,7 +104,6 @@ def main():
     ap.add_argument('outdir')
     ap.add_argument('--llvm-dis', default='llvm-dis-15')
     ap.add_argument('--llvm-as', default='llvm-as-15')
-    ap.add_argument('--vector-variants', action='store_true')
     a = ap.parse_args()
 
     libpocl = os.path.realpath(a.libpocl)
@@ -166,13 +127,12 @@ def main():
 
     overloads = read_overloads(a.overloads)
     served = {cl_name(o[0]): o for o in overloads}
-    vfabi = variants(overloads) if a.vector_variants else {}
 
     tmp = os.path.join(a.outdir, 'kernel.tmp')
     os.makedirs(tmp, exist_ok=True)
     ll_in, ll_out = os.path.join(tmp, 'stock.ll'), os.path.join(tmp, 'qarn.ll')
     subprocess.run([a.llvm_dis, stock, '-o', ll_in], check=True)
-    replaced = rewrite(ll_in, ll_out, served, vfabi)
+    replaced = rewrite(ll_in, ll_out, served)
     bc = os.path.join(pdata, 'kernel-%s-%s.bc' % (TRIPLE, VARIANT))
     subprocess.run([a.llvm_as, ll_out, '-o', bc], check=True)
     shutil.rmtree(tmp)
@@ -186,7 +146,7 @@ def main():
         dest = target if status in ('jump', 'shim') else m
         asm += ['\t.p2align 4', '\t.globl %s' % name, '\t.type %s, @function' % name, '%s:' % name,
                 '\tjmp %s@PLT' % dest, '\t.size %s, .-%s' % (name, name)]
-        listing.append('\t'.join([name, m, export, decl, vfabi[name][1] if name in vfabi else '']))
+        listing.append('\t'.join([name, m, export, decl]))
     asm.append('\t.section .note.GNU-stack,"",@progbits')
     with open(os.path.join(a.outdir, 'pocl_binding.S'), 'w') as f:
         f.write('\n'.join(asm) + '\n')
@@ -196,8 +156,7 @@ def main():
     if unmatched:
         print('poclgen.py: %d served overloads have no definition in PoCL\'s library (kept as they are): %s'
               % (len(unmatched), ' '.join(unmatched[:8])))
-    print('poclgen.py: %d of PoCL\'s built-in definitions left to the library%s' % (
-        len(replaced), ', %d scalar ones with vector variants' % len(set(vfabi) & replaced) if vfabi else ''))
+    print('poclgen.py: %d of PoCL\'s built-in definitions left to the library' % len(replaced))
 
 
 if __name__ == '__main__':

@@ -194,11 +194,9 @@ int check(const Options& o) {
         for (auto& m : re.missing) problems.push_back("not a call into the library: " + m);
         for (auto& m : re.kept) problems.push_back("PoCL's own definition kept: " + m);
       }
-      std::printf("%-13s %-6s %2d: %s, %zu built-ins called, %zu reach the library%s, error %s ulp\n",
+      std::printf("%-13s %-6s %2d: %s, %zu built-ins called, %zu reach the library, error %s ulp\n",
                   k.name.c_str(), c.dbl ? "double" : "float", c.width, problems.empty() ? "same bits" : "FAIL",
-                  re.called.size(), re.reached.size(),
-                  re.widened.empty() ? "" : (" (" + std::to_string(re.widened.size()) + " widened)").c_str(),
-                  fmt_err(r.err.worst).c_str());
+                  re.called.size(), re.reached.size(), fmt_err(r.err.worst).c_str());
       for (auto& p : problems) std::printf("      %s\n", p.c_str());
       if (!problems.empty()) failed++;
       std::fflush(stdout);

@@ -350,9 +350,8 @@ std::vector<std::string> differences(const qk::Config& c, const qk::Buffers& got
 
 Reach reach(const Paths& p, const qk::Kernel& k, const qk::Config& c, const std::vector<std::string>& objects) {
   Reach r;
-  // The served `_cl_` names and their vector variants.
+  // The served `_cl_` names.
   std::set<std::string> served;
-  std::map<std::string, std::string> variant;
   {
     std::ifstream f(p.served);
     std::string line;
@@ -363,7 +362,6 @@ Reach reach(const Paths& p, const qk::Kernel& k, const qk::Config& c, const std:
       while (std::getline(ss, x, '\t')) col.push_back(x);
       if (col.empty() || col[0].empty()) continue;
       served.insert(col[0]);
-      if (col.size() > 4 && !col[4].empty()) variant[col[0]] = col[4];
     }
   }
   if (served.empty()) {
@@ -394,9 +392,6 @@ Reach reach(const Paths& p, const qk::Kernel& k, const qk::Config& c, const std:
     std::string cl = cl_name(sym);
     if (undef.count(cl)) {
       r.reached.push_back(cl);
-    } else if (variant.count(cl) && undef.count(variant[cl])) {
-      r.reached.push_back(variant[cl]);
-      r.widened.push_back(cl);
     } else {
       r.missing.push_back(cl + (served.count(cl) ? "" : " (not a built-in the library serves)"));
     }

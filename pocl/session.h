@@ -63,10 +63,9 @@ std::vector<std::string> differences(const qk::Config& c, const qk::Buffers& got
 
 // The built-ins a kernel calls and whether PoCL's kernel object reaches the library
 // for each: `called` from the runner's object of the same source, `reached` those
-// undefined in PoCL's object (or widened to a vector variant), `kept` served built-ins
-// PoCL's object defines itself.
+// undefined in PoCL's object, `kept` served built-ins PoCL's object defines itself.
 struct Reach {
-  std::vector<std::string> called, reached, missing, kept, widened;
+  std::vector<std::string> called, reached, missing, kept;
   std::string why;  // set if the objects could not be read
 };
 Reach reach(const Paths& p, const qk::Kernel& k, const qk::Config& c, const std::vector<std::string>& objects);
