@@ -8,6 +8,9 @@ set -euo pipefail
 cd "$(dirname "$0")"
 BUILD=${QARN_BUILD:-build}
 PACKAGES="g++ cmake ninja-build python3 python3-mpmath python3-matplotlib libclang-rt-14-dev libmpfr-dev libgmp-dev libgtest-dev libbenchmark-dev libsleef-dev binutils clang pkg-config"
+# PoCL's CPU device, the OpenCL headers and loader, and LLVM 15's tools to rewrite
+# PoCL's kernel library (PoCL 3.1 is built on LLVM 15).
+POCL_PACKAGES="pocl-opencl-icd ocl-icd-opencl-dev clinfo llvm-15 clang-15"
 # The Windows DLL: its cross compiler, and Wine to run its tests (without the
 # packages Wine only recommends: fonts, Mono, Gecko).
 LEAN_PACKAGES="g++-mingw-w64-x86-64-posix wine64"
@@ -20,7 +23,7 @@ missing_of() {
 
 install_missing() {
   local missing lean sudo=""
-  missing=$(missing_of $PACKAGES)
+  missing=$(missing_of $PACKAGES $POCL_PACKAGES)
   lean=$(missing_of $LEAN_PACKAGES)
   [ -n "$missing$lean" ] || return 0
   echo "== installing: $(echo $missing $lean)"
@@ -125,6 +128,13 @@ report() {
     { "$BUILD/kernels/qarn_kernels" || [ $? -eq 77 ]; } | tee "$raw/kernels.txt"
   else
     echo "(not built: clang or SLEEF missing)" | tee "$raw/kernels.txt"
+  fi
+  echo
+  echo "== the same kernels built by PoCL at run time: its own built-ins against the library's"
+  if [ -x "$BUILD/pocl/qarn_pocl" ]; then
+    "$BUILD/pocl/qarn_pocl" || [ $? -eq 77 ]
+  else
+    echo "(not built: the OpenCL headers, clang or SLEEF missing)"
   fi
   echo
   echo "== even speed over the domain: slowest over fastest slice (default variants, float 8 and double 4)"

@@ -7,8 +7,12 @@
 // outputs against a reference computed in higher precision (double for float kernels,
 // x87 long double for double kernels) and times them.
 //
-//   qarn_kernels [--kernel NAME]... [--quick] [--verbose] [--no-timing]
+//   qarn_kernels [--kernel NAME]... [--config f8|d16...]... [--quick] [--verbose] [--no-timing]
+//                [--no-sleef] [--dump]
 //
+// --dump writes the library's outputs of each configuration, every buffer's bytes one
+// after the other, to <cache>/<kernel>_<f|d><width>.out (beside the kernel's object), for
+// other runs of the same kernels to compare against.
 // A configuration whose built-ins the library does not serve yet is skipped with the
 // reason (from the binding's overload list).  Exit status: 1 if a kernel on the library
 // is off its reference by more than its tolerance, 77 if every configuration was
@@ -150,8 +154,8 @@ struct Row {
 
 class Runner {
  public:
-  Runner(Paths p, bool quick, bool verbose, bool timing)
-      : p_(std::move(p)), quick_(quick), verbose_(verbose), timing_(timing) {
+  Runner(Paths p, bool quick, bool verbose, bool timing, bool sleef, bool dump)
+      : p_(std::move(p)), quick_(quick), verbose_(verbose), timing_(timing), sleef_(sleef), dump_(dump) {
     overloads_ = read_overloads(p_.overloads);
     std::string cmd = "mkdir -p '" + p_.cache + "'";
     if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "cannot create %s\n", p_.cache.c_str());
@@ -207,10 +211,13 @@ class Runner {
         return row;
       }
     }
-    std::string sleef_out = run_capture(p_.clang + " -shared -o '" + so_s + "' '" + obj +
-                                            "' -Wl,--exclude-libs,ALL '" + p_.sleef_binding + "' '" + p_.sleef +
-                                            "' -lm", &st);
-    bool have_sleef = st == 0;
+    std::string sleef_out = "not asked for";
+    bool have_sleef = false;
+    if (sleef_) {
+      sleef_out = run_capture(p_.clang + " -shared -o '" + so_s + "' '" + obj + "' -Wl,--exclude-libs,ALL '" +
+                                  p_.sleef_binding + "' '" + p_.sleef + "' -lm", &st);
+      have_sleef = st == 0;
+    }
 
     qk::Buffers inputs = k.make(c, quick_);
     row.items = inputs.items;
@@ -219,10 +226,14 @@ class Runner {
     std::string why;
     // One build's kernel on its own copy of the inputs: its errors, and its time per
     // item when timing.
-    auto run_one = [&](const Loaded& l, double* ns) {
+    auto run_one = [&](const Loaded& l, double* ns, const std::string& dump) {
       qk::Buffers b = inputs;
       std::vector<void*> args = b.pointers();
       run_ndrange(l.fn, b.items, args);
+      if (!dump.empty()) {
+        std::ofstream f(dump, std::ios::binary);
+        for (auto& buf : b.bufs) f.write(reinterpret_cast<const char*>(buf.data.get()), std::streamsize(buf.bytes));
+      }
       qk::Errors e = k.check(c, b);
       if (timing_) *ns = time_per_item(l.fn, b.items, args, quick_ ? 0.01 : 0.05);
       return e;
@@ -233,18 +244,18 @@ class Runner {
         row.note = why;
         return row;
       }
-      qk::Errors eq = run_one(lq, &row.ns);
+      qk::Errors eq = run_one(lq, &row.ns, dump_ ? p_.cache + "/" + tag + ".out" : "");
       row.ran = true;
       row.err = eq.worst;
       row.ok = eq.worst <= row.tol;
       if (!row.ok || verbose_) row.note = eq.describe();
     }
     if (have_sleef && load(so_s, k.name, ls, why)) {
-      qk::Errors es = run_one(ls, &row.ns_sleef);
+      qk::Errors es = run_one(ls, &row.ns_sleef, "");
       row.sleef_ran = true;
       row.err_sleef = es.worst;
       if (verbose_) row.note += (row.note.empty() ? "" : "\n      ") + std::string("SLEEF: ") + es.describe();
-    } else {
+    } else if (sleef_) {
       if (!have_sleef) why = sleef_out;
       row.note += (row.note.empty() ? "" : "\n      ") + std::string("SLEEF build not run: ") + why;
     }
@@ -257,7 +268,7 @@ class Runner {
     return pos == std::string::npos ? "." : s.substr(0, pos);
   }
   Paths p_;
-  bool quick_, verbose_, timing_;
+  bool quick_, verbose_, timing_, sleef_, dump_;
   std::map<std::string, Overload> overloads_;
 };
 
@@ -272,20 +283,26 @@ std::string fmt_err(double e) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::set<std::string> only;
-  bool quick = false, verbose = false, timing = true;
+  std::set<std::string> only, configs;
+  bool quick = false, verbose = false, timing = true, sleef = true, dump = false;
   for (int i = 1; i < argc; i++) {
     std::string a = argv[i];
     if (a == "--kernel" && i + 1 < argc) only.insert(argv[++i]);
     else if (a == "--quick") quick = true;
     else if (a == "--verbose") verbose = true;
     else if (a == "--no-timing") timing = false;
+    else if (a == "--no-sleef") sleef = false;
+    else if (a == "--dump") dump = true;
+    else if (a == "--config" && i + 1 < argc) configs.insert(argv[++i]);
     else {
-      std::fprintf(stderr, "usage: %s [--kernel NAME]... [--quick] [--verbose] [--no-timing]\n", argv[0]);
+      std::fprintf(stderr,
+                   "usage: %s [--kernel NAME]... [--config f8|d16...]... [--quick] [--verbose] [--no-timing]"
+                   " [--no-sleef] [--dump]\n",
+                   argv[0]);
       return 2;
     }
   }
-  Runner runner(Paths{}, quick, verbose, timing);
+  Runner runner(Paths{}, quick, verbose, timing, sleef, dump);
   std::printf("%-13s %-6s %5s %6s | %9s %9s | %10s %10s %7s\n", "kernel", "prec", "width", "items",
               "err ours", "err SLEEF", "ns/item", "ns SLEEF", "speedup");
   std::printf("%-13s %-6s %5s %6s | %9s %9s | %10s %10s %7s\n", "", "", "", "", "(ulp)", "(ulp)", "ours",
@@ -294,6 +311,7 @@ int main(int argc, char** argv) {
   for (const Kernel& k : qk::kernels()) {
     if (!only.empty() && !only.count(k.name)) continue;
     for (const Config& c : k.configs) {
+      if (!configs.empty() && !configs.count((c.dbl ? "d" : "f") + std::to_string(c.width))) continue;
       Row r = runner.run(k, c);
       char ns_sleef[32] = "-", speedup[32] = "-", ns[32] = "-", err[32] = "-", err_s[32] = "-";
       if (r.sleef_ran) {

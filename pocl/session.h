@@ -1,0 +1,75 @@
+// The kernels of kernels/cl built from source and run through PoCL's CPU device, either
+// stock (PoCL's own built-ins) or on the library (the private PoCL prefix of
+// pocl/poclgen.py, with the binding loaded into the process).  One flavour per process:
+// PoCL reads its environment once, when the OpenCL platform is first asked for.
+#pragma once
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "kernels.h"
+
+namespace qp {
+
+enum class Flavour { stock, ours };
+
+// Where the build put things (compile definitions by default).
+struct Paths {
+  std::string cl_dir, prefix, stock_icd, binding, served, runner, runner_cache;
+  std::string unavailable;  // why PoCL on the library was not set up at build time, if it was not
+  static Paths built();
+};
+
+// One configuration's run through PoCL.
+struct Result {
+  bool ran = false;
+  std::string why;            // why it did not run
+  double ns = 0;              // time per work-item (0 when not timed)
+  qk::Errors err;             // against the reference
+  qk::Buffers out;            // every buffer after the run
+  std::vector<std::string> kernel_objects;  // the shared objects PoCL made for it
+};
+
+class Session {
+ public:
+  // Sets up the environment of the flavour; PoCL itself starts at the first run.
+  Session(Flavour f, Paths p);
+  ~Session();
+  // Empty if PoCL is there, in the version the kernel library was made from, with a
+  // CPU device; else why not (the caller skips).
+  const std::string& unavailable();
+  std::string device_name() const { return device_name_; }
+  Result run(const qk::Kernel& k, const qk::Config& c, bool quick, double timing_budget);
+  const Paths& paths() const { return p_; }
+
+ private:
+  void start();
+  Flavour f_;
+  Paths p_;
+  std::string cache_, why_, device_name_;
+  bool started_ = false;
+  void* binding_ = nullptr;
+  void *platform_ = nullptr, *device_ = nullptr, *context_ = nullptr, *queue_ = nullptr;
+};
+
+// The runner's outputs of the same configuration on the library (qarn_kernels --dump),
+// run now; empty with `why` set if the runner could not give them.
+qk::Buffers runner_outputs(const Paths& p, const qk::Kernel& k, const qk::Config& c, std::string& why);
+
+// Live elements of two runs that differ bit for bit, described (at most `limit`).
+std::vector<std::string> differences(const qk::Config& c, const qk::Buffers& got, const qk::Buffers& want,
+                                     size_t limit = 4);
+
+// The built-ins a kernel calls and whether PoCL's kernel object reaches the library
+// for each: `called` from the runner's object of the same source, `reached` those
+// undefined in PoCL's object, `kept` served built-ins PoCL's object defines itself.
+struct Reach {
+  std::vector<std::string> called, reached, missing, kept;
+  std::string why;  // set if the objects could not be read
+};
+Reach reach(const Paths& p, const qk::Kernel& k, const qk::Config& c, const std::vector<std::string>& objects);
+
+std::string tag(const qk::Kernel& k, const qk::Config& c);
+
+}  // namespace qp
