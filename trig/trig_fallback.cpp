@@ -156,7 +156,9 @@ double sin_reduced(int q, double r, double r_lo, int phi) {
   lo = (lo - kd * Q3) + r_lo;
   double rr = hi + lo;
   double rl = (hi - rr) + lo;
-  const double* w = qarn::tab::Pi32D + 4 * ((16 * q + k + phi) & 63);
+  // (Only the low six bits of the step count matter, and q may be any int: unsigned
+  // arithmetic, which wraps by definition.)
+  const double* w = qarn::tab::Pi32D + 4 * ((16u * unsigned(q) + unsigned(k) + unsigned(phi)) & 63u);
   double c_lo = w[0], s_hi = w[1], s_lo = w[2], c_hi = w[3];
   double r2 = rr * rr;
   double a = s_hi + rr * c_hi;
