@@ -2,16 +2,17 @@
 //
 // x/(2*pi) mod 1 is formed from a row of the bits of 1/pi chosen by x's biased
 // exponent (tables/gen_trig.cpp): the significand times the row, modulo the whole
-// turns, in integer digits.  Double lanes: 53-bit significand times a 192-bit row
-// in 32-bit digits with 32x32->64 multiplies, keeping fraction bits 1..128.  Float
-// lanes: 24-bit significand times a 96-bit row, keeping bits 1..64 as the sum of
-// 16-bit digit products would (turns_f4 forms that sum from two 32x32->64 and four
-// 32-bit low multiplies).  The fraction is split into a step j of 1/512
+// turns, in integer digits.  Double lanes: 53-bit significand times a 192-bit row,
+// keeping fraction bits 1..128 as the sum of 32-bit digit products would (turns_d1
+// forms that sum lane by lane in general registers from 64x64->128 multiplies).
+// Float lanes: 24-bit significand times a 96-bit row, keeping bits 1..64 as the sum
+// of 16-bit digit products would (turns_f4 forms that sum from two 32x32->64 and
+// four 32-bit low multiplies).  The fraction is split into a step j of 1/512
 // (float 1/256) turn and a remainder r + r_lo in radians, |r| <= pi/512 (pi/256).
 //
-// AVX has no 256-bit integer arithmetic: the digit work runs on 128-bit halves
-// (two double lanes, four float lanes).  Every lane of the register is reduced;
-// the callers keep only the lanes that need it.
+// AVX has no 256-bit integer arithmetic: the float digit work runs on 128-bit
+// halves (four lanes).  Every lane of the register is reduced; the callers keep
+// only the lanes that need it.
 #pragma once
 #include "frame/frame.h"
 #include "tables/trig_tables.h"
@@ -30,40 +31,35 @@ namespace detail_red {
 template <uint32_t B> QARN_INLINE __m128i k32i() { return _mm_castps_si128(kc<vf4, B>().v); }
 template <uint64_t B> QARN_INLINE __m128i k64i() { return _mm_castpd_si128(kc<vd2, B>().v); }
 
-QARN_INLINE __m128i lo32(__m128i v) { return _mm_and_si128(v, k64i<0x00000000FFFFFFFFull>()); }
-QARN_INLINE __m128i hi32(__m128i v) { return _mm_srli_epi64(v, 32); }
-
-// G1, G2, G3 bit patterns (before the offsets are removed) of two double lanes.
-QARN_INLINE void turns_d2(__m128i xb, __m128i sgn, __m128i& g1, __m128i& g2, __m128i& g3) {
-  const uint64_t* p0 = tab::InvPiD + 3 * ((uint64_t(_mm_cvtsi128_si64(xb)) >> 52) & 0x7FF);
-  const uint64_t* p1 = tab::InvPiD + 3 * ((uint64_t(_mm_extract_epi64(xb, 1)) >> 52) & 0x7FF);
-  __m128i r0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p0));
-  __m128i r1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p1));
-  __m128i w0 = _mm_unpacklo_epi64(r0, r1), w1 = _mm_unpackhi_epi64(r0, r1);
-  __m128i w2 = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p0 + 2)),
-                                  _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p1 + 2)));
-  __m128i m = _mm_or_si128(_mm_and_si128(xb, k64i<0x000FFFFFFFFFFFFFull>()),
-                           k64i<0x0010000000000000ull>());
-  __m128i mh = hi32(m);  // multiplies read the low 32 bits of each lane: m itself is m_lo
-  __m128i ph1 = _mm_mul_epu32(mh, w0), ph2 = _mm_mul_epu32(mh, hi32(w1)), ph3 = _mm_mul_epu32(mh, w1);
-  __m128i ph4 = _mm_mul_epu32(mh, hi32(w2)), ph5 = _mm_mul_epu32(mh, w2);
-  __m128i pl0 = _mm_mul_epu32(m, hi32(w0)), pl1 = _mm_mul_epu32(m, w0), pl2 = _mm_mul_epu32(m, hi32(w1));
-  __m128i pl3 = _mm_mul_epu32(m, w1), pl4 = _mm_mul_epu32(m, hi32(w2));
-  auto add4 = [](__m128i a, __m128i b, __m128i c, __m128i d) {
-    return _mm_add_epi64(_mm_add_epi64(a, b), _mm_add_epi64(c, d));
-  };
-  __m128i c64 = add4(lo32(ph4), lo32(pl3), hi32(ph5), hi32(pl4));
-  __m128i c96 = _mm_add_epi64(add4(lo32(ph3), lo32(pl2), hi32(ph4), hi32(pl3)), hi32(c64));
-  __m128i c128 = _mm_add_epi64(add4(lo32(ph2), lo32(pl1), hi32(ph3), hi32(pl2)), hi32(c96));
-  __m128i c160 = _mm_add_epi64(add4(lo32(ph1), lo32(pl0), hi32(ph2), hi32(pl1)), hi32(c128));
-  __m128i top = _mm_or_si128(_mm_slli_epi64(c160, 32), lo32(c128));
-  __m128i mid = _mm_or_si128(_mm_slli_epi64(c96, 32), lo32(c64));
-  g1 = _mm_or_si128(_mm_or_si128(_mm_srli_epi64(top, 12), k64i<0x3FF0000000000000ull>()), sgn);
-  __m128i b2 = _mm_or_si128(_mm_slli_epi64(_mm_and_si128(top, k64i<0x0000000000000FFFull>()), 40), _mm_srli_epi64(mid, 24));
-  g2 = _mm_or_si128(_mm_or_si128(b2, k64i<0x3CB0000000000000ull>()), sgn);
-  __m128i b3 = _mm_slli_epi64(_mm_and_si128(mid, k64i<0x0000000000FFFFFFull>()), 28);
-  g3 = _mm_or_si128(_mm_or_si128(b3, k64i<0x3970000000000000ull>()), sgn);
+// F_top, F_mid of one double lane, in general registers: five multiplies a lane
+// there, against ten 32x32->64 multiplies, a carry chain and spills per two lanes
+// in the six vector registers the kernels have.  With the row as 64-bit words
+// W0 W1 W2 = a0a1 a2a3 a4a5, the digit sum is
+//   F_top:F_mid = (m*W0*2^64 + m*W1 + T) mod 2^128,
+//   T = m_hi*a4 + hi32(m_lo*a4) + hi32(m_hi*a5)
+// (T is the column of weight 2^64 in units of F_mid's last bit: the two products
+// of weight 2^32 keep their upper halves, m_lo*a5 is left out; m*W0 is needed
+// modulo 2^64 only, which drops m_hi*a0, the whole turns).
+QARN_INLINE void turns_d1(uint64_t xb, uint64_t& top, uint64_t& mid) {
+  const uint64_t* w = tab::InvPiD + 3 * ((xb << 1) >> 53);
+  uint64_t m = (xb & 0x000FFFFFFFFFFFFFull) | 0x0010000000000000ull;
+  uint64_t mh = m >> 32, ml = uint32_t(m);
+  uint64_t a4 = w[2] >> 32, a5 = uint32_t(w[2]);
+  uint64_t T = mh * a4 + ((ml * a4) >> 32) + ((mh * a5) >> 32);
+  unsigned __int128 p = static_cast<unsigned __int128>(m) * w[1] + T;
+  mid = uint64_t(p);
+  top = uint64_t(p >> 64) + m * w[0];
 }
+// G1, G2, G3 bit patterns (before the offsets are removed) of one double lane;
+// `sgn` is its sign bit or zero.
+QARN_INLINE void turns_d(uint64_t xb, uint64_t sgn, uint64_t& g1, uint64_t& g2, uint64_t& g3) {
+  uint64_t top, mid;
+  turns_d1(xb, top, mid);
+  g1 = (top >> 12) | 0x3FF0000000000000ull | sgn;
+  g2 = ((top & 0xFFF) << 40) | (mid >> 24) | 0x3CB0000000000000ull | sgn;
+  g3 = ((mid & 0xFFFFFF) << 28) | 0x3970000000000000ull | sgn;
+}
+QARN_INLINE __m128i pair64(uint64_t a, uint64_t b) { return _mm_insert_epi64(_mm_cvtsi64_si128(int64_t(a)), int64_t(b), 1); }
 
 QARN_INLINE __m128i lo16(__m128i v) { return _mm_and_si128(v, k32i<0x0000FFFFu>()); }
 QARN_INLINE __m128i hi16(__m128i v) { return _mm_srli_epi32(v, 16); }
@@ -126,17 +122,30 @@ template <class V> QARN_INLINE void to_i(V v, __m128i& a, __m128i& b) {
 // bit to carry through the fraction (zero lanes to reduce |x|).
 template <class V> QARN_INLINE reduced<V> reduce_large(V x, V sgn) {
   using namespace detail_red;
-  __m128i xa, xb, sa, sb, g1a, g2a, g3a, g1b, g2b, g3b;
-  to_i(x, xa, xb);
-  to_i(sgn, sa, sb);
-  V g1, g2, g3;
   if constexpr (sizeof(elem_t<V>) == 8) {
-    turns_d2(xa, sa, g1a, g2a, g3a);
-    if constexpr (sizeof(V) == 32) turns_d2(xb, sb, g1b, g2b, g3b);
-    else g1b = g1a, g2b = g2a, g3b = g3a;
-    g1 = from_i<V>(g1a, g1b);
-    g2 = from_i<V>(g2a, g2b) - (sgn | kc<V, 0x3CB0000000000000ull>());
-    g3 = from_i<V>(g3a, g3b) - (sgn | kc<V, 0x3970000000000000ull>());
+    constexpr int n = nlanes<V>;
+    alignas(32) uint64_t xs[4], ss[4];
+    if constexpr (n == 4) {
+      _mm256_store_pd(reinterpret_cast<double*>(xs), x.v), _mm256_store_pd(reinterpret_cast<double*>(ss), sgn.v);
+    } else {
+      _mm_store_pd(reinterpret_cast<double*>(xs), x.v), _mm_store_pd(reinterpret_cast<double*>(ss), sgn.v);
+    }
+    asm("" : "+m"(xs), "+m"(ss));
+    uint64_t a[4], b[4], c[4];
+    #pragma GCC unroll 4
+    for (int i = 0; i < n; ++i) turns_d(xs[i], ss[i], a[i], b[i], c[i]);
+    V g1, g2, g3;
+    if constexpr (n == 4) {
+      g1 = from_i<V>(pair64(a[0], a[1]), pair64(a[2], a[3]));
+      g2 = from_i<V>(pair64(b[0], b[1]), pair64(b[2], b[3]));
+      g3 = from_i<V>(pair64(c[0], c[1]), pair64(c[2], c[3]));
+    } else {
+      g1 = {_mm_castsi128_pd(pair64(a[0], a[1]))};
+      g2 = {_mm_castsi128_pd(pair64(b[0], b[1]))};
+      g3 = {_mm_castsi128_pd(pair64(c[0], c[1]))};
+    }
+    g2 = g2 - (sgn | kc<V, 0x3CB0000000000000ull>());
+    g3 = g3 - (sgn | kc<V, 0x3970000000000000ull>());
     V sum = g1 + kc<V, 0x42A8000000000000ull>();  // 1.5*2^43: steps of 2^-9 turn
     V R = g1 - (sum - kc<V, 0x42A8000000000000ull>());
     V h = R + g2;
@@ -149,12 +158,15 @@ template <class V> QARN_INLINE reduced<V> reduce_large(V x, V sgn) {
     V r = big + small;
     return {r, (big - r) + small, sum};
   } else {
+    __m128i xa, xb, sa, sb, g1a, g2a, g3a, g1b, g2b, g3b;
+    to_i(x, xa, xb);
+    to_i(sgn, sa, sb);
     turns_f4(xa, sa, g1a, g2a, g3a);
     if constexpr (sizeof(V) == 32) turns_f4(xb, sb, g1b, g2b, g3b);
     else g1b = g1a, g2b = g2a, g3b = g3a;
-    g1 = from_i<V>(g1a, g1b);
-    g2 = from_i<V>(g2a, g2b) - (sgn | kc<V, 0x34000000u>());
-    g3 = from_i<V>(g3a, g3b) - (sgn | kc<V, 0x28800000u>());
+    V g1 = from_i<V>(g1a, g1b);
+    V g2 = from_i<V>(g2a, g2b) - (sgn | kc<V, 0x34000000u>());
+    V g3 = from_i<V>(g3a, g3b) - (sgn | kc<V, 0x28800000u>());
     V sum = g1 + kc<V, 0x47400000u>();  // 1.5*2^15: steps of 2^-8 turn
     V R = g1 - (sum - kc<V, 0x47400000u>());
     V h = R + g2;
