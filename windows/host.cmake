@@ -67,7 +67,7 @@ set_tests_properties(Windows.Disassembly.CheckerSeesFaults PROPERTIES
 set(QARN_WINE ${CMAKE_SOURCE_DIR}/tools/wine_run.sh ${CMAKE_BINARY_DIR}/wineprefix)
 add_test(NAME Windows.WineStart COMMAND ${QARN_WINE} --init)
 set_tests_properties(Windows.WineStart PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
-foreach(t test_abi test_lane_hashes)
+foreach(t test_abi test_lane_hashes test_threads test_stack)
   add_test(NAME Windows.${t} COMMAND ${QARN_WINE} ${QARN_WIN_BUILD}/${t}.exe --gtest_brief=1 --gtest_color=no
            WORKING_DIRECTORY ${QARN_WIN_BUILD})
   set_tests_properties(Windows.${t} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 900)

@@ -92,21 +92,33 @@ Invoker::~Invoker() {
 const void* Invoker::address(const reg::Export& e) const { return dlsym(so_, e.name); }
 #endif
 
-Outcome Invoker::call(const reg::Export& e, const std::vector<Lanes>& args, uint64_t garbage,
-                      int misalign) const {
+namespace {
+constexpr int kGuard = 64;
+constexpr uint8_t kGuardByte = 0x5C;
+
+bool guards_intact(const std::vector<uint8_t>& mem, const uint8_t* p, int bytes) {
+  for (const uint8_t* q = mem.data(); q < p; ++q)
+    if (*q != kGuardByte) return false;
+  for (const uint8_t* q = p + bytes; q < mem.data() + mem.size(); ++q)
+    if (*q != kGuardByte) return false;
+  return true;
+}
+}  // namespace
+
+Call Invoker::prepare(const reg::Export& e, const std::vector<Lanes>& args, uint64_t garbage, int misalign,
+                      uint32_t mxcsr) const {
   Shape sh = shape_of(e);
-  Outcome o;
-  o.before = random_block(garbage);
-  const void* fn = address(e);
-  if (!fn) throw std::runtime_error(std::string("missing export ") + e.name);
+  Call c;
+  c.e = &e;
+  c.before = random_block(garbage);
+  c.before.mxcsr = mxcsr;
+  c.fn = address(e);
+  if (!c.fn) throw std::runtime_error(std::string("missing export ") + e.name);
   if (args.size() != sh.args.size()) throw std::runtime_error("argument count");
 
   // Guarded buffers for the pointer results and the by-reference form.
-  constexpr int kGuard = 64;
-  constexpr uint8_t kGuardByte = 0x5C;
-  struct Buf { std::vector<uint8_t> mem; uint8_t* p; int bytes; };
   auto make_buf = [&](int bytes) {
-    Buf b{std::vector<uint8_t>(bytes + 2 * kGuard + 64, kGuardByte), nullptr, bytes};
+    Call::Buf b{std::vector<uint8_t>(bytes + 2 * kGuard + 64, kGuardByte), nullptr, bytes};
     uintptr_t a = (reinterpret_cast<uintptr_t>(b.mem.data()) + kGuard + 31) & ~uintptr_t(31);
     b.p = reinterpret_cast<uint8_t*>(a) + misalign;
     return b;
@@ -115,6 +127,66 @@ Outcome Invoker::call(const reg::Export& e, const std::vector<Lanes>& args, uint
     int lb = sh.lane_bytes(k);
     for (size_t i = 0; i < l.size(); ++i) std::memcpy(dst + i * lb, &l[i], lb);
   };
+  auto storage = [&](char k) { return sh.lanes * sh.lane_bytes(k) < 4 ? 4 : sh.lane_bytes(k) * sh.lanes; };
+
+  for (char k : sh.ptrs) c.ptr_bufs_.push_back(make_buf(storage(k)));
+  c.rax_result_ = sh.width == 1 && is_int(sh.results[0]);
+  for (char k : sh.results) c.result_regs_ += regs_for(storage(k));
+  int gi = 0;
+  if (e.by_ref) {
+    for (size_t a = 0; a < args.size(); ++a) {
+      c.arg_bufs_.push_back(make_buf(storage(sh.args[a])));
+      put_lanes(c.arg_bufs_.back().p, sh.args[a], args[a]);
+    }
+    for (char k : sh.results) c.out_bytes_ += storage(k);
+    c.out_ = make_buf(c.out_bytes_);
+    c.before.gpr[kArgGprs[gi++]] = reinterpret_cast<uintptr_t>(c.out_.p);
+    for (auto& b : c.arg_bufs_) c.before.gpr[kArgGprs[gi++]] = reinterpret_cast<uintptr_t>(b.p);
+  } else {
+    int vr = 0;
+    for (size_t a = 0; a < args.size(); ++a) {
+      char k = sh.args[a];
+      if (sh.width == 1 && is_int(k)) {
+        uint64_t& g = c.before.gpr[kArgGprs[gi++]];
+        if (sh.lane_bytes(k) == 4) g = (g & ~0xFFFFFFFFull) | (args[a][0] & 0xFFFFFFFFull);
+        else g = args[a][0];
+        continue;
+      }
+      put_lanes(c.before.ymm[vr], k, args[a]);
+      vr += regs_for(storage(k));
+    }
+  }
+  for (auto& b : c.ptr_bufs_) c.before.gpr[kArgGprs[gi++]] = reinterpret_cast<uintptr_t>(b.p);
+  return c;
+}
+
+void Call::run(Stack& stack) {
+  if (out_.p) std::memset(out_.mem.data(), kGuardByte, out_.mem.size());
+  for (Buf& b : ptr_bufs_) std::memset(b.mem.data(), kGuardByte, b.mem.size());
+  stack.call(fn, before, after);
+}
+
+bool Call::same_results(const Call& ref) const {
+  if (e->by_ref) {
+    if (std::memcmp(out_.p, ref.out_.p, out_bytes_) != 0) return false;
+  } else if (rax_result_) {
+    if (after.gpr[RAX] != ref.after.gpr[RAX]) return false;
+  } else {
+    // Every result register in full: a run of the same call on the same inputs
+    // leaves the same bits in the lanes beyond the width too.
+    if (std::memcmp(after.ymm, ref.after.ymm, 32 * result_regs_) != 0) return false;
+  }
+  for (size_t p = 0; p < ptr_bufs_.size(); ++p)
+    if (std::memcmp(ptr_bufs_[p].p, ref.ptr_bufs_[p].p, ptr_bufs_[p].bytes) != 0) return false;
+  return true;
+}
+
+Outcome Invoker::outcome(const Call& c, const Stack& stack) const {
+  const reg::Export& e = *c.e;
+  Shape sh = shape_of(e);
+  Outcome o;
+  o.before = c.before;
+  o.after = c.after;
   auto get_lanes = [&](const uint8_t* src, char k, int n) {
     Lanes l(n, 0);
     int lb = sh.lane_bytes(k);
@@ -122,50 +194,17 @@ Outcome Invoker::call(const reg::Export& e, const std::vector<Lanes>& args, uint
     return l;
   };
   auto storage = [&](char k) { return sh.lanes * sh.lane_bytes(k) < 4 ? 4 : sh.lane_bytes(k) * sh.lanes; };
-
-  std::vector<Buf> ptr_bufs;
-  for (char k : sh.ptrs) ptr_bufs.push_back(make_buf(storage(k)));
-  int gi = 0;
-
   if (e.by_ref) {
-    std::vector<Buf> arg_bufs;
-    for (size_t a = 0; a < args.size(); ++a) {
-      arg_bufs.push_back(make_buf(storage(sh.args[a])));
-      put_lanes(arg_bufs.back().p, sh.args[a], args[a]);
-    }
-    int out_bytes = 0;
-    for (char k : sh.results) out_bytes += storage(k);
-    Buf out = make_buf(out_bytes);
-    o.before.gpr[kArgGprs[gi++]] = reinterpret_cast<uintptr_t>(out.p);
-    for (auto& b : arg_bufs) o.before.gpr[kArgGprs[gi++]] = reinterpret_cast<uintptr_t>(b.p);
-    for (auto& b : ptr_bufs) o.before.gpr[kArgGprs[gi++]] = reinterpret_cast<uintptr_t>(b.p);
-    stack_.call(fn, o.before, o.after);
     int off = 0;
     for (char k : sh.results) {
-      o.results.push_back(get_lanes(out.p + off, k, sh.lanes));
+      o.results.push_back(get_lanes(c.out_.p + off, k, sh.lanes));
       off += storage(k);
     }
     o.returned = o.after.gpr[RAX];
-    o.buffer = reinterpret_cast<uintptr_t>(out.p);
-    for (const uint8_t* q = out.mem.data(); q < out.p; ++q) o.guards_intact &= *q == kGuardByte;
-    for (const uint8_t* q = out.p + out_bytes; q < out.mem.data() + out.mem.size(); ++q)
-      o.guards_intact &= *q == kGuardByte;
+    o.buffer = reinterpret_cast<uintptr_t>(c.out_.p);
+    o.guards_intact &= guards_intact(c.out_.mem, c.out_.p, c.out_bytes_);
   } else {
     int vr = 0;
-    for (size_t a = 0; a < args.size(); ++a) {
-      char k = sh.args[a];
-      if (sh.width == 1 && is_int(k)) {
-        uint64_t& g = o.before.gpr[kArgGprs[gi++]];
-        if (sh.lane_bytes(k) == 4) g = (g & ~0xFFFFFFFFull) | (args[a][0] & 0xFFFFFFFFull);
-        else g = args[a][0];
-        continue;
-      }
-      put_lanes(o.before.ymm[vr], k, args[a]);
-      vr += regs_for(storage(k));
-    }
-    for (auto& b : ptr_bufs) o.before.gpr[kArgGprs[gi++]] = reinterpret_cast<uintptr_t>(b.p);
-    stack_.call(fn, o.before, o.after);
-    vr = 0;
     if (sh.width == 1 && is_int(sh.results[0])) {
       uint64_t rax = o.after.gpr[RAX];
       if (sh.results.size() == 2) {
@@ -186,17 +225,21 @@ Outcome Invoker::call(const reg::Export& e, const std::vector<Lanes>& args, uint
       }
     }
   }
-  for (size_t p = 0; p < ptr_bufs.size(); ++p) {
-    Buf& b = ptr_bufs[p];
-    o.results.push_back(get_lanes(b.p, sh.ptrs[p], sh.lanes));
-    for (const uint8_t* q = b.mem.data(); q < b.p; ++q) o.guards_intact &= *q == kGuardByte;
-    for (const uint8_t* q = b.p + b.bytes; q < b.mem.data() + b.mem.size(); ++q)
-      o.guards_intact &= *q == kGuardByte;
+  for (const Call::Buf& b : c.ptr_bufs_) {
+    o.results.push_back(get_lanes(b.p, sh.ptrs[&b - c.ptr_bufs_.data()], sh.lanes));
+    o.guards_intact &= guards_intact(b.mem, b.p, b.bytes);
   }
-  o.caller_area_intact = stack_.caller_area_intact();
-  o.home_area_intact = stack_.home_area_intact();
-  o.rsp_balanced = stack_.rsp_balanced(o.after);
+  o.caller_area_intact = stack.caller_area_intact();
+  o.home_area_intact = stack.home_area_intact();
+  o.rsp_balanced = stack.rsp_balanced(o.after);
   return o;
+}
+
+Outcome Invoker::call(const reg::Export& e, const std::vector<Lanes>& args, uint64_t garbage, int misalign,
+                      uint32_t mxcsr) const {
+  Call c = prepare(e, args, garbage, misalign, mxcsr);
+  c.run(stack_);
+  return outcome(c, stack_);
 }
 
 }  // namespace qarn::abi

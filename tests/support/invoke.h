@@ -31,6 +31,34 @@ struct Outcome {
   uintptr_t returned = 0, buffer = 0;  // by-reference form: rax and the buffer address
 };
 
+// One call made ready: the register block and the guarded buffers of the pointer
+// arguments and of the by-reference form.  It can be run any number of times on any
+// stack, from any thread or signal handler: running and comparing allocate nothing.
+class Call {
+ public:
+  Call() = default;
+  Call(Call&&) = default;
+  Call& operator=(Call&&) = default;
+  Call(const Call&) = delete;  // the registers point into the buffers
+  const reg::Export* e = nullptr;
+  const void* fn = nullptr;
+  RegBlock before{}, after{};
+  // Restores the output buffers' guard bytes, calls the export on `stack`.
+  void run(Stack& stack);
+  // Whether this call's results (registers and stored lanes) are those of `ref`, a
+  // run of the same call.
+  bool same_results(const Call& ref) const;
+
+ private:
+  friend class Invoker;
+  struct Buf { std::vector<uint8_t> mem; uint8_t* p = nullptr; int bytes = 0; };
+  std::vector<Buf> ptr_bufs_, arg_bufs_;
+  Buf out_;  // by-reference result buffer
+  int out_bytes_ = 0;
+  int result_regs_ = 0;      // vector registers holding results
+  bool rax_result_ = false;  // width-1 integer results come back in rax
+};
+
 class Invoker {
  public:
   // Exports are looked up in the shared library at `so_path`, or with nullptr in the
@@ -40,8 +68,13 @@ class Invoker {
   const void* address(const reg::Export& e) const;
   // `args` holds one Lanes per argument (shape().args order), `lanes` entries each.
   // `garbage` seeds every register and the unused lanes; `misalign` shifts by-ref buffers.
+  // `mxcsr` is loaded for the call (the x87 control word is the calling thread's).
   Outcome call(const reg::Export& e, const std::vector<Lanes>& args, uint64_t garbage = 1,
-               int misalign = 0) const;
+               int misalign = 0, uint32_t mxcsr = 0x1F80) const;
+  Call prepare(const reg::Export& e, const std::vector<Lanes>& args, uint64_t garbage = 1, int misalign = 0,
+               uint32_t mxcsr = 0x1F80) const;
+  // The lanes of a call that has run, with the checks of Outcome.
+  Outcome outcome(const Call& c, const Stack& stack) const;
 
  private:
   void* so_ = nullptr;

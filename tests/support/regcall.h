@@ -23,9 +23,14 @@ constexpr size_t kCallerArea = 256;
 
 class Stack {
  public:
-  explicit Stack(size_t bytes = 1 << 20);
-  // Fills the whole stack with a pattern, calls fn with `in`, writes `out`.
+  // `fill` bytes below the top carry the pattern before every call.
+  explicit Stack(size_t bytes = 1 << 20, size_t fill = 64 * 1024);
+  // Fills the stack with a pattern, calls fn with `in`, writes `out`.
   void call(const void* fn, const RegBlock& in, RegBlock& out);
+  // After call(): how far below the caller's rsp (the address the return address
+  // is pushed under) the callee wrote, rounded up to 16 bytes; the whole filled
+  // part when it wrote even the lowest byte.
+  size_t deepest() const;
   // After call(): true when the caller's area above the home area is untouched and
   // rsp came back where it was.
   bool caller_area_intact() const;
@@ -37,6 +42,7 @@ class Stack {
  private:
   std::vector<uint8_t> mem_;
   uint8_t* top_;
+  size_t fill_;
 };
 
 }  // namespace qarn::abi
