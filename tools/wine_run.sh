@@ -33,4 +33,21 @@ if [ "${1:-}" = "--init" ]; then
   echo "Wine prefix ready: $WINEPREFIX ($("$wine" --version 2>/dev/null || echo wine))"
   exit 0
 fi
-exec "$wine" "$@"
+# Debian's wineserver exits as soon as its last program does; a program that starts
+# at that moment loses its connection before it runs ("wine client error: recvmsg:
+# Connection reset by peer").  Such a start is tried once more, after the old server
+# has gone; any other failure is the program's own status.
+err=$(mktemp)
+trap 'rm -f "$err"' EXIT
+set +e
+"$wine" "$@" 2> >(tee "$err" >&2)
+status=$?
+set -e
+wait
+if [ "$status" -ne 0 ] && grep -q -e 'wine client error' -e 'recvmsg: Connection reset by peer' "$err"; then
+  echo "wine_run.sh: Wine lost its server while starting; starting once more" >&2
+  "$server" -w || true
+  "$wine" "$@"
+  exit $?
+fi
+exit "$status"
