@@ -100,7 +100,7 @@ template <bool Pi> double angle(double y, double x) {
 
 template <bool Pi> double atan2_any(double y, double x) {
   using U = turn<Pi>;
-  if (std::isnan(y) || std::isnan(x)) return y + x;
+  if (std::isnan(y) || std::isnan(x)) return add_first(y, x);  // y's NaN if y is one
   bool xneg = std::signbit(x);
   double half = opaque(U::hh) + U::hl, quarter = opaque(U::qh) + U::ql;
   if (y == 0) return std::copysign(xneg ? half : 0.0, y);
