@@ -97,6 +97,7 @@ Outcome Invoker::call(const reg::Export& e, const std::vector<Lanes>& args, uint
   Shape sh = shape_of(e);
   Outcome o;
   o.before = random_block(garbage);
+  o.before.mxcsr |= uint32_t(mode_) << 13;
   const void* fn = address(e);
   if (!fn) throw std::runtime_error(std::string("missing export ") + e.name);
   if (args.size() != sh.args.size()) throw std::runtime_error("argument count");
@@ -123,6 +124,18 @@ Outcome Invoker::call(const reg::Export& e, const std::vector<Lanes>& args, uint
   };
   auto storage = [&](char k) { return sh.lanes * sh.lane_bytes(k) < 4 ? 4 : sh.lane_bytes(k) * sh.lanes; };
 
+  // The x87 control word is not part of the register block: set around the call.
+  auto run = [&](const void* f, Outcome& out) {
+    uint16_t cw = 0, ours;
+    if (mode_) {
+      asm volatile("fnstcw %0" : "=m"(cw));
+      ours = uint16_t((cw & ~0xC00) | mode_ << 10);
+      asm volatile("fldcw %0" ::"m"(ours));
+    }
+    stack_.call(f, out.before, out.after);
+    if (mode_) asm volatile("fldcw %0" ::"m"(cw));
+  };
+
   std::vector<Buf> ptr_bufs;
   for (char k : sh.ptrs) ptr_bufs.push_back(make_buf(storage(k)));
   int gi = 0;
@@ -139,7 +152,7 @@ Outcome Invoker::call(const reg::Export& e, const std::vector<Lanes>& args, uint
     o.before.gpr[kArgGprs[gi++]] = reinterpret_cast<uintptr_t>(out.p);
     for (auto& b : arg_bufs) o.before.gpr[kArgGprs[gi++]] = reinterpret_cast<uintptr_t>(b.p);
     for (auto& b : ptr_bufs) o.before.gpr[kArgGprs[gi++]] = reinterpret_cast<uintptr_t>(b.p);
-    stack_.call(fn, o.before, o.after);
+    run(fn, o);
     int off = 0;
     for (char k : sh.results) {
       o.results.push_back(get_lanes(out.p + off, k, sh.lanes));
@@ -164,7 +177,7 @@ Outcome Invoker::call(const reg::Export& e, const std::vector<Lanes>& args, uint
       vr += regs_for(storage(k));
     }
     for (auto& b : ptr_bufs) o.before.gpr[kArgGprs[gi++]] = reinterpret_cast<uintptr_t>(b.p);
-    stack_.call(fn, o.before, o.after);
+    run(fn, o);
     vr = 0;
     if (sh.width == 1 && is_int(sh.results[0])) {
       uint64_t rax = o.after.gpr[RAX];
