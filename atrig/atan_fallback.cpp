@@ -100,7 +100,7 @@ template <bool Pi> double angle(double y, double x) {
 
 template <bool Pi> double atan2_any(double y, double x) {
   using U = turn<Pi>;
-  if (std::isnan(y) || std::isnan(x)) return y + x;
+  if (std::isnan(y) || std::isnan(x)) return add_first(y, x);  // y's NaN if y is one
   bool xneg = std::signbit(x);
   double half = opaque(U::hh) + U::hl, quarter = opaque(U::qh) + U::ql;
   if (y == 0) return std::copysign(xneg ? half : 0.0, y);
@@ -113,7 +113,11 @@ template <bool Pi> double atan2_any(double y, double x) {
   int d = expo(y) - expo(x);
   if (d < -53) {
     if (xneg) return std::copysign(half, y);
-    double t = std::fabs(y) / std::fabs(x);  // atan(t) = t to far below an ulp
+    // atan(t) = t to far below an ulp.  The magnitudes are divided, rounding in
+    // the caller's mode, before y's sign is set.  t + t*t (t subnormal) and
+    // t*(1 + t) are t to nearest; in the directed modes they round once more.
+    double t = std::fabs(y) / std::fabs(x);
+    t = t < 0x1p-1022 ? t + t * t : t * (1.0 + t);
     return std::copysign(Pi ? t * kInvPi : t, y);
   }
   if (d >= 74) return std::copysign(quarter, y);

@@ -27,12 +27,8 @@ template <class T> inline bool is_zero(T x) { return (pattern(x) << 1) == 0; }
 // 2^m as a T, for m inside the normal range.
 template <class T> inline T pow2(int m) { return value<T>(typename fmt<T>::bits_t(m + fmt<T>::bias) << fmt<T>::shift); }
 
-// a + b and a * b with a as the first operand, so that when both are NaN the
-// result is a's NaN, quieted; the compiler may not swap or fold them.
-inline float add_first(float a, float b) { asm("addss %1, %0" : "+x"(a) : "x"(b)); return a; }
-inline double add_first(double a, double b) { asm("addsd %1, %0" : "+x"(a) : "x"(b)); return a; }
-inline float mul_first(float a, float b) { asm("mulss %1, %0" : "+x"(a) : "x"(b)); return a; }
-inline double mul_first(double a, double b) { asm("mulsd %1, %0" : "+x"(a) : "x"(b)); return a; }
+using sc::add_first;
+using sc::mul_first;
 // x * 1.0: quiets a signalling NaN, leaves everything else as it is.
 template <class T> inline T times1(T x) { return mul_first(x, T(1)); }
 

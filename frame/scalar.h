@@ -19,4 +19,11 @@ inline uint32_t bits_of(float f) { uint32_t b; std::memcpy(&b, &f, 4); return b;
 inline double pow2i(int m) { return d_of(uint64_t(m + 1023) << 52); }
 // Keeps the compiler from folding an expression whose rounding or exception is the point.
 template <class T> inline T opaque(T v) { asm volatile("" : "+x"(v)); return v; }
+// a + b and a * b with a as the first source operand: when both are NaN the
+// processor returns a's NaN, quieted, so the order is the result.  Written in the
+// compiler's own terms a + b is commutative and may come out as b + a.
+inline float add_first(float a, float b) { asm("addss %1, %0" : "+x"(a) : "x"(b)); return a; }
+inline double add_first(double a, double b) { asm("addsd %1, %0" : "+x"(a) : "x"(b)); return a; }
+inline float mul_first(float a, float b) { asm("mulss %1, %0" : "+x"(a) : "x"(b)); return a; }
+inline double mul_first(double a, double b) { asm("mulsd %1, %0" : "+x"(a) : "x"(b)); return a; }
 }  // namespace qarn::sc

@@ -153,7 +153,7 @@ bool neg(double x) { return int64_t(bits_of(x)) < 0; }
 double pow_lane(double x, double y) {
   if (y == 0) return 1.0;
   if (x == 1.0) return 1.0;
-  if (x != x || y != y) return x + y;
+  if (x != x || y != y) return add_first(x, y);  // x's NaN if x is one
   const double inf = __builtin_inf();
   int k = int_kind(y);
   bool odd = k == 1;
@@ -178,7 +178,7 @@ double pow_lane(double x, double y) {
 }
 
 double powr_lane(double x, double y) {
-  if (x != x || y != y) return x + y;
+  if (x != x || y != y) return add_first(x, y);  // x's NaN if x is one
   const double inf = __builtin_inf();
   if (x == 0) {
     if (y == 0) return nan0();

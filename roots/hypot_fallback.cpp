@@ -25,7 +25,7 @@ void two_prod(double a, double b, double& p, double& e) {
 double hypot_d(double x, double y) {
   double ax = std::fabs(x), ay = std::fabs(y);
   if (ax == __builtin_inf() || ay == __builtin_inf()) return __builtin_inf();
-  if (x != x || y != y) return x + y;
+  if (x != x || y != y) return add_first(x, y);
   if (ax < ay) std::swap(ax, ay);
   if (ay == 0) return ax;
   if (ay < ax * 0x1p-60) return ax;  // the smaller square is below half an ulp of the larger
@@ -49,6 +49,6 @@ QARN_FALLBACK void hypot_lane_fallback(const double* x, const double* y, double*
 QARN_FALLBACK void hypotf_lane_fallback(const float* xp, const float* yp, float* r) {
   double x = *xp, y = *yp;
   if (std::fabs(x) == __builtin_inf() || std::fabs(y) == __builtin_inf()) *r = __builtin_inff();
-  else if (x != x || y != y) *r = float(x + y);
+  else if (x != x || y != y) *r = float(add_first(x, y));
   else *r = float(__builtin_sqrt(x * x + y * y));
 }

@@ -27,7 +27,7 @@ const char kUsage[] =
     "usage: qarn list [--missing | --present] [FAMILY...]\n"
     "       qarn eval EXPORT VALUE...\n"
     "       qarn ulp EXPORT [--range LO HI] [--y LO HI] [--z LO HI] [--n LO HI] [--bins K] [-n N]\n"
-    "       qarn hash [--all]\n"
+    "       qarn hash [--all | --modes]\n"
     "       qarn --help\n";
 
 int help() {
@@ -48,7 +48,9 @@ int help() {
       "         -n N            how many operands (default 100000; 1e7 is accepted)\n"
       "         exit status 1 when the worst error is above the bound\n"
       "  hash   lane fingerprints of every present export, the format of tests/golden/lane_hashes.txt;\n"
-      "         --all adds the exports whose lanes depend on this processor's estimate instructions\n"
+      "         --all adds the exports whose lanes depend on this processor's estimate instructions;\n"
+      "         --modes: one line per export (every width) and rounding direction, MXCSR and x87 alike,\n"
+      "         for another build's test (tests/test_rounding_modes.cpp)\n"
       "\n"
       "EXPORT is a name with or without the __ocl_qarn_e9_ prefix: expf8, __ocl_qarn_e9_exp4_native.\n"
       "\n"
@@ -381,13 +383,26 @@ int cmd_ulp(int argc, char** argv) {
 // One line per family, precision and variant: the width-1 export's fingerprint.
 // Families whose lanes depend on the processor's reciprocal estimate are left out
 // of the checked-in file; --all adds them (fingerprints of this machine only).
+// --modes: every present export, each width on its own, in each rounding direction.
 int cmd_hash(int argc, char** argv) {
-  bool all = false;
+  bool all = false, modes = false;
   for (int i = 0; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--all")) all = true;
+    else if (!std::strcmp(argv[i], "--modes")) modes = true;
     else throw BadInput(std::string("hash: unknown option '") + argv[i] + "'");
   }
   qa::Invoker inv(qa::library_path());
+  if (modes) {
+    for (const Export& e : qarn::reg::all()) {
+      if (!e.present) continue;
+      for (int m = 0; m < 4; ++m) {
+        inv.set_rounding(m);
+        std::printf("%s %s %016" PRIx64 "\n", qarn::reg::short_name(e), qa::kModeNames[m],
+                    qa::lane_hash(inv, e, qa::kModeOperands, true));
+      }
+    }
+    return 0;
+  }
   std::map<std::string, uint64_t> lines;
   for (const Export& e : qarn::reg::all())
     if (e.present && e.width == 1 && (all || !e.estimate)) lines[qa::hash_key(e)] = qa::lane_hash(inv, e);

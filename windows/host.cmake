@@ -67,7 +67,7 @@ set_tests_properties(Windows.Disassembly.CheckerSeesFaults PROPERTIES
 set(QARN_WINE ${CMAKE_SOURCE_DIR}/tools/wine_run.sh ${CMAKE_BINARY_DIR}/wineprefix)
 add_test(NAME Windows.WineStart COMMAND ${QARN_WINE} --init)
 set_tests_properties(Windows.WineStart PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
-foreach(t test_abi test_lane_hashes test_threads test_stack)
+foreach(t test_abi test_lane_hashes test_threads test_stack test_nan_order)
   add_test(NAME Windows.${t} COMMAND ${QARN_WINE} ${QARN_WIN_BUILD}/${t}.exe --gtest_brief=1 --gtest_color=no
            WORKING_DIRECTORY ${QARN_WIN_BUILD})
   set_tests_properties(Windows.${t} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 900)
@@ -80,3 +80,15 @@ add_test(NAME Windows.HostFingerprints
 set_tests_properties(Windows.HostFingerprints PROPERTIES FIXTURES_SETUP host_hashes)
 set_tests_properties(Windows.test_lane_hashes PROPERTIES FIXTURES_REQUIRED "wine;host_hashes"
                      ENVIRONMENT "QARN_HOST_HASHES=Z:${QARN_HOST_HASHES}")
+# Every export in the four rounding directions (MXCSR and x87 alike), the DLL's lanes
+# against the Linux library's: code that runs in the caller's mode must have been
+# compiled alike by both compilers.
+set(QARN_HOST_MODE_HASHES ${CMAKE_BINARY_DIR}/host_mode_hashes.txt)
+add_test(NAME Windows.HostModeFingerprints
+         COMMAND sh -c "\"$1\" hash --modes > \"$2\"" sh $<TARGET_FILE:qarn> ${QARN_HOST_MODE_HASHES})
+set_tests_properties(Windows.HostModeFingerprints PROPERTIES FIXTURES_SETUP host_mode_hashes)
+add_test(NAME Windows.test_rounding_modes
+         COMMAND ${QARN_WINE} ${QARN_WIN_BUILD}/test_rounding_modes.exe --gtest_brief=1 --gtest_color=no
+         WORKING_DIRECTORY ${QARN_WIN_BUILD})
+set_tests_properties(Windows.test_rounding_modes PROPERTIES FIXTURES_REQUIRED "wine;host_mode_hashes"
+                     ENVIRONMENT "QARN_HOST_MODE_HASHES=Z:${QARN_HOST_MODE_HASHES}" TIMEOUT 300)

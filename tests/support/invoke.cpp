@@ -237,8 +237,17 @@ Outcome Invoker::outcome(const Call& c, const Stack& stack) const {
 
 Outcome Invoker::call(const reg::Export& e, const std::vector<Lanes>& args, uint64_t garbage, int misalign,
                       uint32_t mxcsr) const {
+  if (mode_) mxcsr = (mxcsr & ~0x6000u) | uint32_t(mode_) << 13;
   Call c = prepare(e, args, garbage, misalign, mxcsr);
+  // The x87 control word is not part of the register block: set around the call.
+  uint16_t cw = 0, ours = 0;
+  if (mode_) {
+    asm volatile("fnstcw %0" : "=m"(cw));
+    ours = uint16_t((cw & ~0xC00) | mode_ << 10);
+    asm volatile("fldcw %0" ::"m"(ours));
+  }
   c.run(stack_);
+  if (mode_) asm volatile("fldcw %0" ::"m"(cw));
   return outcome(c, stack_);
 }
 

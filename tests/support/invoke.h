@@ -75,9 +75,13 @@ class Invoker {
                uint32_t mxcsr = 0x1F80) const;
   // The lanes of a call that has run, with the checks of Outcome.
   Outcome outcome(const Call& c, const Stack& stack) const;
+  // The rounding direction of the calls call() makes from here on, in MXCSR and in
+  // the x87 control word alike: 0 to nearest, 1 down, 2 up, 3 toward zero (kModeNames).
+  void set_rounding(int mode) { mode_ = mode & 3; }
 
  private:
   void* so_ = nullptr;
+  int mode_ = 0;
   mutable Stack stack_;
 };
 
@@ -86,6 +90,8 @@ inline uint64_t bits_of(double d) { uint64_t b; __builtin_memcpy(&b, &d, 8); ret
 inline uint64_t bits_of(float f) { uint32_t b; __builtin_memcpy(&b, &f, 4); return b; }
 inline double as_double(uint64_t b) { double d; __builtin_memcpy(&d, &b, 8); return d; }
 inline float as_float(uint64_t b) { uint32_t u = uint32_t(b); float f; __builtin_memcpy(&f, &u, 4); return f; }
+
+inline constexpr const char* kModeNames[4] = {"nearest", "down", "up", "zero"};
 
 // Random register contents (splitmix64 stream from `seed`), MXCSR at its default.
 RegBlock random_block(uint64_t seed);

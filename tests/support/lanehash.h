@@ -12,7 +12,11 @@
 
 namespace qarn::abi {
 
-uint64_t lane_hash(const Invoker& inv, const reg::Export& e);
+// `operands` (a multiple of 48) and `cross` (see lanehash.cpp) for other sets than
+// the checked-in fingerprints'.
+uint64_t lane_hash(const Invoker& inv, const reg::Export& e, int operands = 480, bool cross = false);
+// The operands of the fingerprints taken in each rounding mode (qarn hash --modes).
+inline constexpr int kModeOperands = 960;
 // "stem variant" of an export: the key of its fingerprint.
 std::string hash_key(const reg::Export& e);
 

@@ -265,7 +265,7 @@ def commands(c):
         if rc != rc_want or not re.search(pattern, text, re.M):
             c.fail(f'{tool} {args}', f'exit {rc}, output {text[:300]!r} lacks {pattern!r}')
 
-    for opt in ('list', 'eval', 'ulp', 'hash', '--missing', '--present', '--range', '--y LO HI', '--n LO HI', '-n N', '--all', 'bits:0x',
+    for opt in ('list', 'eval', 'ulp', 'hash', '--missing', '--present', '--range', '--y LO HI', '--n LO HI', '-n N', '--all', '--modes', 'bits:0x',
                 'nan:0x123', '-snan:0x1', '0x1.8p\\+3', '0x10p0'):
         expect('qarn', '--help', re.escape(opt) if '\\' not in opt else opt)
     expect('qarn', 'ulp --help', r'^usage: qarn list')
