@@ -451,4 +451,26 @@ const std::vector<Kernel>& kernels() {
   return all;
 }
 
+std::string run_capture(const std::string& cmd, int* status) {
+  std::string out;
+  FILE* p = popen((cmd + " 2>&1").c_str(), "r");
+  if (!p) {
+    *status = -1;
+    return out;
+  }
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  *status = pclose(p);
+  return out;
+}
+
+std::string fmt_err(double e) {
+  char b[32];
+  if (std::isinf(e)) return "inf";
+  if (e >= 1e5) std::snprintf(b, sizeof b, "%.3g", e);
+  else std::snprintf(b, sizeof b, "%.2f", e);
+  return b;
+}
+
 }  // namespace qk

@@ -68,4 +68,9 @@ struct Kernel {
 
 const std::vector<Kernel>& kernels();
 
+// The output (stdout and stderr) of a shell command, and its wait status.
+std::string run_capture(const std::string& cmd, int* status);
+// An error in ulp for a table: two decimals, three significant digits from 1e5, "inf".
+std::string fmt_err(double e);
+
 }  // namespace qk

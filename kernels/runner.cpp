@@ -51,26 +51,14 @@ namespace {
 
 using qk::Config;
 using qk::Kernel;
+using qk::fmt_err;
+using qk::run_capture;
 
 struct Paths {
   std::string clang = QARN_CLANG, cl_dir = QARN_CL_DIR, cache = QARN_KERNEL_CACHE;
   std::string binding = QARN_CL_BINDING, shims = QARN_CL_SHIMS, library = QARN_LIBRARY;
   std::string sleef_binding = QARN_SLEEF_BINDING, sleef = QARN_SLEEF_LIB, overloads = QARN_CL_OVERLOADS;
 };
-
-std::string run_capture(const std::string& cmd, int* status) {
-  std::string out;
-  FILE* p = popen((cmd + " 2>&1").c_str(), "r");
-  if (!p) {
-    *status = -1;
-    return out;
-  }
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  *status = pclose(p);
-  return out;
-}
 
 struct Overload {
   std::string status, export_name, decl, reason;
@@ -271,14 +259,6 @@ class Runner {
   bool quick_, verbose_, timing_, sleef_, dump_;
   std::map<std::string, Overload> overloads_;
 };
-
-std::string fmt_err(double e) {
-  char b[32];
-  if (std::isinf(e)) return "inf";
-  if (e >= 1e5) std::snprintf(b, sizeof b, "%.3g", e);
-  else std::snprintf(b, sizeof b, "%.2f", e);
-  return b;
-}
 
 }  // namespace
 

@@ -41,13 +41,7 @@ bool selected(const Options& o, const qk::Kernel& k, const qk::Config& c) {
   return o.configs.empty() || o.configs.count((c.dbl ? "d" : "f") + std::to_string(c.width));
 }
 
-std::string fmt_err(double e) {
-  char b[32];
-  if (std::isinf(e)) return "inf";
-  if (e >= 1e5) std::snprintf(b, sizeof b, "%.3g", e);
-  else std::snprintf(b, sizeof b, "%.2f", e);
-  return b;
-}
+using qk::fmt_err;
 
 // One flavour: "row <kernel> <prec> <width> <items> <ns> <err>" per configuration, or
 // "skip <why>" once.

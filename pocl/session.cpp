@@ -20,19 +20,7 @@ namespace qp {
 
 namespace {
 
-std::string capture(const std::string& cmd, int* status) {
-  std::string out;
-  FILE* p = popen((cmd + " 2>&1").c_str(), "r");
-  if (!p) {
-    *status = -1;
-    return out;
-  }
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  *status = pclose(p);
-  return out;
-}
+std::string capture(const std::string& cmd, int* status) { return qk::run_capture(cmd, status); }
 
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
