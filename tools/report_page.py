@@ -110,13 +110,18 @@ def svg(fig):
     return text[text.index('<svg'):]
 
 
-def accuracy_plots(profiles):
+def by_family(rows, item):
+    """(family, precision) -> [item(row, variant)] in the order of the rows."""
     groups = {}
-    for p in profiles:
-        fam, prec, _, variant = split_export(p['export'])
-        groups.setdefault((fam, prec), []).append((variant, p))
+    for r in rows:
+        fam, prec, _, variant = split_export(r['export'])
+        groups.setdefault((fam, prec), []).append(item(r, variant))
+    return sorted(groups.items())
+
+
+def accuracy_plots(profiles):
     figs = []
-    for (fam, prec), items in sorted(groups.items()):
+    for (fam, prec), items in by_family(profiles, lambda p, variant: (variant, p)):
         fig, ax = plt.subplots(figsize=(6.4, 2.8))
         for i, (variant, p) in enumerate(sorted(items, key=lambda t: VARIANTS.index(t[0]))):
             xs = [(lo + hi) / 2 for lo, hi, _ in p['bins']]
@@ -137,13 +142,9 @@ def accuracy_plots(profiles):
 
 
 def speed_plots(rows):
-    groups = {}
-    for r in rows:
-        fam, prec, _, _ = split_export(r['export'])
-        groups.setdefault((fam, prec), []).append(r)
     figs = []
     peers = (('ours', 'libocl_qarn_e9'), ('sleef', 'SLEEF'), ('libmvec', 'libmvec'), ('libm', 'libm (scalar)'))
-    for (fam, prec), items in sorted(groups.items()):
+    for (fam, prec), items in by_family(rows, lambda r, _: r):
         fig, ax = plt.subplots(figsize=(max(4.0, 0.55 * len(items) + 2), 2.8))
         n = len(peers)
         for j, (key, label) in enumerate(peers):
