@@ -132,9 +132,9 @@ report() {
   echo
   echo "== the same kernels built by PoCL at run time: its own built-ins against the library's"
   if [ -x "$BUILD/pocl/qarn_pocl" ]; then
-    "$BUILD/pocl/qarn_pocl" || [ $? -eq 77 ]
+    { "$BUILD/pocl/qarn_pocl" || [ $? -eq 77 ]; } | tee "$raw/pocl.txt"
   else
-    echo "(not built: the OpenCL headers, clang or SLEEF missing)"
+    echo "(not built: the OpenCL headers, clang or SLEEF missing)" | tee "$raw/pocl.txt"
   fi
   echo
   echo "== even speed over the domain: slowest over fastest slice (default variants, float 8 and double 4)"

@@ -9,6 +9,7 @@ runs anything itself, so its numbers are the text report's):
   profiles.txt  `qarn ulp EXPORT --bins K` runs: a PASS/FAIL line, then 'bin LO HI ULP'
   speed.txt     qarn_bench's ratio table (ours, SLEEF, libm, libmvec per export)
   kernels.txt   qarn_kernels' table (error and time per work-item, ours and SLEEF)
+  pocl.txt      qarn_pocl's table (the same kernels built by PoCL: its built-ins and ours)
   slices.txt    `qarn_bench --slices`: eight slices per line, slowest over fastest last
 
 Needs matplotlib (Debian's python3-matplotlib); exits 3 without it.
@@ -88,6 +89,24 @@ def parse_kernels(text):
                          'err': float(m.group(5)), 'err_sleef': float(m.group(6)),
                          'ns': float(m.group(7)), 'ns_sleef': float(m.group(8))})
     return rows
+
+
+def parse_pocl(text):
+    """qarn_pocl's rows; '-' (a side that did not run, e.g. stock PoCL crashed) becomes None."""
+    def num(t):
+        return None if t == '-' else float(t.rstrip('x'))
+    rows, notes = [], []
+    for line in text.splitlines():
+        m = re.match(r'^(\w+)\s+(float|double)\s+(\d+)\s+(\d+)\s+\|\s+(\S+)\s+(\S+)\s+(\S+)\s+\|\s+(\S+)\s+(\S+)$', line)
+        if m:
+            rows.append({'kernel': m.group(1), 'prec': m.group(2), 'width': int(m.group(3)),
+                         'ns_stock': num(m.group(5)), 'ns': num(m.group(6)),
+                         'err_stock': num(m.group(8)), 'err': num(m.group(9))})
+        elif re.match(r'^\s+(stock|ours): ', line) and rows:
+            notes.append(f"{rows[-1]['kernel']} {rows[-1]['prec']} {rows[-1]['width']}, {line.strip()}")
+        elif line.startswith('PoCL not run: '):
+            notes.append(line)
+    return rows, notes
 
 
 def parse_slices(text):
@@ -179,6 +198,25 @@ def kernel_plot(rows):
     return svg(fig)
 
 
+def pocl_plot(rows):
+    rows = [r for r in rows if r['ns'] is not None]
+    if not rows:
+        return None
+    fig, ax = plt.subplots(figsize=(max(6.0, 0.3 * len(rows) + 2), 3.2))
+    labels = [f"{r['kernel']} {r['prec'][0]}{r['width']}" for r in rows]
+    xs = range(len(rows))
+    for j, (dx, key, label) in enumerate(((-0.2, 'ns', 'PoCL on libocl_qarn_e9'), (0.2, 'ns_stock', 'stock PoCL'))):
+        for k, b in enumerate(ax.bar([x + dx for x in xs], [r[key] or 0 for r in rows], width=0.4, label=label)):
+            b.set_gid(f'data{j}_{k}')
+    ax.set_yscale('log')
+    ax.set_xticks(list(xs))
+    ax.set_xticklabels(labels, rotation=60, ha='right', fontsize=6)
+    ax.set_ylabel('ns per work-item')
+    ax.set_title('The kernels built by PoCL at run time: time per work-item')
+    ax.legend(fontsize=7)
+    return svg(fig)
+
+
 def slice_plot(rows):
     if not rows:
         return None
@@ -208,6 +246,7 @@ def page(rawdir):
     speed = parse_speed(read(rawdir, 'speed.txt'))
     kernels = parse_kernels(read(rawdir, 'kernels.txt'))
     slices = parse_slices(read(rawdir, 'slices.txt'))
+    pocl, pocl_notes = parse_pocl(read(rawdir, 'pocl.txt'))
     parts = ['<!doctype html><html><head><meta charset="utf-8"><title>libocl_qarn_e9 report</title><style>'
              'body{font-family:sans-serif;max-width:72em;margin:auto}figure{margin:1em 0}'
              'table{border-collapse:collapse;font-size:80%}td,th{border:1px solid #ccc;padding:2px 6px;text-align:right}'
@@ -240,6 +279,19 @@ def page(rawdir):
             (f'<figure data-plot="kernels">{k}</figure>' if k else '<p>(not run)</p>') +
             table(('kernel', 'precision', 'width', 'err ours (ulp)', 'err SLEEF', 'ns ours', 'ns SLEEF', 'speedup'),
                   rows))
+    p = pocl_plot(pocl)
+    dash = lambda v, f='{}': '-' if v is None else f.format(v)
+    rows = [(r['kernel'], r['prec'], r['width'], dash(r['ns_stock']), dash(r['ns']),
+             f"{r['ns_stock'] / r['ns']:.2f}x" if r['ns_stock'] and r['ns'] else '-', dash(r['err_stock']),
+             dash(r['err'])) for r in pocl]
+    section('pocl', 'The kernels in PoCL',
+            'The same kernels built from source at run time by PoCL\'s CPU device, once with PoCL\'s own '
+            'built-ins and once with the built-ins answered by this library: time per work-item and worst error '
+            'against the reference. A "-" is a side that did not run.',
+            (f'<figure data-plot="pocl">{p}</figure>' if p else '<p>(PoCL not run)</p>') +
+            (table(('kernel', 'precision', 'width', 'ns stock', 'ns ours', 'speedup', 'err stock (ulp)',
+                    'err ours (ulp)'), rows) if rows else '') +
+            ''.join(f'<p>{html.escape(n)}</p>' for n in pocl_notes))
     s = slice_plot(slices)
     flagged = [r['set'] for r in slices if r['over']]
     section('slices', 'Even speed over the domain',
