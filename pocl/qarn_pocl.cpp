@@ -192,6 +192,12 @@ int check(const Options& o) {
                   k.name.c_str(), c.dbl ? "double" : "float", c.width, problems.empty() ? "same bits" : "FAIL",
                   re.called.size(), re.reached.size(), fmt_err(r.err.worst).c_str());
       for (auto& p : problems) std::printf("      %s\n", p.c_str());
+      if (!re.widenable.empty()) {
+        std::string w;
+        for (auto& x : re.widened) w += (w.empty() ? "" : ", ") + x;
+        std::printf("      widened: %s (of %zu widenable scalar calls)\n", w.empty() ? "none" : w.c_str(),
+                    re.widenable.size());
+      }
       if (!problems.empty()) failed++;
       std::fflush(stdout);
     }

@@ -98,6 +98,8 @@ Paths Paths::built() {
   p.stock_icd = QARN_POCL_STOCK_VENDORS;
   p.binding = QARN_POCL_BINDING;
   p.served = QARN_POCL_SERVED;
+  p.widened = QARN_POCL_WIDENED;
+  p.prefix_scalar = p.prefix.empty() ? "" : p.prefix + "-scalar";
   p.runner = QARN_RUNNER;
   p.runner_cache = QARN_KERNEL_CACHE;
   p.unavailable = QARN_POCL_UNAVAILABLE;
@@ -127,8 +129,9 @@ Session::Session(Flavour f, Paths p) : f_(f), p_(std::move(p)) {
   setenv("POCL_KERNELLIB_NAME", "avx", 1);
   // One thread: time per work-item comparable with the runner's.
   setenv("POCL_MAX_PTHREAD_COUNT", "1", 1);
-  if (f_ == Flavour::ours) {
-    setenv("OCL_ICD_VENDORS", (p_.prefix + "/etc/OpenCL/vendors").c_str(), 1);
+  if (f_ != Flavour::stock) {
+    setenv("OCL_ICD_VENDORS",
+           ((f_ == Flavour::ours ? p_.prefix : p_.prefix_scalar) + "/etc/OpenCL/vendors").c_str(), 1);
     // The binding's `_cl_` entries, where PoCL's kernel objects look for them.
     binding_ = dlopen(p_.binding.c_str(), RTLD_NOW | RTLD_GLOBAL);
     if (!binding_) why_ = std::string("cannot load the PoCL binding: ") + dlerror();
@@ -336,21 +339,49 @@ std::vector<std::string> differences(const qk::Config& c, const qk::Buffers& got
   return out;
 }
 
+namespace {
+
+std::vector<std::vector<std::string>> read_table(const std::string& path) {
+  std::vector<std::vector<std::string>> rows;
+  std::ifstream f(path);
+  std::string line;
+  while (std::getline(f, line)) {
+    std::vector<std::string> col;
+    std::stringstream ss(line);
+    std::string x;
+    while (std::getline(ss, x, '\t')) col.push_back(x);
+    if (!col.empty() && !col[0].empty()) rows.push_back(col);
+  }
+  return rows;
+}
+
+// "float exp(float)" -> "exp(float)"
+std::string short_decl(const std::string& decl) {
+  auto paren = decl.find('(');
+  auto space = decl.rfind(' ', paren);
+  return space == std::string::npos ? decl : decl.substr(space + 1);
+}
+
+}  // namespace
+
 Reach reach(const Paths& p, const qk::Kernel& k, const qk::Config& c, const std::vector<std::string>& objects) {
   Reach r;
   // The served `_cl_` names.
   std::set<std::string> served;
-  {
-    std::ifstream f(p.served);
-    std::string line;
-    while (std::getline(f, line)) {
-      std::vector<std::string> col;
-      std::stringstream ss(line);
-      std::string x;
-      while (std::getline(ss, x, '\t')) col.push_back(x);
-      if (col.empty() || col[0].empty()) continue;
-      served.insert(col[0]);
-    }
+  for (auto& col : read_table(p.served)) served.insert(col[0]);
+  // Widenable scalar built-ins: `_cl_` name -> scalar entry, vector entries, declaration.
+  struct Widenable {
+    std::string scalar, decl;
+    std::vector<std::string> vectors;
+  };
+  std::map<std::string, Widenable> widenable;
+  for (auto& col : read_table(p.widened)) {
+    if (col.size() < 4) continue;
+    Widenable w{col[1], short_decl(col[3]), {}};
+    std::stringstream ss(col[2]);
+    std::string v;
+    while (std::getline(ss, v, ',')) w.vectors.push_back(v);
+    widenable[col[0]] = w;
   }
   if (served.empty()) {
     r.why = "no served built-ins listed in " + p.served;
@@ -378,7 +409,15 @@ Reach reach(const Paths& p, const qk::Kernel& k, const qk::Config& c, const std:
     if (sym.rfind("_Z", 0) != 0 || sym == "_Z13get_global_idj" || sym == "_Z15get_global_sizej") continue;
     r.called.push_back(sym);
     std::string cl = cl_name(sym);
-    if (undef.count(cl)) {
+    auto w = widenable.find(cl);
+    std::string lanes;
+    if (w != widenable.end()) {
+      r.widenable.push_back(w->second.decl);
+      for (auto& v : w->second.vectors)
+        if (undef.count(v)) lanes += (lanes.empty() ? " x" : ",") + v.substr(v.find("Dv") + 2, v.find('_', v.find("Dv")) - v.find("Dv") - 2);
+      if (!lanes.empty()) r.widened.push_back(w->second.decl + lanes);
+    }
+    if (undef.count(cl) || (w != widenable.end() && (undef.count(w->second.scalar) || !lanes.empty()))) {
       r.reached.push_back(cl);
     } else {
       r.missing.push_back(cl + (served.count(cl) ? "" : " (not a built-in the library serves)"));
