@@ -57,7 +57,8 @@ nobody uses.  So a widenable scalar S (say `_Z7_cl_expf`) is three functions:
               vector entry in a block no branch reaches (the linker copies the
               vector declarations along with W, the optimiser drops the block) and
               names them in an empty `asm` (they stay in the module as long as W is
-              called: up to the vectoriser, which replaces the calls)
+              called: up to the vectoriser, which replaces the calls), and its
+              own address (so that no constant argument is folded into it)
   B = __qarn_S
               the scalar entry, a second name of the binding's jump for S
 """
@@ -173,7 +174,10 @@ def widened_definitions(name, mo, variants, defs, attr_of, next_attr):
     s_attr, w_attr = next_attr, next_attr + 1
     groups = ['attributes #%d = { alwaysinline %s }\n' % (s_attr, base),
               'attributes #%d = { noinline %s "vector-function-abi-variant"="%s" }\n' % (w_attr, base, abi)]
-    keep_ops = ', '.join('ptr @%s' % v for _, v in variants)
+    # W's own address in the asm too: a function whose address is taken keeps its
+    # parameters (no constant argument folded into it, none dropped), so it keeps the
+    # shape its vector variants are declared with.
+    keep_ops = ', '.join('ptr @%s' % v for v in [W] + [v for _, v in variants])
     keep_calls = ''.join('  %%k%d = call %s @%s(%s)\n' % (
         j, defs[v].group('head').strip(), v,
         ', '.join('%s undef' % t for t, _ in split_params(defs[v].group('params'))))
@@ -186,7 +190,7 @@ def widened_definitions(name, mo, variants, defs, attr_of, next_attr):
             'unreached:\n%s  unreachable\n}\n' % (
                 rattrs, rt, name, formals, s_attr, rattrs, rt, W, actuals, rt,
                 rattrs, rt, W, formals, w_attr,
-                ','.join('X' for _ in variants), keep_ops,
+                ','.join('X' for _ in range(len(variants) + 1)), keep_ops,
                 rattrs, rt, B, actuals, rt, keep_calls))
     text += declaration(mo, B)
     return text, groups
