@@ -362,18 +362,13 @@ std::string short_decl(const std::string& decl) {
   return space == std::string::npos ? decl : decl.substr(space + 1);
 }
 
-}  // namespace
+// Widenable scalar built-ins: `_cl_` name -> scalar entry, vector entries, declaration.
+struct Widenable {
+  std::string scalar, decl;
+  std::vector<std::string> vectors;
+};
 
-Reach reach(const Paths& p, const qk::Kernel& k, const qk::Config& c, const std::vector<std::string>& objects) {
-  Reach r;
-  // The served `_cl_` names.
-  std::set<std::string> served;
-  for (auto& col : read_table(p.served)) served.insert(col[0]);
-  // Widenable scalar built-ins: `_cl_` name -> scalar entry, vector entries, declaration.
-  struct Widenable {
-    std::string scalar, decl;
-    std::vector<std::string> vectors;
-  };
+std::map<std::string, Widenable> read_widenable(const Paths& p) {
   std::map<std::string, Widenable> widenable;
   for (auto& col : read_table(p.widened)) {
     if (col.size() < 4) continue;
@@ -383,6 +378,46 @@ Reach reach(const Paths& p, const qk::Kernel& k, const qk::Config& c, const std:
     while (std::getline(ss, v, ',')) w.vectors.push_back(v);
     widenable[col[0]] = w;
   }
+  return widenable;
+}
+
+// " x8" (or " x4,8") for the vector entries of `w` undefined in a kernel object, else "".
+std::string lanes_called(const Widenable& w, const std::set<std::string>& undef) {
+  std::string lanes;
+  for (auto& v : w.vectors) {
+    if (!undef.count(v)) continue;
+    size_t a = v.find("Dv") + 2, b = v.find('_', a);
+    lanes += (lanes.empty() ? " x" : ",") + v.substr(a, b - a);
+  }
+  return lanes;
+}
+
+std::set<std::string> undefined_symbols(const std::vector<std::string>& objects, std::string& why) {
+  std::set<std::string> undef;
+  for (auto& o : objects)
+    for (auto& s : symbols(o, "--undefined-only", why)) undef.insert(s);
+  return undef;
+}
+
+}  // namespace
+
+std::vector<std::string> widened_calls(const Paths& p, const std::vector<std::string>& objects) {
+  std::string why;
+  std::set<std::string> undef = undefined_symbols(objects, why);
+  std::vector<std::string> out;
+  for (auto& [name, w] : read_widenable(p)) {
+    std::string lanes = lanes_called(w, undef);
+    if (!lanes.empty()) out.push_back(w.decl + lanes);
+  }
+  return out;
+}
+
+Reach reach(const Paths& p, const qk::Kernel& k, const qk::Config& c, const std::vector<std::string>& objects) {
+  Reach r;
+  // The served `_cl_` names.
+  std::set<std::string> served;
+  for (auto& col : read_table(p.served)) served.insert(col[0]);
+  std::map<std::string, Widenable> widenable = read_widenable(p);
   if (served.empty()) {
     r.why = "no served built-ins listed in " + p.served;
     return r;
@@ -413,8 +448,7 @@ Reach reach(const Paths& p, const qk::Kernel& k, const qk::Config& c, const std:
     std::string lanes;
     if (w != widenable.end()) {
       r.widenable.push_back(w->second.decl);
-      for (auto& v : w->second.vectors)
-        if (undef.count(v)) lanes += (lanes.empty() ? " x" : ",") + v.substr(v.find("Dv") + 2, v.find('_', v.find("Dv")) - v.find("Dv") - 2);
+      lanes = lanes_called(w->second, undef);
       if (!lanes.empty()) r.widened.push_back(w->second.decl + lanes);
     }
     if (undef.count(cl) || (w != widenable.end() && (undef.count(w->second.scalar) || !lanes.empty()))) {

@@ -76,6 +76,11 @@ struct Reach {
 };
 Reach reach(const Paths& p, const qk::Kernel& k, const qk::Config& c, const std::vector<std::string>& objects);
 
+// The scalar built-ins whose vector entries PoCL's kernel objects call, as OpenCL names
+// with the lane counts ("exp(float) x8"): in a width-1 kernel, the calls the loop
+// vectoriser widened.
+std::vector<std::string> widened_calls(const Paths& p, const std::vector<std::string>& objects);
+
 std::string tag(const qk::Kernel& k, const qk::Config& c);
 
 }  // namespace qp
