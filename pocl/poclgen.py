@@ -169,7 +169,9 @@ def widened_definitions(name, mo, variants, defs, attr_of, next_attr):
     formals = ', '.join('%s %%%d' % (p, i) for i, (_, p) in enumerate(ps))
     actuals = formals
     base = attr_of.get(mo.group('attrs').strip().split()[-1] if mo.group('attrs').strip() else '', '')
-    base = re.sub(r'\b(noinline|alwaysinline|optnone)\b', '', base)
+    # Not convergent: a math built-in does not synchronise work-items, and a convergent
+    # call stops the vectoriser when the loop needs run-time alias checks.
+    base = re.sub(r'\b(noinline|alwaysinline|optnone|convergent)\b', '', base)
     abi = ','.join('_ZGV_LLVM_N%d%s_%s(%s)' % (n, 'v' * len(ps), W, v) for n, v in variants)
     s_attr, w_attr = next_attr, next_attr + 1
     groups = ['attributes #%d = { alwaysinline %s }\n' % (s_attr, base),
