@@ -201,6 +201,17 @@ const std::string& Session::unavailable() {
 }
 
 Result Session::run(const qk::Kernel& k, const qk::Config& c, bool quick, double timing_budget) {
+  std::string src = read_file(p_.cl_dir + "/" + k.name + ".cl");
+  std::string ws = c.width == 1 ? "" : std::to_string(c.width);
+  std::string opts = "-cl-std=CL1.2 -I" + p_.cl_dir + " -DREAL=" + (c.dbl ? "double" : "float") +
+                     " -DW=" + std::to_string(c.width) + " -DWS=" + ws + " -DIS_DOUBLE=" + (c.dbl ? "1" : "0");
+  Result r = run_source(src, opts, k.name, k.make(c, quick), timing_budget);
+  if (r.ran) r.err = k.check(c, r.out);
+  return r;
+}
+
+Result Session::run_source(const std::string& src, const std::string& opts, const std::string& kernel,
+                           const qk::Buffers& in, double timing_budget) {
   Result r;
   if (!unavailable().empty()) {
     r.why = why_;
@@ -212,13 +223,9 @@ Result Session::run(const qk::Kernel& k, const qk::Config& c, bool quick, double
   std::set<std::string> before, after;
   find_files(cache_, ".so", before);
 
-  std::string src = read_file(p_.cl_dir + "/" + k.name + ".cl");
   const char* s = src.c_str();
   cl_int e;
   cl_program prog = clCreateProgramWithSource(ctx, 1, &s, nullptr, &e);
-  std::string ws = c.width == 1 ? "" : std::to_string(c.width);
-  std::string opts = "-cl-std=CL1.2 -I" + p_.cl_dir + " -DREAL=" + (c.dbl ? "double" : "float") +
-                     " -DW=" + std::to_string(c.width) + " -DWS=" + ws + " -DIS_DOUBLE=" + (c.dbl ? "1" : "0");
   e = clBuildProgram(prog, 1, &d, opts.c_str(), nullptr, nullptr);
   if (e != CL_SUCCESS) {
     std::vector<char> log(1 << 16);
@@ -227,8 +234,7 @@ Result Session::run(const qk::Kernel& k, const qk::Config& c, bool quick, double
     clReleaseProgram(prog);
     return r;
   }
-  cl_kernel kern = clCreateKernel(prog, k.name.c_str(), &e);
-  qk::Buffers in = k.make(c, quick);
+  cl_kernel kern = clCreateKernel(prog, kernel.c_str(), &e);
   std::vector<cl_mem> mems;
   for (size_t i = 0; i < in.bufs.size(); i++) {
     auto& b = in.bufs[i];
@@ -248,7 +254,6 @@ Result Session::run(const qk::Kernel& k, const qk::Config& c, bool quick, double
     r.out = in;
     for (size_t i = 0; i < in.bufs.size(); i++)
       clEnqueueReadBuffer(q, mems[i], CL_TRUE, 0, r.out.bufs[i].bytes, r.out.bufs[i].data.get(), 0, nullptr, nullptr);
-    r.err = k.check(c, r.out);
     r.ran = true;
     if (timing_budget > 0) {
       using clk = std::chrono::steady_clock;

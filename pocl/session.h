@@ -44,6 +44,10 @@ class Session {
   const std::string& unavailable();
   std::string device_name() const { return device_name_; }
   Result run(const qk::Kernel& k, const qk::Config& c, bool quick, double timing_budget);
+  // Any kernel: built from `source` with `options`, its arguments the buffers of `in`
+  // in order, run over in.items work-items (err is left empty).
+  Result run_source(const std::string& source, const std::string& options, const std::string& kernel,
+                    const qk::Buffers& in, double timing_budget);
   const Paths& paths() const { return p_; }
 
  private:
