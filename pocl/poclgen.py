@@ -174,8 +174,10 @@ def widened_definitions(name, mo, variants, defs, attr_of, next_attr):
     base = re.sub(r'\b(noinline|alwaysinline|optnone|convergent)\b', '', base)
     abi = ','.join('_ZGV_LLVM_N%d%s_%s(%s)' % (n, 'v' * len(ps), W, v) for n, v in variants)
     s_attr, w_attr = next_attr, next_attr + 1
+    # W without a frame: what it leaves in a loop that is not widened is one jump.
+    w_base = re.sub(r'"frame-pointer"="\w+"', '"frame-pointer"="none"', base)
     groups = ['attributes #%d = { alwaysinline %s }\n' % (s_attr, base),
-              'attributes #%d = { noinline %s "vector-function-abi-variant"="%s" }\n' % (w_attr, base, abi)]
+              'attributes #%d = { noinline %s "vector-function-abi-variant"="%s" }\n' % (w_attr, w_base, abi)]
     # W's own address in the asm too: a function whose address is taken keeps its
     # parameters (no constant argument folded into it, none dropped), so it keeps the
     # shape its vector variants are declared with.
