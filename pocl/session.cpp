@@ -4,6 +4,8 @@
 #include <CL/cl.h>
 #include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -282,8 +284,20 @@ Result Session::run_source(const std::string& src, const std::string& opts, cons
 qk::Buffers runner_outputs(const Paths& p, const qk::Kernel& k, const qk::Config& c, std::string& why) {
   std::string cfg = (c.dbl ? "d" : "f") + std::to_string(c.width);
   std::string dump = p.runner_cache + "/" + tag(k, c) + ".out";
-  std::remove(dump.c_str());
+  // The runner writes its object and outputs under fixed names: tests of the same
+  // configuration running at once (ctest -j) take turns.
   int st;
+  capture("mkdir -p " + quoted(p.runner_cache), &st);
+  std::string lock_path = p.runner_cache + "/" + tag(k, c) + ".lock";
+  int lock = open(lock_path.c_str(), O_RDWR | O_CREAT, 0644);
+  if (lock >= 0) flock(lock, LOCK_EX);
+  struct Unlock {
+    int fd;
+    ~Unlock() {
+      if (fd >= 0) close(fd);  // closing releases the lock
+    }
+  } unlock{lock};
+  std::remove(dump.c_str());
   std::string out = capture(quoted(p.runner) + " --quick --no-timing --no-sleef --dump --kernel " + k.name +
                                 " --config " + cfg, &st);
   qk::Buffers b = k.make(c, true);
