@@ -10,7 +10,11 @@
 //             runner's (qarn_kernels) on the same inputs, the error against the reference
 //             within the kernel's tolerance, and every built-in the kernel calls an
 //             undefined symbol of PoCL's kernel object (a call into the library)
-//   qarn_pocl --flavour stock|ours [...]
+//             (for width 1 also PoCL on the library with no scalar call widened, and
+//             the scalar built-ins the loop vectoriser widened to vector entries)
+//   qarn_pocl --check [--scalar] [...]
+//             --scalar: the same check on the prefix where no scalar call is widened
+//   qarn_pocl --flavour stock|ours|ours-scalar [...]
 //             one flavour, a machine-readable line per configuration (used by compare)
 //
 // Exit status: 1 on a failure, 77 if PoCL (or its CPU device, or the kernel library
@@ -43,8 +47,8 @@ bool selected(const Options& o, const qk::Kernel& k, const qk::Config& c) {
 
 using qk::fmt_err;
 
-// One flavour: "row <kernel> <prec> <width> <items> <ns> <err>" per configuration, or
-// "skip <why>" once.
+// One flavour: "row <kernel> <prec> <width> <items> <ns> <err>" per configuration (and
+// "widened <kernel> <prec> <width> <built-in>..." for width 1), or "skip <why>" once.
 int flavour(qp::Flavour f, const Options& o) {
   qp::Session s(f, qp::Paths::built());
   if (!s.unavailable().empty()) {
@@ -65,6 +69,16 @@ int flavour(qp::Flavour f, const Options& o) {
       } else {
         std::printf("row %s %s %d %zu %.4f %.6g\n", k.name.c_str(), c.dbl ? "double" : "float", c.width, r.out.items,
                     r.ns, r.err.worst);
+        if (f != qp::Flavour::stock && c.width == 1) {
+          std::printf("widened %s %s %d", k.name.c_str(), c.dbl ? "double" : "float", c.width);
+          for (auto& w : qp::widened_calls(s.paths(), r.kernel_objects)) {
+            std::string x = w;
+            for (char& ch : x)
+              if (ch == ' ') ch = '~';
+            std::printf(" %s", x.c_str());
+          }
+          std::printf("\n");
+        }
       }
       std::fflush(stdout);
     }
@@ -75,7 +89,7 @@ struct Row {
   size_t items = 0;
   double ns = 0, err = 0;
   bool ran = false;
-  std::string why;
+  std::string why, widened;
 };
 
 // Runs this program for one flavour and reads its lines.
@@ -97,6 +111,17 @@ int child(const char* self, const char* name, const Options& o, std::map<std::st
     ss >> what;
     if (what == "skip") skip = l.substr(5);
     else if (what == "device") device = l.substr(7);
+    else if (what == "widened") {
+      ss >> kernel >> prec >> width;
+      Row& r = rows[kernel + " " + prec + " " + std::to_string(width)];
+      std::string w;
+      while (ss >> w) {
+        for (char& ch : w)
+          if (ch == '~') ch = ' ';
+        r.widened += (r.widened.empty() ? "" : ", ") + w;
+      }
+      if (r.widened.empty()) r.widened = "none";
+    }
     else if (what == "row" || what == "fail") {
       ss >> kernel >> prec >> width;
       Row& r = rows[kernel + " " + prec + " " + std::to_string(width)];
@@ -119,11 +144,13 @@ std::string exit_reason(int st) {
 }
 
 // A process per flavour and configuration: PoCL reads its environment once per
-// process, and a crash of one (stock PoCL dies on some) loses no other row.
+// process, and a crash of one (stock PoCL dies on some) loses no other row.  Width 1
+// runs on the library twice: scalar calls widened by the loop vectoriser where it can
+// ("ns ours") and never ("unwidened").
 int compare(const char* self, const Options& o) {
-  std::printf("%-13s %-6s %5s %6s | %10s %10s %7s | %9s %9s\n", "kernel", "prec", "width", "items", "ns stock",
-              "ns ours", "speedup", "err stock", "err ours");
-  std::printf("%-13s %-6s %5s %6s | %10s %10s %7s | %9s %9s\n", "", "", "", "", "(per item)", "", "", "(ulp)",
+  std::printf("%-13s %-6s %5s %6s | %10s %10s %10s %7s | %9s %9s\n", "kernel", "prec", "width", "items", "ns stock",
+              "ns ours", "unwidened", "speedup", "err stock", "err ours");
+  std::printf("%-13s %-6s %5s %6s | %10s %10s %10s %7s | %9s %9s\n", "", "", "", "", "(per item)", "", "", "", "(ulp)",
               "(ulp)");
   int failed = 0;
   std::string device;
@@ -134,10 +161,12 @@ int compare(const char* self, const Options& o) {
       one.kernels = {k.name};
       one.configs = {(c.dbl ? "d" : "f") + std::to_string(c.width)};
       std::string key = k.name + " " + (c.dbl ? "double" : "float") + " " + std::to_string(c.width);
-      std::map<std::string, Row> stock, ours;
+      std::map<std::string, Row> stock, ours, unwidened;
       std::string skip;
       int a = child(self, "stock", one, stock, device, skip);
       int b = child(self, "ours", one, ours, device, skip);
+      if (c.width == 1) child(self, "ours-scalar", one, unwidened, device, skip);
+      Row& u = unwidened[key];
       if (a == 77 || b == 77) {
         std::printf("PoCL not run: %s\n", skip.c_str());
         return 77;
@@ -145,25 +174,28 @@ int compare(const char* self, const Options& o) {
       Row &s = stock[key], &q = ours[key];
       if (!s.ran && s.why.empty()) s.why = exit_reason(a);
       if (!q.ran && q.why.empty()) q.why = exit_reason(b);
-      char ns_s[32] = "-", ns_q[32] = "-", sp[32] = "-";
+      char ns_s[32] = "-", ns_q[32] = "-", ns_u[32] = "-", sp[32] = "-";
       if (s.ran && s.ns > 0) std::snprintf(ns_s, sizeof ns_s, "%.2f", s.ns);
       if (q.ran && q.ns > 0) std::snprintf(ns_q, sizeof ns_q, "%.2f", q.ns);
+      if (u.ran && u.ns > 0) std::snprintf(ns_u, sizeof ns_u, "%.2f", u.ns);
       if (s.ran && q.ran && s.ns > 0 && q.ns > 0) std::snprintf(sp, sizeof sp, "%.2fx", s.ns / q.ns);
-      std::printf("%-13s %-6s %5d %6zu | %10s %10s %7s | %9s %9s\n", k.name.c_str(), c.dbl ? "double" : "float",
-                  c.width, q.ran ? q.items : s.items, ns_s, ns_q, sp, s.ran ? fmt_err(s.err).c_str() : "-",
+      std::printf("%-13s %-6s %5d %6zu | %10s %10s %10s %7s | %9s %9s\n", k.name.c_str(), c.dbl ? "double" : "float",
+                  c.width, q.ran ? q.items : s.items, ns_s, ns_q, ns_u, sp, s.ran ? fmt_err(s.err).c_str() : "-",
                   q.ran ? fmt_err(q.err).c_str() : "-");
+      if (!q.widened.empty()) std::printf("      widened: %s\n", q.widened.c_str());
       if (!s.why.empty()) std::printf("      stock: %s\n", s.why.c_str());
       if (!q.why.empty()) std::printf("      ours: %s\n", q.why.c_str());
       if (!q.ran) failed++;
       std::fflush(stdout);
     }
-  std::printf("(PoCL's CPU device %s, kernel library for AVX, one thread; errors against the reference)\n",
+  std::printf("(PoCL's CPU device %s, kernel library for AVX, one thread; errors against the reference;\n"
+              " unwidened: width 1 on the library with every scalar call one call per work-item)\n",
               device.c_str());
   return failed ? 1 : 0;
 }
 
-int check(const Options& o) {
-  qp::Session s(qp::Flavour::ours, qp::Paths::built());
+int check(const Options& o, bool scalar) {
+  qp::Session s(scalar ? qp::Flavour::ours_scalar : qp::Flavour::ours, qp::Paths::built());
   if (!s.unavailable().empty()) {
     std::printf("PoCL not run: %s\n", s.unavailable().c_str());
     return 77;
@@ -192,6 +224,12 @@ int check(const Options& o) {
                   k.name.c_str(), c.dbl ? "double" : "float", c.width, problems.empty() ? "same bits" : "FAIL",
                   re.called.size(), re.reached.size(), fmt_err(r.err.worst).c_str());
       for (auto& p : problems) std::printf("      %s\n", p.c_str());
+      if (!re.widenable.empty()) {
+        std::string w;
+        for (auto& x : re.widened) w += (w.empty() ? "" : ", ") + x;
+        std::printf("      widened: %s (of %zu widenable scalar calls)\n", w.empty() ? "none" : w.c_str(),
+                    re.widenable.size());
+      }
       if (!problems.empty()) failed++;
       std::fflush(stdout);
     }
@@ -203,7 +241,7 @@ int check(const Options& o) {
 int main(int argc, char** argv) {
   Options o;
   std::string fl;
-  bool chk = false;
+  bool chk = false, scalar = false;
   for (int i = 1; i < argc; i++) {
     std::string a = argv[i];
     if (a == "--kernel" && i + 1 < argc) o.kernels.insert(argv[++i]);
@@ -211,18 +249,20 @@ int main(int argc, char** argv) {
     else if (a == "--quick") o.quick = true;
     else if (a == "--no-timing") o.timing = false;
     else if (a == "--check") chk = true;
+    else if (a == "--scalar") scalar = true;
     else if (a == "--flavour" && i + 1 < argc) fl = argv[++i];
     else {
       std::fprintf(stderr,
-                   "usage: %s [--check | --flavour stock|ours] [--kernel NAME]... [--config f8|d16...]... [--quick]"
+                   "usage: %s [--check [--scalar] | --flavour stock|ours|ours-scalar] [--kernel NAME]... [--config f8|d16...]... [--quick]"
                    " [--no-timing]\n",
                    argv[0]);
       return 2;
     }
   }
-  if (chk) return check(o);
+  if (chk) return check(o, scalar);
   if (fl == "stock") return flavour(qp::Flavour::stock, o);
   if (fl == "ours") return flavour(qp::Flavour::ours, o);
+  if (fl == "ours-scalar") return flavour(qp::Flavour::ours_scalar, o);
   char self[4096];
   ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
   if (n <= 0) return compare(argv[0], o);

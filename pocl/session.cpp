@@ -4,6 +4,8 @@
 #include <CL/cl.h>
 #include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -98,6 +100,8 @@ Paths Paths::built() {
   p.stock_icd = QARN_POCL_STOCK_VENDORS;
   p.binding = QARN_POCL_BINDING;
   p.served = QARN_POCL_SERVED;
+  p.widened = QARN_POCL_WIDENED;
+  p.prefix_scalar = p.prefix.empty() ? "" : p.prefix + "-scalar";
   p.runner = QARN_RUNNER;
   p.runner_cache = QARN_KERNEL_CACHE;
   p.unavailable = QARN_POCL_UNAVAILABLE;
@@ -127,8 +131,9 @@ Session::Session(Flavour f, Paths p) : f_(f), p_(std::move(p)) {
   setenv("POCL_KERNELLIB_NAME", "avx", 1);
   // One thread: time per work-item comparable with the runner's.
   setenv("POCL_MAX_PTHREAD_COUNT", "1", 1);
-  if (f_ == Flavour::ours) {
-    setenv("OCL_ICD_VENDORS", (p_.prefix + "/etc/OpenCL/vendors").c_str(), 1);
+  if (f_ != Flavour::stock) {
+    setenv("OCL_ICD_VENDORS",
+           ((f_ == Flavour::ours ? p_.prefix : p_.prefix_scalar) + "/etc/OpenCL/vendors").c_str(), 1);
     // The binding's `_cl_` entries, where PoCL's kernel objects look for them.
     binding_ = dlopen(p_.binding.c_str(), RTLD_NOW | RTLD_GLOBAL);
     if (!binding_) why_ = std::string("cannot load the PoCL binding: ") + dlerror();
@@ -198,6 +203,17 @@ const std::string& Session::unavailable() {
 }
 
 Result Session::run(const qk::Kernel& k, const qk::Config& c, bool quick, double timing_budget) {
+  std::string src = read_file(p_.cl_dir + "/" + k.name + ".cl");
+  std::string ws = c.width == 1 ? "" : std::to_string(c.width);
+  std::string opts = "-cl-std=CL1.2 -I" + p_.cl_dir + " -DREAL=" + (c.dbl ? "double" : "float") +
+                     " -DW=" + std::to_string(c.width) + " -DWS=" + ws + " -DIS_DOUBLE=" + (c.dbl ? "1" : "0");
+  Result r = run_source(src, opts, k.name, k.make(c, quick), timing_budget);
+  if (r.ran) r.err = k.check(c, r.out);
+  return r;
+}
+
+Result Session::run_source(const std::string& src, const std::string& opts, const std::string& kernel,
+                           const qk::Buffers& in, double timing_budget) {
   Result r;
   if (!unavailable().empty()) {
     r.why = why_;
@@ -209,13 +225,9 @@ Result Session::run(const qk::Kernel& k, const qk::Config& c, bool quick, double
   std::set<std::string> before, after;
   find_files(cache_, ".so", before);
 
-  std::string src = read_file(p_.cl_dir + "/" + k.name + ".cl");
   const char* s = src.c_str();
   cl_int e;
   cl_program prog = clCreateProgramWithSource(ctx, 1, &s, nullptr, &e);
-  std::string ws = c.width == 1 ? "" : std::to_string(c.width);
-  std::string opts = "-cl-std=CL1.2 -I" + p_.cl_dir + " -DREAL=" + (c.dbl ? "double" : "float") +
-                     " -DW=" + std::to_string(c.width) + " -DWS=" + ws + " -DIS_DOUBLE=" + (c.dbl ? "1" : "0");
   e = clBuildProgram(prog, 1, &d, opts.c_str(), nullptr, nullptr);
   if (e != CL_SUCCESS) {
     std::vector<char> log(1 << 16);
@@ -224,8 +236,7 @@ Result Session::run(const qk::Kernel& k, const qk::Config& c, bool quick, double
     clReleaseProgram(prog);
     return r;
   }
-  cl_kernel kern = clCreateKernel(prog, k.name.c_str(), &e);
-  qk::Buffers in = k.make(c, quick);
+  cl_kernel kern = clCreateKernel(prog, kernel.c_str(), &e);
   std::vector<cl_mem> mems;
   for (size_t i = 0; i < in.bufs.size(); i++) {
     auto& b = in.bufs[i];
@@ -245,7 +256,6 @@ Result Session::run(const qk::Kernel& k, const qk::Config& c, bool quick, double
     r.out = in;
     for (size_t i = 0; i < in.bufs.size(); i++)
       clEnqueueReadBuffer(q, mems[i], CL_TRUE, 0, r.out.bufs[i].bytes, r.out.bufs[i].data.get(), 0, nullptr, nullptr);
-    r.err = k.check(c, r.out);
     r.ran = true;
     if (timing_budget > 0) {
       using clk = std::chrono::steady_clock;
@@ -274,8 +284,20 @@ Result Session::run(const qk::Kernel& k, const qk::Config& c, bool quick, double
 qk::Buffers runner_outputs(const Paths& p, const qk::Kernel& k, const qk::Config& c, std::string& why) {
   std::string cfg = (c.dbl ? "d" : "f") + std::to_string(c.width);
   std::string dump = p.runner_cache + "/" + tag(k, c) + ".out";
-  std::remove(dump.c_str());
+  // The runner writes its object and outputs under fixed names: tests of the same
+  // configuration running at once (ctest -j) take turns.
   int st;
+  capture("mkdir -p " + quoted(p.runner_cache), &st);
+  std::string lock_path = p.runner_cache + "/" + tag(k, c) + ".lock";
+  int lock = open(lock_path.c_str(), O_RDWR | O_CREAT, 0644);
+  if (lock >= 0) flock(lock, LOCK_EX);
+  struct Unlock {
+    int fd;
+    ~Unlock() {
+      if (fd >= 0) close(fd);  // closing releases the lock
+    }
+  } unlock{lock};
+  std::remove(dump.c_str());
   std::string out = capture(quoted(p.runner) + " --quick --no-timing --no-sleef --dump --kernel " + k.name +
                                 " --config " + cfg, &st);
   qk::Buffers b = k.make(c, true);
@@ -336,22 +358,85 @@ std::vector<std::string> differences(const qk::Config& c, const qk::Buffers& got
   return out;
 }
 
+namespace {
+
+std::vector<std::vector<std::string>> read_table(const std::string& path) {
+  std::vector<std::vector<std::string>> rows;
+  std::ifstream f(path);
+  std::string line;
+  while (std::getline(f, line)) {
+    std::vector<std::string> col;
+    std::stringstream ss(line);
+    std::string x;
+    while (std::getline(ss, x, '\t')) col.push_back(x);
+    if (!col.empty() && !col[0].empty()) rows.push_back(col);
+  }
+  return rows;
+}
+
+// "float exp(float)" -> "exp(float)"
+std::string short_decl(const std::string& decl) {
+  auto paren = decl.find('(');
+  auto space = decl.rfind(' ', paren);
+  return space == std::string::npos ? decl : decl.substr(space + 1);
+}
+
+// Widenable scalar built-ins: `_cl_` name -> scalar entry, vector entries, declaration.
+struct Widenable {
+  std::string scalar, decl;
+  std::vector<std::string> vectors;
+};
+
+std::map<std::string, Widenable> read_widenable(const Paths& p) {
+  std::map<std::string, Widenable> widenable;
+  for (auto& col : read_table(p.widened)) {
+    if (col.size() < 4) continue;
+    Widenable w{col[1], short_decl(col[3]), {}};
+    std::stringstream ss(col[2]);
+    std::string v;
+    while (std::getline(ss, v, ',')) w.vectors.push_back(v);
+    widenable[col[0]] = w;
+  }
+  return widenable;
+}
+
+// " x8" (or " x4,8") for the vector entries of `w` undefined in a kernel object, else "".
+std::string lanes_called(const Widenable& w, const std::set<std::string>& undef) {
+  std::string lanes;
+  for (auto& v : w.vectors) {
+    if (!undef.count(v)) continue;
+    size_t a = v.find("Dv") + 2, b = v.find('_', a);
+    lanes += (lanes.empty() ? " x" : ",") + v.substr(a, b - a);
+  }
+  return lanes;
+}
+
+std::set<std::string> undefined_symbols(const std::vector<std::string>& objects, std::string& why) {
+  std::set<std::string> undef;
+  for (auto& o : objects)
+    for (auto& s : symbols(o, "--undefined-only", why)) undef.insert(s);
+  return undef;
+}
+
+}  // namespace
+
+std::vector<std::string> widened_calls(const Paths& p, const std::vector<std::string>& objects) {
+  std::string why;
+  std::set<std::string> undef = undefined_symbols(objects, why);
+  std::vector<std::string> out;
+  for (auto& [name, w] : read_widenable(p)) {
+    std::string lanes = lanes_called(w, undef);
+    if (!lanes.empty()) out.push_back(w.decl + lanes);
+  }
+  return out;
+}
+
 Reach reach(const Paths& p, const qk::Kernel& k, const qk::Config& c, const std::vector<std::string>& objects) {
   Reach r;
   // The served `_cl_` names.
   std::set<std::string> served;
-  {
-    std::ifstream f(p.served);
-    std::string line;
-    while (std::getline(f, line)) {
-      std::vector<std::string> col;
-      std::stringstream ss(line);
-      std::string x;
-      while (std::getline(ss, x, '\t')) col.push_back(x);
-      if (col.empty() || col[0].empty()) continue;
-      served.insert(col[0]);
-    }
-  }
+  for (auto& col : read_table(p.served)) served.insert(col[0]);
+  std::map<std::string, Widenable> widenable = read_widenable(p);
   if (served.empty()) {
     r.why = "no served built-ins listed in " + p.served;
     return r;
@@ -378,7 +463,14 @@ Reach reach(const Paths& p, const qk::Kernel& k, const qk::Config& c, const std:
     if (sym.rfind("_Z", 0) != 0 || sym == "_Z13get_global_idj" || sym == "_Z15get_global_sizej") continue;
     r.called.push_back(sym);
     std::string cl = cl_name(sym);
-    if (undef.count(cl)) {
+    auto w = widenable.find(cl);
+    std::string lanes;
+    if (w != widenable.end()) {
+      r.widenable.push_back(w->second.decl);
+      lanes = lanes_called(w->second, undef);
+      if (!lanes.empty()) r.widened.push_back(w->second.decl + lanes);
+    }
+    if (undef.count(cl) || (w != widenable.end() && (undef.count(w->second.scalar) || !lanes.empty()))) {
       r.reached.push_back(cl);
     } else {
       r.missing.push_back(cl + (served.count(cl) ? "" : " (not a built-in the library serves)"));

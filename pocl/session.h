@@ -12,11 +12,14 @@
 
 namespace qp {
 
-enum class Flavour { stock, ours };
+// ours: the prefix whose scalar built-ins the loop vectoriser can widen to the library's
+// vector entries; ours_scalar: the prefix where every scalar call stays one call per
+// work-item.
+enum class Flavour { stock, ours, ours_scalar };
 
 // Where the build put things (compile definitions by default).
 struct Paths {
-  std::string cl_dir, prefix, stock_icd, binding, served, runner, runner_cache;
+  std::string cl_dir, prefix, prefix_scalar, stock_icd, binding, served, widened, runner, runner_cache;
   std::string unavailable;  // why PoCL on the library was not set up at build time, if it was not
   static Paths built();
 };
@@ -41,6 +44,10 @@ class Session {
   const std::string& unavailable();
   std::string device_name() const { return device_name_; }
   Result run(const qk::Kernel& k, const qk::Config& c, bool quick, double timing_budget);
+  // Any kernel: built from `source` with `options`, its arguments the buffers of `in`
+  // in order, run over in.items work-items (err is left empty).
+  Result run_source(const std::string& source, const std::string& options, const std::string& kernel,
+                    const qk::Buffers& in, double timing_budget);
   const Paths& paths() const { return p_; }
 
  private:
@@ -63,12 +70,20 @@ std::vector<std::string> differences(const qk::Config& c, const qk::Buffers& got
 
 // The built-ins a kernel calls and whether PoCL's kernel object reaches the library
 // for each: `called` from the runner's object of the same source, `reached` those
-// undefined in PoCL's object, `kept` served built-ins PoCL's object defines itself.
+// undefined in PoCL's object (for a widenable scalar built-in: its scalar entry or a
+// vector entry), `kept` served built-ins PoCL's object defines itself.  `widenable`:
+// the called scalar built-ins with vector entries; `widened`: those whose vector entries
+// PoCL's object calls (with the lane counts, e.g. "exp(float) x8"); both as OpenCL names.
 struct Reach {
-  std::vector<std::string> called, reached, missing, kept;
+  std::vector<std::string> called, reached, missing, kept, widenable, widened;
   std::string why;  // set if the objects could not be read
 };
 Reach reach(const Paths& p, const qk::Kernel& k, const qk::Config& c, const std::vector<std::string>& objects);
+
+// The scalar built-ins whose vector entries PoCL's kernel objects call, as OpenCL names
+// with the lane counts ("exp(float) x8"): in a width-1 kernel, the calls the loop
+// vectoriser widened.
+std::vector<std::string> widened_calls(const Paths& p, const std::vector<std::string>& objects);
 
 std::string tag(const qk::Kernel& k, const qk::Config& c);
 
