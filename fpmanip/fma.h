@@ -9,21 +9,30 @@
 // (fpmanip/fma_fallback.cpp) gives there too; every other lane, and every lane of
 // a call in another environment, is finished by the fallback.
 //
-//   float   a*b is exact in double; s = a*b + c with its exact error e (two-sum),
-//           rounded to odd, so that it sits on no float value or midpoint unless
-//           it is exact; then rounded to float.  Special: non-finite results
-//           (some operand infinite or NaN, or an overflow) and sums below 2^-126
-//           other than zero (a subnormal result, which a flushing environment
-//           would not keep).
-//   double  the exact product uh + ul (Veltkamp's split by 2^27 + 1 and Dekker's
-//           product), th + tl = c + uh (two-sum), v = tl + ul rounded to odd, then
-//           th + v rounded once (the emulation of a fused multiply-add by rounding
-//           to odd).  With |a*b| >= 2^-900 (or a zero operand) every step is
-//           exact or rounds as it would with an unbounded exponent: the
-//           product's low part is exact, the two-sums always are, tl + ul is
-//           exact where it is subnormal, and the result is zero or normal (a
-//           multiple of 2^-1022 at least); other lanes, and non-finite
-//           results, are special.  A zero v leaves th as it is (keeping -0).
+// Both precisions add the exact sum's parts in two roundings and send to the
+// fallback the lanes where that can differ from one rounding: those where the
+// first rounding lands exactly on a midpoint of the result's format.
+//   float   a*b is exact in double, s = a*b + c rounded to double.  s is a
+//           multiple of its last place and the exact sum lies within half of
+//           it, so the two round to the same float unless s is a float
+//           midpoint (its low 29 bits 0x10000000), which goes to the fallback
+//           with every sum below 2^-126 other than zero (a subnormal result,
+//           which a flushing environment would not keep) and every non-finite
+//           result (some operand infinite or NaN, or an overflow).
+//   double  the exact product uh + ul (a split by a mask into 26 leading bits
+//           and 27 below, b by Veltkamp's 2^27 + 1 into 26 and 26 signed, so
+//           every partial product of Dekker's is exact), th + tl = c + uh
+//           (two-sum), v = tl + ul, r = th + v.  Where v is inexact, so is the
+//           sum c + uh, which gives |uh| <= 2|th| and |v| <= 1.5 ulp(th): v's
+//           last place is below 2^-52 ulp(th), every midpoint near th is a
+//           multiple of it, and r is the correctly rounded sum unless th + v is
+//           a midpoint; then v is +-1, 1.25, 1.5 or 1.75 times a power of two
+//           (a quarter, a half or a whole ulp(th) apart), and such a v (nonzero,
+//           its fraction below the top two bits zero) goes to the fallback.
+//           With |a| and |a*b| >= 2^-900 every step is exact or rounds as it
+//           would with an unbounded exponent, the result is zero or normal and
+//           a subnormal v is far below ulp(th); lanes with an operand below
+//           2^-450 (but zero) are special, as are non-finite results.
 #pragma once
 #include "frame/frame.h"
 #include "frame/variant.h"
@@ -52,24 +61,16 @@ template <class D> QARN_INLINE D two_sum(D a, D b, D& e) {
   return s;
 }
 
-// s rounded to odd, given the exact rest e of a sum rounded to nearest: where
-// e != 0, the neighbour of the exact sum (s, or s one unit nearer zero) whose last
-// bit is 1.  On the patterns: (s - [e != 0 and its sign differs from s's]) |
-// [e != 0].  One unit nearer zero is s*(1 - 2^-53) to nearest: s - s*2^-53 lies
-// within (s - ulp, s - ulp/2) when s is no power of two, and is the representable
-// 2^k - 2^(k-53) when s = 2^k (an inexact sum is far above the subnormals).
-template <class D> QARN_INLINE D to_odd(D s, D e) {
-  D nz = cmp<_CMP_NEQ_OQ>(e, bits<D>(0));
-  D below = blend((s ^ e) & nz, s, s * kc<D, 0x3FEFFFFFFFFFFFFFull>());
-  return below | (nz & kc<D, 1ull>());
-}
-
-// The exact product a*b = hi + lo (Veltkamp's split and Dekker's product).
+// The exact product a*b = hi + lo, for a normal a: a's 26 leading bits and the 27
+// below (by a mask, same sign), b's 26 leading bits rounded and the 26-bit signed
+// rest (Veltkamp's split), so that every partial product has at most 53 bits;
+// Dekker's sums of them are exact.
 template <class D> QARN_INLINE D two_prod(D a, D b, D& lo) {
-  const D split = kc<D, 0x41A0000002000000ull>();  // 2^27 + 1
-  D ta = a * split, tb = b * split;
-  D ah = ta - (ta - a), bh = tb - (tb - b);
-  D al = a - ah, bl = b - bh;
+  D ah = a & kc<D, 0xFFFFFFFFF8000000ull>();
+  D al = a - ah;
+  D tb = b * kc<D, 0x41A0000002000000ull>();  // 2^27 + 1
+  D bh = tb - (tb - b);
+  D bl = b - bh;
   D p = a * b;
   lo = al * bl - (((p - ah * bh) - al * bh) - ah * bl);
   return p;
@@ -84,16 +85,25 @@ QARN_INLINE vf8 narrow(vd4 lo, vd4 hi) {
 }
 QARN_INLINE vf4 narrow(vd4 lo) { return {_mm256_cvtpd_ps(lo.v)}; }
 
-// The float kernel's work on four lanes held in double: the sum rounded to odd
-// (which sits on no float value or midpoint unless it is exact, so that rounding
-// it to float rounds the exact sum), or an all-ones pattern (a NaN) where the
-// result would be subnormal.
-QARN_INLINE vd4 fmaf_lanes(vd4 a, vd4 b, vd4 c) {
-  vd4 e;
-  vd4 s = two_sum(a * b, c, e);
+// Where rounding the double sum s to float may differ from rounding the exact sum
+// (s a float midpoint) or the result would be subnormal: an all-ones pattern (a
+// NaN when ORed into s).
+QARN_INLINE vd4 fmaf_marks(vd4 s) {
   const vd4 zero = bits<vd4>(0);
   vd4 tiny = andnot(cmp<_CMP_LT_OQ>(vabs(s), kc<vd4, 0x3810000000000000ull>()), cmp<_CMP_EQ_OQ>(s, zero));
-  return to_odd(s, e) | tiny;
+  return tiny | cmp<_CMP_EQ_OQ>(s & kc<vd4, 0x1FFFFFFFull>(), kc<vd4, 0x10000000ull>());
+}
+
+// The float kernel's work on eight lanes held in double: a*b + c rounded to double
+// (both products first, so that only c and the sums stay alive with the marks).
+QARN_INLINE vf8 fmaf_lanes(vf8 a, vf8 b, vf8 c) {
+  vd4 plo = widen_lo(a) * widen_lo(b), phi = widen_hi(a) * widen_hi(b);
+  vd4 slo = plo + widen_lo(c), shi = phi + widen_hi(c);
+  return narrow(slo | fmaf_marks(slo), shi | fmaf_marks(shi));
+}
+QARN_INLINE vf4 fmaf_lanes(vf4 a, vf4 b, vf4 c) {
+  vd4 s = widen_lo(a) * widen_lo(b) + widen_lo(c);
+  return narrow(s | fmaf_marks(s));
 }
 
 }  // namespace fmak
@@ -108,13 +118,7 @@ template <var Vr> struct fma_k<float, Vr> {
   // and NaN results (some operand infinite or NaN, or an overflow, which the
   // fallback rounds in its own way).
   template <class V> static QARN_INLINE V main_special(V a, V b, V c, V& sp) {
-    V r;
-    if constexpr (std::is_same_v<V, vf4>) {
-      r = fmak::narrow(fmak::fmaf_lanes(fmak::widen_lo(a), fmak::widen_lo(b), fmak::widen_lo(c)));
-    } else {
-      vd4 lo = fmak::fmaf_lanes(fmak::widen_lo(a), fmak::widen_lo(b), fmak::widen_lo(c));
-      r = fmak::narrow(lo, fmak::fmaf_lanes(fmak::widen_hi(a), fmak::widen_hi(b), fmak::widen_hi(c)));
-    }
+    V r = fmak::fmaf_lanes(a, b, c);
     sp = cmp<_CMP_NLT_UQ>(vabs(r), kc<V, 0x7F800000u>()) | fmak::env_lanes<V>();
     return r;
   }
@@ -122,24 +126,26 @@ template <var Vr> struct fma_k<float, Vr> {
 
 template <var Vr> struct fma_k<double, Vr> {
   using elem = double;
-  // Special: non-finite results, and products below 2^-900 other than those of a
-  // zero operand (Dekker's product is exact only while ulp(a)*ulp(b) >= 2^-1022),
-  // made NaN.  Every other way out of the normal range ends there: an operand too
-  // large to split gives NaN, an overflowing product, sum or split product an
-  // infinity or NaN that each later step keeps (to_odd included).
+  // Special: non-finite results, the lanes where th + v may be a midpoint, and
+  // those with an operand below 2^-450 other than zero (the others have |a| and
+  // |a*b| >= 2^-900).  Every other way out of the normal range ends non-finite:
+  // an operand too large to split gives NaN, an overflowing product, sum or
+  // split product an infinity or NaN that each later step keeps.  Where v = 0
+  // the sum is th exactly (zero operands, c = -a*b: the signed zero of the first
+  // sum stays).  The product comes first and the operand test last: the fewest
+  // values are alive at once.
   template <class V> static QARN_INLINE V main_special(V a, V b, V c, V& sp) {
-    V ul, tl, ev;
-    V uh = fmak::two_prod(a, b, ul);
     const V zero = bits<V>(0);
-    // Small products become NaNs, which the result keeps (special lanes' results
-    // are replaced): no mask stays alive to the end.
-    // (Marked on the low part, which comes last: the sum with c does not wait.)
+    V ul, tl;
+    V uh = fmak::two_prod(a, b, ul);
     V th = fmak::two_sum(c, uh, tl);
-    ul = ul | andnot(cmp<_CMP_LT_OQ>(vabs(uh), kc<V, 0x07B0000000000000ull>()),
-                     cmp<_CMP_EQ_OQ>(a, zero) | cmp<_CMP_EQ_OQ>(b, zero));
-    V v = fmak::to_odd(fmak::two_sum(tl, ul, ev), ev);
-    V r = blend(cmp<_CMP_EQ_OQ>(v, zero), th + v, th);
-    sp = cmp<_CMP_NLT_UQ>(vabs(r), kc<V, 0x7FF0000000000000ull>()) | fmak::env_lanes<V>();
+    V v = tl + ul;
+    V vz = cmp<_CMP_EQ_OQ>(v, zero);
+    V r = blend(vz, th + v, th);
+    V mid = andnot(cmp<_CMP_EQ_OQ>(v & kc<V, 0x0003FFFFFFFFFFFFull>(), zero), vz);
+    V m = vmin(vabs(a), vabs(b));
+    V small = andnot(cmp<_CMP_LT_OQ>(m, kc<V, 0x23D0000000000000ull>()), cmp<_CMP_EQ_OQ>(m, zero));
+    sp = ((cmp<_CMP_NLT_UQ>(vabs(r), kc<V, 0x7FF0000000000000ull>()) | mid) | small) | fmak::env_lanes<V>();
     return r;
   }
 };

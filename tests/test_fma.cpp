@@ -160,6 +160,47 @@ TEST(Fma, SignedZerosAndStatedValues) {
     }
 }
 
+// Sums whose first rounding lands exactly on a midpoint of the result's format,
+// with the rest of the exact sum beyond it (which decides), against a genuine tie
+// (nothing beyond), at many scales and signs: products of two factors of 2^m + 1
+// (so that a*b = 1 + 2^-m) next to half of c's last place, and 25-bit odd
+// products (float) or 1 + 2^-54 (double) plus a c far below or far above.
+TEST(Fma, FirstRoundingOnAMidpoint) {
+  struct Pair { double x, y; int m; };
+  // 2^30 + 1 = 162565 * 6605, 2^24 + 1 = 24929 * 673, 2^54 + 1 = (2^18 + 1)(2^36 - 2^18 + 1)
+  const Pair fpairs[] = {{162565, 6605, 30}, {24929, 673, 24}}, dpairs[] = {{262145, 68719214593, 54}};
+  qarn::test::Rng r(0x313D);
+  for (char prec : {'f', 'd'}) {
+    const Fmt& f = fmt(prec);
+    auto enc = [&](double v) { return prec == 'f' ? uint64_t(qa::bits_of(float(v))) : qa::bits_of(v); };
+    const int p = f.p, span = prec == 'f' ? 60 : 400;
+    std::vector<Case> cs[4];
+    for (int i = 0; i < 600; ++i) {
+      int e = int(r.below(2 * span)) - span;
+      double sa = r.below(2) ? -1 : 1, sb = r.below(2) ? -1 : 1, sc = r.below(2) ? -1 : 1;
+      double a, b, c;
+      if (i % 2) {  // a*b = 2^e (1 + 2^-m): half of the last place of c = 2^(e+p) (1 + k 2^(1-p))
+        const Pair& q = prec == 'f' ? fpairs[i / 2 % 2] : dpairs[0];
+        a = sa * std::ldexp(q.x, -int(std::log2(q.x))), b = sb * std::ldexp(q.y, e - q.m + int(std::log2(q.x)));
+        c = sc * std::ldexp(1 + std::ldexp(double(r.below(4)), 1 - p), e + p);
+      } else if (prec == 'f') {  // an odd 25-bit product and c far below it, far above it, or zero
+        uint64_t x, y;
+        do x = r.below(1 << 13) | 1 << 12 | 1, y = r.below(1 << 13) | 1 << 11 | 1;
+        while (x * y < 1u << 24 || x * y >= 1u << 25);
+        a = sa * std::ldexp(double(x), e / 2), b = sb * std::ldexp(double(y), e - e / 2);
+        int k = int(r.below(3));
+        c = k == 0 ? 0 : sc * std::ldexp(1.0, e + (k == 1 ? -int(r.below(50)) - 5 : 55 + int(r.below(10))));
+      } else {  // 1 + 2^-54 next to an odd multiple of 2^53 units: c + 1 is a midpoint
+        a = sa * 262145 * 0x1p-18, b = sb * std::ldexp(68719214593.0 * 0x1p-36, e);
+        c = sc * std::ldexp(0x1p53 + 2 * double(r.below(4)) - (r.below(2) ? 0x1p52 : 0), e);
+      }
+      for (int mode = 0; mode < 4; ++mode) cs[mode].push_back(reference(f, enc(a), enc(b), enc(c), mode));
+    }
+    for (int mode = 0; mode < 4; ++mode)
+      check(prec == 'f' ? "fmaf" : "fma", f, cs[mode], mode, {{0, 0, 0}, enc(1.3125)});
+  }
+}
+
 // The exact sum rounds in the x87 control word's direction, the product of a = 1
 // and the overflow in MXCSR's.
 TEST(Fma, WhichControlRegisterRounds) {
