@@ -149,7 +149,7 @@ report() {
 # The sanitizer build: ASan and UBSan on everything but the kernels, in its own
 # folder, and the suite under it (the DLL and its Wine tests are left out).
 sanitize() {
-  local b="${QARN_SAN_BUILD:-build-san}" log start
+  local b="${QARN_SAN_BUILD:-build-san}" log start supp
   mkdir -p "$b"
   log="$b/build.log"
   echo "== building with AddressSanitizer and UndefinedBehaviorSanitizer (output in $log)"
@@ -160,9 +160,11 @@ sanitize() {
     exit 1
   fi
   start=$(date +%s)
+  supp="$PWD/tests/sanitize/lsan.supp"  # leaks PoCL and LLVM keep until exit
   echo "== the suite under the sanitizers (every finding stops its test)"
   set +e
   (cd "$b" && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
+     LSAN_OPTIONS=suppressions="$supp":print_suppressions=0 \
      ctest -j2 --output-on-failure ${QARN_SAN_TESTS:+-R "$QARN_SAN_TESTS"}) >"$b/test.log" 2>&1
   local status=$?
   set -e

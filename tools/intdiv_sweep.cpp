@@ -70,7 +70,7 @@ void pair(Rng& g, uint64_t i, uint32_t& a, uint32_t& b) {
       if (r >> 48 & 1) a = 0u - a;
       break;
     }
-    default: a = uint32_t(0x80000000u + (r & 0xFFFF) - 0x8000), b = uint32_t(r >> 32) >> (r >> 58);
+    default: a = uint32_t(0x80000000u + (r & 0xFFFF) - 0x8000), b = uint32_t(r >> 32) >> (r >> 58 & 31);
              if (r >> 56 & 1) a ^= 0x7FFFFFFFu;
              break;
   }
