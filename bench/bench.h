@@ -33,6 +33,7 @@ struct Row {
   std::string libm;            // scalar libm benchmark, or empty
   std::string mvec;            // glibc's vector function (libmvec, SSE4 at 128 bits, AVX at 256), or empty
   double mvec_factor = 1.0;    // its ns/element at its width -> ns/element at ours
+  std::string base;            // the same export of the --base build, or empty
 };
 std::vector<Row>& rows();
 
@@ -47,8 +48,8 @@ std::vector<OverheadRow>& overhead_rows();
 std::vector<std::pair<std::string, std::string>>& skipped();
 
 // Registration (bench_exports.cpp, bench_overhead.cpp); lib is the dlopen handle
-// of libocl_qarn_e9.so.
-void register_exports(void* lib);
+// of libocl_qarn_e9.so, base that of an earlier build timed beside it (or null).
+void register_exports(void* lib, void* base = nullptr);
 void register_overhead(void* lib);
 
 // Interval of one operand of an export in the timing loops (bench_exports.cpp):

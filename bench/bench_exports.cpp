@@ -565,7 +565,7 @@ Interval operand_interval(const reg::Export& e, int arg) {
   return {double(in ? id.lo1 : id.lo0), double(in ? id.hi1 : id.hi0), false, true};
 }
 
-void register_exports(void* lib) {
+void register_exports(void* lib, void* base) {
   register_bare_roots();
   std::set<std::string> done;  // SLEEF and libm benchmarks already registered
   std::vector<const qarn::reg::Export*> present;
@@ -596,6 +596,15 @@ void register_exports(void* lib) {
       continue;
     }
     add("qarn/" + short_name, std::move(drv));
+    std::string base_name;
+    if (const void* bf = base ? dlsym(base, e->name) : nullptr) {
+      Fn bd;
+      if (na && (e->prec == 'f' || e->prec == 'd'))
+        bd = e->prec == 'f' ? export_driver<float>(e->width, na, e->by_ref, bf, d)
+                            : export_driver<double>(e->width, na, e->by_ref, bf, d);
+      if (!bd) bd = run_any(bf, *e);
+      if (bd) add(base_name = "base/" + short_name, std::move(bd));
+    }
 
     Row row;
     row.family = e->family;
@@ -603,6 +612,7 @@ void register_exports(void* lib) {
     row.exp = "qarn/" + short_name;
     row.prec = e->prec;
     row.width = e->width;
+    row.base = base_name;
     if (!na) {  // SLEEF and libm are compared for 'f:f', 'ff:f' and 'fff:f' only
       rows().push_back(std::move(row));
       continue;

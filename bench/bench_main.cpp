@@ -5,6 +5,8 @@
 //                                  interleaved, best repetition reported
 //   qarn_bench --quick             one short repetition per benchmark
 //   qarn_bench --lib=PATH          time another build of libocl_qarn_e9.so
+//   qarn_bench --base=PATH         time an earlier build beside it, interleaved
+//                                  in the same run (before and after a change)
 //   qarn_bench --slices [--check]  each export on eight slices of its operands'
 //                                  intervals instead (bench_slices.cpp)
 // Google Benchmark's flags (--benchmark_...) override these defaults, for example
@@ -102,7 +104,8 @@ void print_tables() {
   std::printf("Targets: default at least as fast as SLEEF u10 at the same width, _native at least\n");
   std::printf("as fast as SLEEF u35 (u10 where SLEEF has no u35); '<-- miss' marks a missed target.\n");
   std::printf("SLEEF: scalar at width 1, SSE4 at 128 bits, AVX at 256 bits; 'xN' = N calls per one of ours.\n");
-  std::printf("libmvec: glibc's vector functions, SSE4 at 128 bits, AVX at 256 bits (two or four calls for wider).\n\n");
+  std::printf("libmvec: glibc's vector functions, SSE4 at 128 bits, AVX at 256 bits (two or four calls for wider).\n");
+  std::printf("base (with --base): the same export of the earlier build, and ours / base.\n\n");
   std::printf("%-22s %8s  %-28s %8s %7s  %8s %7s  %8s %7s\n", "export", "ours", "SLEEF", "SLEEF", "ratio", "libm",
               "ratio", "libmvec", "ratio");
   int misses = 0, targets = 0;
@@ -142,8 +145,13 @@ void print_tables() {
     }
     std::string name = r.exp.substr(r.exp.find('/') + 1);
     std::string sfn = r.sleef_fn.empty() ? "-" : r.sleef_fn + " (" + r.sleef_acc + ")";
-    std::printf("%-22s %8.3f  %-28s %8s %7s  %8s %7s  %8s %7s%s\n", name.c_str(), *ours, sfn.c_str(), s ? sbuf : "-",
-                s ? srat : "-", m ? mbuf : "-", m ? mrat : "-", v ? vbuf : "-", v ? vrat : "-", mark);
+    std::printf("%-22s %8.3f  %-28s %8s %7s  %8s %7s  %8s %7s", name.c_str(), *ours, sfn.c_str(), s ? sbuf : "-",
+                s ? srat : "-", m ? mbuf : "-", m ? mrat : "-", v ? vbuf : "-", v ? vrat : "-");
+    if (const double* b = lookup(r.base)) {
+      std::printf("  base %8.3f %7.2f", *b, *ours / *b);
+      if (m) std::printf(" (base/libm %5.2f)", *b / *m);
+    }
+    std::printf("%s\n", mark);
   }
   if (targets) std::printf("\nSpeed targets met: %d of %d.\n", targets - misses, targets);
   if (!alone.empty()) {
@@ -195,7 +203,7 @@ void print_tables() {
 namespace {
 
 const char kHelp[] =
-    "usage: qarn_bench [--quick] [--lib=PATH] [--benchmark_...=...]\n"
+    "usage: qarn_bench [--quick] [--lib=PATH] [--base=PATH] [--benchmark_...=...]\n"
     "       qarn_bench --slices [--check] [--registry] [--no-tiny] [--filter=REGEX] [--rounds=N]\n"
     "                  [--elems=N] [--x=LO:HI] [--y=LO:HI] [--lib=PATH]\n"
     "\n"
@@ -203,6 +211,8 @@ const char kHelp[] =
     "ratio tables (5 interleaved repetitions of 0.1 s, best kept).\n"
     "  --quick          one short repetition per benchmark\n"
     "  --lib=PATH       time another build of libocl_qarn_e9.so\n"
+    "  --base=PATH      also time every export of an earlier build, interleaved in the same run,\n"
+    "                   and show ours / base\n"
     "  --benchmark_...  Google Benchmark's own flags (listed below), after and over these defaults\n"
     "\n"
     "--slices: each export on eight slices of its operands' intervals; a ratio above 2 between\n"
@@ -241,7 +251,7 @@ int main(int argc, char** argv) {
   namespace cli = qarn::cli;
   std::vector<std::string> args = {argv[0], "--benchmark_min_time=0.1", "--benchmark_repetitions=5",
                                    "--benchmark_enable_random_interleaving=true"};
-  std::string lib = QARN_BENCH_LIB;
+  std::string lib = QARN_BENCH_LIB, base;
   bool slices = false, quick = false;
   qbench::SliceOptions so;
   std::vector<std::string> slice_only, bench_flags;
@@ -263,6 +273,9 @@ int main(int argc, char** argv) {
       } else if (a.starts_with("--lib=")) {
         if (a.size() == 6) throw cli::BadInput("--lib= needs a path to a build of libocl_qarn_e9.so");
         lib = std::string(a.substr(6));
+      } else if (a.starts_with("--base=")) {
+        if (a.size() == 7) throw cli::BadInput("--base= needs a path to a build of libocl_qarn_e9.so");
+        base = std::string(a.substr(7));
       } else if (a == "--check") {
         so.check = true, slice_only.emplace_back(a);
       } else if (a == "--registry") {
@@ -292,13 +305,14 @@ int main(int argc, char** argv) {
       } else if (a.starts_with("--benchmark_") || a.starts_with("--v=")) {
         bench_flags.emplace_back(a);
       } else {
-        bool valued = a == "--lib" || a == "--filter" || a == "--rounds" || a == "--elems" || a == "--x" || a == "--y";
+        bool valued = a == "--lib" || a == "--base" || a == "--filter" || a == "--rounds" || a == "--elems" || a == "--x" || a == "--y";
         throw cli::BadInput("unknown option '" + std::string(a) + "'" +
                             (valued ? " (write its value after '=': " + std::string(a) + "=...)" : ""));
       }
     }
     if (!slices && !slice_only.empty())
       throw cli::BadInput(slice_only[0] + " belongs to --slices (qarn_bench --slices " + slice_only[0] + "...)");
+    if (slices && !base.empty()) throw cli::BadInput("--base is for the full run, not --slices");
     if (slices && quick) throw cli::BadInput("--quick is for the full run, not --slices (try --rounds=N)");
     if (slices && !bench_flags.empty())
       throw cli::BadInput(bench_flags[0] + ": Google Benchmark's flags are for the full run, not --slices");
@@ -318,7 +332,12 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (slices) return qbench::run_slices(h, so);
-  qbench::register_exports(h);
+  void* bh = nullptr;
+  if (!base.empty() && !(bh = dlopen(base.c_str(), RTLD_NOW | RTLD_LOCAL))) {
+    std::fprintf(stderr, "qarn_bench: cannot load %s: %s\n", base.c_str(), dlerror());
+    return 2;
+  }
+  qbench::register_exports(h, bh);
   qbench::register_overhead(h);
 
   std::vector<char*> av;

@@ -17,6 +17,8 @@
 // take that away and leave the cost of the call and the frame alone.
 #include <dlfcn.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <random>
 #include <vector>
@@ -95,9 +97,53 @@ template <class K, class V, int W, auto Fallback> struct Case {
   }
 };
 
+// The width-1 floors: the arithmetic alone, the whole body and the export, each
+// on the inputs of the export's own benchmark (qarn/<name>), one element a call.
+template <class T> void add_width1(const kernel_flags::Width1Loops& w, const void* fn) {
+  const qarn::reg::Export* e = qarn::reg::find(std::string("__ocl_qarn_e9_") + w.name);
+  if (!e) return;
+  std::vector<T> in(2 * kElems);
+  for (int a = 0; a < w.args; ++a) {
+    Interval iv = operand_interval(*e, a);
+    std::mt19937_64 g(a ? 0x5eed2 : 0x5eed1);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    for (int i = 0; i < kElems; ++i) {
+      double t = u(g);
+      in[a * kElems + i] =
+          T(iv.log ? std::exp(std::log(iv.lo) + t * (std::log(iv.hi) - std::log(iv.lo))) : iv.lo + t * (iv.hi - iv.lo));
+    }
+  }
+  std::string base = std::string("overhead/") + w.name + "/kernel-flags";
+  auto reg = [&](const std::string& name, kernel_flags::Loop f) {
+    setup(benchmark::RegisterBenchmark(name.c_str(), [f, fn, in](benchmark::State& st) {
+      T* x = static_cast<T*>(std::aligned_alloc(64, 2 * kElems * sizeof(T)));
+      T* out = static_cast<T*>(std::aligned_alloc(64, kElems * sizeof(T)));
+      std::copy(in.begin(), in.end(), x);
+      for (auto _ : st) {
+        f(0, 0, x, out, kElems, fn);
+        benchmark::ClobberMemory();
+      }
+      per_elem(st, kElems);
+      std::free(x);
+      std::free(out);
+    }));
+  };
+  reg(base + "/inline/main", w.loops.main);
+  reg(base + "/inline/frame", w.loops.frame);
+  reg(base + "/call", w.loops.call);
+  overhead_rows().push_back({std::string(w.name) + " (kernel flags)", base + "/inline/main", base + "/inline/frame", "",
+                             base + "/call"});
+}
+
 }  // namespace
 
 void register_overhead(void* lib) {
+  for (const kernel_flags::Width1Loops* w = kernel_flags::width1; w->name; ++w)
+    if (const void* f = dlsym(lib, (std::string("__ocl_qarn_e9_") + w->name).c_str())) {
+      const qarn::reg::Export* e = qarn::reg::find(std::string("__ocl_qarn_e9_") + w->name);
+      if (e && e->prec == 'f') add_width1<float>(*w, f);
+      else if (e) add_width1<double>(*w, f);
+    }
   if (const void* f = dlsym(lib, "__ocl_qarn_e9_expf8"))
   {
     Case<qarn::exp_k<float, qarn::var::def>, qarn::vf8, 8, &expf_lane_fallback>::add("expf8", f, -80, 80);

@@ -11,4 +11,13 @@ struct LoopSet {
 };
 extern const LoopSet expf8, exp4;
 
+// Width-1 exports, one element per call; two-argument loops read y at x + n.
+// The list ends with a null name.
+struct Width1Loops {
+  const char* name;
+  int args;
+  LoopSet loops;
+};
+extern const Width1Loops width1[];
+
 }  // namespace qbench::kernel_flags

@@ -75,7 +75,7 @@ template <var Vr> struct exp_k<double, Vr> {
       V p = r + (r * r) * (kc<V, 0x3FDFFFFFFFFFDB3Bull>() +
                            r * (kc<V, 0x3FC555555555653Eull>() +
                                 r * (kc<V, 0x3FA555573F218B93ull>() + r * kc<V, 0x3F8111112D9F549Bull>())));
-      auto e = lookup2<Lanes>(tab::E64d, low32(S) & 63);
+      auto e = lookup2<Lanes>(tab::E64d, low_idx<Lanes>(S, 63));
       return iadd(e.hi + (e.hi * p + e.lo), m);
     } else {
       V S = x * kc<V, 0x40671547652B82FEull>() + kc<V, 0x4338000000000000ull>();  // x * 128/ln2, rounded
@@ -108,7 +108,7 @@ template <var Vr> struct exp2_k<float, Vr> {
       V S = x + kc<V, 0x48400000>();  // 1.5*2^17: x rounded to a multiple of 1/64
       V f = x - (S - kc<V, 0x48400000>());
       V q = f * (kc<V, 0x3F317243>() + kc<V, 0x3E75FDFC>() * f);
-      auto e = lookup2<Lanes>(tab::E64f, low32(S) & 63);
+      auto e = lookup2<Lanes>(tab::E64f, low_idx<Lanes>(S, 63));
       return iadd(e.hi + (e.hi * q + e.lo), ishl<17>(S) & kc<V, 0xFF800000>());
     } else {
       V S = x + kc<V, 0x4B400000>();
@@ -132,7 +132,7 @@ template <var Vr> struct exp2_k<double, Vr> {
                  f * (kc<V, 0x3FCEBFBDFF82A23Aull>() +
                       f * (kc<V, 0x3FAC6B08D7076268ull>() +
                            f * (kc<V, 0x3F83B2AD33F8B48Bull>() + f * kc<V, 0x3F55D870C4D8440Aull>()))));
-      auto e = lookup2<Lanes>(tab::E64d, low32(S) & 63);
+      auto e = lookup2<Lanes>(tab::E64d, low_idx<Lanes>(S, 63));
       return iadd(e.hi + (e.hi * q + e.lo), m);
     } else {
       V S = x + kc<V, 0x4338000000000000ull>();
@@ -163,7 +163,7 @@ template <var Vr> struct exp10_k<float, Vr> {
       V k = S - kc<V, 0x4B400000>();
       V r = (x - k * kc<V, 0x3B1A4000>()) - k * kc<V, 0xB5FB2BD8>();
       V q = r * (kc<V, 0x40135D97>() + kc<V, 0x4029A929>() * r);
-      auto e = lookup2<Lanes>(tab::E128f, low32(S) & 127);
+      auto e = lookup2<Lanes>(tab::E128f, low_idx<Lanes>(S, 127));
       return iadd(e.hi + (e.hi * q + e.lo), ishl<16>(S) & kc<V, 0xFF800000>());
     } else {
       V t = x * kc<V, 0x40549A78>();
@@ -188,7 +188,7 @@ template <var Vr> struct exp10_k<double, Vr> {
                  r * (kc<V, 0x40053524C73CE8E3ull>() +
                       r * (kc<V, 0x4000470591CCEA8Bull>() +
                            r * (kc<V, 0x3FF2BD767584DB59ull>() + r * kc<V, 0x3FE144C03EFAFB54ull>()))));
-      auto e = lookup2<Lanes>(tab::E128d, low32(S) & 127);
+      auto e = lookup2<Lanes>(tab::E128d, low_idx<Lanes>(S, 127));
       return iadd(e.hi + (e.hi * q + e.lo), m);
     } else {
       V t = x * kc<V, 0x400A934F0979A371ull>();

@@ -150,7 +150,7 @@ template <var Vr> struct log_k<double, Vr> {
       V y = logk::mant<0x3F50000000000000ull>(x);  // 1.f * 2^-10
       V c = vround<0>(rcp_est(y));                  // 512..1024
       V r = logk::red_two(y, c, kc<V, 0x3FF0000000000000ull>());
-      auto t = lookup2<Lanes>(tab::LDd, to_idx(c) - 512);
+      auto t = lookup2<Lanes>(tab::LDd, rounded_idx<Lanes>(c, 512));
       V H = E * kc<V, 0x3FE62E42FEFA0000ull>() + t.hi;
       V S = H + r;
       V err = r - (S - H);
@@ -179,7 +179,7 @@ template <var Vr> struct log2_k<float, Vr> {
       V y = logk::mant<0x3C000000u>(x);  // 1.f * 2^-7
       V c = vround<0>(K * rcp_est(y));  // 92..184
       V r = logk::red_two(y, c, K);
-      auto t = lookup2<Lanes>(tab::L2Df, to_idx(c) - 92);
+      auto t = lookup2<Lanes>(tab::L2Df, rounded_idx<Lanes>(c, 92));
       V H = E + t.hi;
       V S = H + r;
       V err = r - (S - H);
@@ -207,7 +207,7 @@ template <var Vr> struct log2_k<double, Vr> {
       V y = logk::mant<0x3F60000000000000ull>(x);  // 1.f * 2^-9
       V c = vround<0>(K * rcp_est(y));              // 369..738
       V r = logk::red_two(y, c, K);
-      auto t = lookup2<Lanes>(tab::L2Dd, to_idx(c) - 369);
+      auto t = lookup2<Lanes>(tab::L2Dd, rounded_idx<Lanes>(c, 369));
       V H = E + t.hi;
       V S = H + r;
       V err = r - (S - H);
@@ -240,7 +240,7 @@ template <var Vr> struct log10_k<float, Vr> {
       V y = logk::mant<0x3B000000u>(x);  // 1.f * 2^-9
       V c = vround<0>(K * rcp_est(y));  // 111..222
       V r = logk::red_two(y, c, K);
-      auto t = lookup2<Lanes>(tab::L10Df, to_idx(c) - 111);
+      auto t = lookup2<Lanes>(tab::L10Df, rounded_idx<Lanes>(c, 111));
       V H = E * kc<V, 0x3E9A2100>() + t.hi;
       V L = E * kc<V, 0xB64AF600>() + t.lo;
       V S = H + r;
@@ -269,7 +269,7 @@ template <var Vr> struct log10_k<double, Vr> {
       V y = logk::mant<0x3F50000000000000ull>(x);  // 1.f * 2^-10
       V c = vround<0>(K * rcp_est(y));              // 222..444
       V r = logk::red_two(y, c, K);
-      auto t = lookup2<Lanes>(tab::L10Dd, to_idx(c) - 222);
+      auto t = lookup2<Lanes>(tab::L10Dd, rounded_idx<Lanes>(c, 222));
       V H = E * kc<V, 0x3FD34413509F0000ull>() + t.hi;
       V S = H + r;
       V err = r - (S - H);

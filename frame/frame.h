@@ -527,6 +527,21 @@ struct body {
     else return !_mm256_testz_pd(m.v, m.v);
   }
 
+  // Width 1, a kernel whose test is partly on its inputs' patterns (special_bits)
+  // and partly on values of its main path: whether the one lane is special for
+  // the second reason, special_rest<V, 1>(inputs...).
+  template <size_t... J> static constexpr bool has_rest(std::index_sequence<J...>) {
+    if constexpr (S::int_arg || S::two || W != 1) return false;
+    else return requires { K::template special_rest<V, 1>(std::declval<input_t<J>&>()...); };
+  }
+  static constexpr bool split_test = has_rest(std::make_index_sequence<NF>{});
+  template <class... In> static QARN_INLINE V k_special_rest(In... in) { return K::template special_rest<V, 1>(in...); }
+  QARN_INLINE bool any_special_rest() {
+    V m = with_inputs(0, [](auto... in) __attribute__((always_inline)) { return k_special_rest(in...); });
+    if constexpr (std::is_same_v<V, vf4>) return !_mm_testz_ps(m.v, m.v);
+    else return !_mm_testz_pd(m.v, m.v);
+  }
+
   QARN_INLINE bool any_special() {
     V m = special_lanes(0);
     #pragma GCC unroll 4
@@ -788,6 +803,10 @@ template <class A> QARN_INLINE A unload(carrier<A> c) {
 // lane; the hot part of a width-1 export then tests in integer registers (one move
 // out of the vector register), and the vector units run the main path alone.  The
 // cold part still builds the mask with special().
+// A kernel whose test also reads values of its main path (pow's range) states the
+// inputs' part as special_bits and the rest as special_rest<V, 1>(inputs...), and
+// special() is their union: the hot part tests the patterns first, then the rest,
+// which the compiler shares with the main path.
 QARN_INLINE uint32_t lane_bits(__m128 a) { return uint32_t(_mm_cvtsi128_si32(_mm_castps_si128(a))); }
 QARN_INLINE uint64_t lane_bits(__m128d a) { return uint64_t(_mm_cvtsi128_si64(_mm_castpd_si128(a))); }
 
@@ -842,6 +861,8 @@ struct entry {
       if constexpr (Mode == lanes::some || B::tiny_band) {
         if constexpr (W == 1 && !B::tiny_band && requires { K::special_bits(lane_bits(a)...); }) {
           if (__builtin_expect(K::special_bits(lane_bits(a)...), 0)) return cold<A...>(carry(a)...);
+          if constexpr (B::split_test)
+            if (__builtin_expect(b.any_special_rest(), 0)) return cold<A...>(carry(a)...);
         } else {
           if (__builtin_expect(b.any_special(), 0)) return cold<A...>(carry(a)...);
         }

@@ -271,14 +271,26 @@ QARN_INLINE pair<vd4> lookup2(const double* t, idx4 i) {
 // broadcast, which gives exactly the register the per-lane lookups above would,
 // for one load instead of one per lane.  `Lanes` is the kernels' template
 // argument: 1 for such a register, 0 for independent lanes.
+//
+// At width 1 the index itself may be lane 0's alone, in an integer register
+// (rounded_idx and low_idx below give one there): the vector unit then neither
+// builds the index constants nor moves the index out before the load.
 template <int Lanes, class T, class I> QARN_INLINE auto lookup(const T* t, I i) {
-  if constexpr (Lanes != 1) return lookup(t, i);
+  if constexpr (std::is_same_v<I, int64_t>) {
+    static_assert(Lanes == 1, "a scalar index reads the entry of every lane");
+    if constexpr (sizeof(T) == 4) return vf4{_mm_broadcast_ss(t + i)};
+    else return vd2{_mm_loaddup_pd(t + i)};
+  } else if constexpr (Lanes != 1) return lookup(t, i);
   else if constexpr (std::is_same_v<I, idx4> && sizeof(T) == 4) return vf4{_mm_broadcast_ss(t + _mm_cvtsi128_si32(i.v))};
   else if constexpr (std::is_same_v<I, idx2>) return vd2{_mm_loaddup_pd(t + _mm_cvtsi128_si32(i.v))};
   else return lookup(t, i);
 }
 template <int Lanes, class T, class I> QARN_INLINE auto lookup2(const T* t, I i) {
-  if constexpr (Lanes != 1) {
+  if constexpr (std::is_same_v<I, int64_t>) {
+    static_assert(Lanes == 1, "a scalar index reads the entry of every lane");
+    if constexpr (sizeof(T) == 4) return pair<vf4>{{_mm_broadcast_ss(t + 2 * i)}, {_mm_broadcast_ss(t + 2 * i + 1)}};
+    else return pair<vd2>{{_mm_loaddup_pd(t + 2 * i)}, {_mm_loaddup_pd(t + 2 * i + 1)}};
+  } else if constexpr (Lanes != 1) {
     return lookup2(t, i);
   } else if constexpr (std::is_same_v<I, idx4> && sizeof(T) == 4) {
     const float* p = t + 2 * _mm_cvtsi128_si32(i.v);
@@ -289,6 +301,22 @@ template <int Lanes, class T, class I> QARN_INLINE auto lookup2(const T* t, I i)
   } else {
     return lookup2(t, i);
   }
+}
+
+// Table indices for the lookups above: the index lanes, or at width 1 lane 0's
+// index as a scalar (its conversion or pattern read straight into an integer
+// register, which the load then uses as it is).
+//   rounded_idx<Lanes>(c, off)  c - off, for lanes holding whole numbers
+//   low_idx<Lanes>(S, mask)     the low 32 bits of each lane's pattern, & mask
+template <int Lanes, class V> QARN_INLINE auto rounded_idx(V c, int off) {
+  if constexpr (Lanes == 1 && std::is_same_v<V, vf4>) return int64_t(_mm_cvtss_si64(c.v)) - off;
+  else if constexpr (Lanes == 1 && std::is_same_v<V, vd2>) return int64_t(_mm_cvtsd_si64(c.v)) - off;
+  else return to_idx(c) - off;
+}
+template <int Lanes, class V> QARN_INLINE auto low_idx(V S, int mask) {
+  if constexpr (Lanes == 1 && std::is_same_v<V, vf4>) return int64_t(_mm_cvtsi128_si32(_mm_castps_si128(S.v)) & mask);
+  else if constexpr (Lanes == 1 && std::is_same_v<V, vd2>) return int64_t(_mm_cvtsi128_si32(_mm_castpd_si128(S.v)) & mask);
+  else return low32(S) & mask;
 }
 
 // In-register selection from a 4-entry float table by the low 2 bits of each lane

@@ -72,9 +72,9 @@ template <int Lanes = 0, class V> QARN_INLINE res<V> pow_dd(V x, V y) {
   return {exp2_dd<Lanes>(t), t.hi};
 }
 // Double short paths.
-template <class V> QARN_INLINE res<V> pow_short(V x, V y) {
-  V z = ln_native<true>(x) * y;
-  return {exp_2048(z, tab::X2048d), z};
+template <int Lanes = 0, class V> QARN_INLINE res<V> pow_short(V x, V y) {
+  V z = ln_native<true, Lanes>(x) * y;
+  return {exp_2048<Lanes>(z, tab::X2048d), z};
 }
 
 template <class V> QARN_INLINE V big_y_double(V y) {
@@ -94,18 +94,38 @@ template <var Vr> struct pow_main<float, Vr> {
     if constexpr (wide) return xy | powf_wide<Lanes>(x, y, true);
     else return xy | short_range(powf_short(x, y).z);
   }
+  // special() in two parts for width 1: the operands' patterns (x outside
+  // [2^-126, 0x7F7FFFFF), |y| infinite or NaN), and the product's range.
+  static QARN_INLINE bool special_bits(uint32_t x, uint32_t y) {
+    return (x - 0x00800000u >= 0x7EFFFFFFu) | ((y & 0x7FFFFFFFu) >= 0x7F800000u);
+  }
+  template <class V, int Lanes = 0> static QARN_INLINE V special_rest(V x, V y) {
+    if constexpr (wide) return powf_wide<Lanes>(x, y, true);
+    else return short_range(powf_short(x, y).z);
+  }
 };
 template <var Vr> struct pow_main<double, Vr> {
   template <class V, int Lanes = 0> static QARN_INLINE V main(V x, V y) {
     if constexpr (Vr == var::def) return pow_dd<Lanes>(x, y).r;
-    else return pow_short(x, y).r;
+    else return pow_short<Lanes>(x, y).r;
   }
   template <class V, int Lanes = 0> static QARN_INLINE V special(V x, V y) {
     V xy = bad_x_double(x) | big_y_double(y);
     if constexpr (Vr == var::def)
       return xy | cmp<_CMP_NLT_UQ>(vabs(pow_dd<Lanes>(x, y).z), kc<V, 0x408F3FFF00000000ull>());
     else
-      return xy | cmp<_CMP_NLT_UQ>(vabs(pow_short(x, y).z), kc<V, 0x4086232B00000000ull>());
+      return xy | cmp<_CMP_NLT_UQ>(vabs(pow_short<Lanes>(x, y).z), kc<V, 0x4086232B00000000ull>());
+  }
+  // special() in two parts for width 1: the operands' patterns (x not a positive
+  // normal finite number, |y| >= 2^1017 or NaN), and the product's range.
+  static QARN_INLINE bool special_bits(uint64_t x, uint64_t y) {
+    return logk::not_normal_positive_bits(x) | ((y & 0x7FFFFFFFFFFFFFFFull) >= 0x7F80000000000000ull);
+  }
+  template <class V, int Lanes = 0> static QARN_INLINE V special_rest(V x, V y) {
+    if constexpr (Vr == var::def)
+      return cmp<_CMP_NLT_UQ>(vabs(pow_dd<Lanes>(x, y).z), kc<V, 0x408F3FFF00000000ull>());
+    else
+      return cmp<_CMP_NLT_UQ>(vabs(pow_short<Lanes>(x, y).z), kc<V, 0x4086232B00000000ull>());
   }
 };
 

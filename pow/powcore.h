@@ -53,7 +53,10 @@ QARN_INLINE row3<vd4> rows(const double* t, idx4 i) {
 
 // Width 1 (every lane a copy of lane 0, see simd.h): lane 0's row read once.
 template <int Lanes, class T, class I> QARN_INLINE auto rows(const T* t, I i) {
-  if constexpr (Lanes == 1 && std::is_same_v<I, idx2>) {
+  if constexpr (std::is_same_v<I, int64_t> && sizeof(T) == 8) {  // lane 0's index, a scalar
+    const double* p = t + 4 * i;
+    return row3<vd2>{{_mm_loaddup_pd(p)}, {_mm_loaddup_pd(p + 1)}, {_mm_loaddup_pd(p + 2)}};
+  } else if constexpr (Lanes == 1 && std::is_same_v<I, idx2>) {
     const double* p = t + 4 * _mm_cvtsi128_si32(i.v);
     return row3<vd2>{{_mm_loaddup_pd(p)}, {_mm_loaddup_pd(p + 1)}, {_mm_loaddup_pd(p + 2)}};
   } else if constexpr (Lanes == 1 && std::is_same_v<I, idx4> && sizeof(T) == 4) {
@@ -109,11 +112,23 @@ template <class V> QARN_INLINE dw<V> recip2(V nf) {
 }
 
 // ---- double default: log2 x in two words ---------------------------------------------
+// (E: the unbiased exponent, +1 from m >= 1.4995; t: the row of the top 10
+// mantissa bits, rounded.)
+template <class V> QARN_INLINE dw<V> log2_dd_rows(V x, V E, row3<V> t);
 template <int Lanes = 0, class V> QARN_INLINE dw<V> log2_dd(V x) {
-  auto hw = high32(x);
-  V E = cvt_int(sra<20>(hw - 0x3FE7FE00));              // unbiased exponent, +1 from m >= 1.4995
-  auto j = shr<10>((hw & 0x000FFE00) + 0x200);          // top 10 mantissa bits, rounded: 0..1024
-  row3<V> t = rows<Lanes>(tab::RL1025d, j);                     // rcp_j, hi_j, lo_j
+  if constexpr (Lanes == 1) {
+    // Width 1: E and the row index from lane 0's high word in an integer register.
+    uint32_t hw = uint32_t(uint64_t(_mm_cvtsi128_si64(_mm_castpd_si128(x.v))) >> 32);
+    V E = {_mm_set1_pd(double(int32_t(hw - 0x3FE7FE00u) >> 20))};
+    return log2_dd_rows(x, E, rows<1>(tab::RL1025d, int64_t(((hw & 0x000FFE00) + 0x200) >> 10)));
+  } else {
+    auto hw = high32(x);
+    V E = cvt_int(sra<20>(hw - 0x3FE7FE00));              // unbiased exponent, +1 from m >= 1.4995
+    auto j = shr<10>((hw & 0x000FFE00) + 0x200);          // top 10 mantissa bits, rounded: 0..1024
+    return log2_dd_rows(x, E, rows<Lanes>(tab::RL1025d, j));  // rcp_j, hi_j, lo_j
+  }
+}
+template <class V> QARN_INLINE dw<V> log2_dd_rows(V x, V E, row3<V> t) {
   V m = (x & kc<V, 0x000FFFFFFFFFFFFFull>()) | kc<V, 0x3FF0000000000000ull>();
   V m_hi = m & kc<V, 0xFFFFFFFFF8000000ull>();
   V m_lo = m - m_hi;
@@ -157,7 +172,7 @@ template <class V> QARN_INLINE dw<V> mul_dd(dw<V> l, V y) {
 template <int Lanes = 0, class V> QARN_INLINE V exp2_dd(dw<V> t) {
   V S = t.hi + kc<V, 0x42C8000000000000ull>();           // 1.5*2^45: t to a multiple of 1/128
   V f = (t.hi - (S - kc<V, 0x42C8000000000000ull>())) + t.lo;
-  V Sc = iadd(lookup<Lanes>(tab::X128d, low32(S) & 127), expk::exp52<7>(S));
+  V Sc = iadd(lookup<Lanes>(tab::X128d, low_idx<Lanes>(S, 127)), expk::exp52<7>(S));
   V p = f * (kc<V, 0x3FE62E42FEFA39EFull>() +
              f * (kc<V, 0x3FCEBFBDFF82C58Eull>() +
                   f * (kc<V, 0x3FAC6B08D704A0BFull>() +
@@ -174,14 +189,17 @@ template <bool Quartic, int Lanes = 0, class V> QARN_INLINE V ln_native(V x) {
                        r * (kc<V, 0x3FD55555555543C5ull>() + r * kc<V, 0xBFD0000148058EE1ull>()));
   else
     P = r + (r * r) * (kc<V, 0xBFDFFFFFFFFFF81Full>() + kc<V, 0x3FD55555555543C5ull>() * r);
-  return (P + lookup<Lanes>(tab::LNd, n.i)) + (n.E - logk::native_bias(n.c)) * kc<V, 0x3FE62E42FEFA39EFull>();
+  if constexpr (Lanes == 1)
+    return (P + lookup<1>(tab::LNd, rounded_idx<1>(n.c, 512))) + (n.E - logk::native_bias(n.c)) * kc<V, 0x3FE62E42FEFA39EFull>();
+  else
+    return (P + lookup<Lanes>(tab::LNd, n.i)) + (n.E - logk::native_bias(n.c)) * kc<V, 0x3FE62E42FEFA39EFull>();
 }
 template <int Lanes = 0, class V> QARN_INLINE V exp_2048(V z, const double* X) {
   V t = z * kc<V, 0x40A71547652B82FEull>();               // 2048/ln2
   V S = (t - kc<V, 0x3FE0000000000000ull>()) + kc<V, 0x4338000000000000ull>();
   V n = S - kc<V, 0x4338000000000000ull>();
   V q = (t - n) * kc<V, 0x3F362F3904051FA1ull>();         // ln2/2048
-  V Xj = lookup<Lanes>(X, low32(S) & 2047);
+  V Xj = lookup<Lanes>(X, low_idx<Lanes>(S, 2047));
   return iadd(Xj + Xj * q, expk::exp52<11>(S));
 }
 

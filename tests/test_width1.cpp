@@ -5,15 +5,20 @@
 // scan and bisection, and special_bits is held to special() at the scanned
 // patterns and at each change and its neighbours, under the default MXCSR and
 // with denormals read as zero (compilers of kernels often set DAZ and FTZ).
+// pow's test is split at width 1 into the operands' patterns and the range of
+// y*log x: the two together must be special(), along lines of x with y held and
+// lines of y with x held.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <vector>
 #include <xmmintrin.h>
 
 #include "explog/exp.h"
 #include "explog/log.h"
+#include "pow/pow.h"
 #include "constants.h"
 
 namespace {
@@ -21,31 +26,31 @@ namespace {
 using qarn::pattern_t;
 using qarn::var;
 
-template <class K> bool vector_says(pattern_t<typename K::elem> p) {
+template <class K> bool vector_test(pattern_t<typename K::elem> p) {
   if constexpr (sizeof(typename K::elem) == 4) return qarn::movemask(K::special(qarn::bits<qarn::vf4>(p))) & 1;
   else return qarn::movemask(K::special(qarn::bits<qarn::vd2>(p))) & 1;
 }
 
-// Patterns where the two disagree (at most a few, for the message).
-template <class K> std::vector<uint64_t> disagreements() {
-  using P = pattern_t<typename K::elem>;
+// Patterns along one line where the width-1 test (mine) and the vector test
+// (says) disagree, at most a few (for the message).
+template <class P, class Says, class Mine> std::vector<uint64_t> disagreements(Says vector_says, Mine mine) {
   constexpr int bits = 8 * sizeof(P);
   constexpr P step = P(1) << (bits - 20);
   std::vector<uint64_t> bad;
   auto check = [&](P p) {
-    if (K::special_bits(p) != vector_says<K>(p) && bad.size() < 8) bad.push_back(p);
+    if (mine(p) != vector_says(p) && bad.size() < 8) bad.push_back(p);
   };
   P prev = 0;
-  bool prev_says = vector_says<K>(0);
+  bool prev_says = vector_says(0);
   for (uint64_t i = 0; i <= (uint64_t(1) << 20); ++i) {
     P p = P(i << (bits - 20));  // the last round wraps to 0: the step from the top back to 0
-    bool says = vector_says<K>(p);
+    bool says = vector_says(p);
     check(p);
     if (says != prev_says) {
       P lo = prev, hi = P(prev + step);  // says(lo) == prev_says, says(hi) != prev_says
       while (P(hi - lo) > 1) {
         P mid = P(lo + (hi - lo) / 2);
-        (vector_says<K>(mid) == prev_says ? lo : hi) = mid;
+        (vector_says(mid) == prev_says ? lo : hi) = mid;
       }
       for (int d = -2; d <= 2; ++d) check(P(hi + d));
     }
@@ -59,7 +64,9 @@ template <class K> void expect_agreement(const char* what) {
   const unsigned mxcsr = _mm_getcsr();
   for (unsigned daz_ftz : {0u, 0x8040u}) {
     _mm_setcsr(mxcsr | daz_ftz);
-    std::vector<uint64_t> bad = disagreements<K>();
+    using P = pattern_t<typename K::elem>;
+    std::vector<uint64_t> bad =
+        disagreements<P>([](P p) { return vector_test<K>(p); }, [](P p) { return K::special_bits(p); });
     _mm_setcsr(mxcsr);
     for (uint64_t p : bad)
       ADD_FAILURE() << what << (daz_ftz ? " (DAZ, FTZ)" : "") << ": special_bits and special differ at pattern 0x"
@@ -76,6 +83,54 @@ TEST(WidthOneSpecialTest, MarksTheLanesTheVectorTestMarks) {
   expect_agreement<qarn::log2_k<double, var::def>>("log2");
   expect_agreement<qarn::log10_k<float, var::def>>("log10f");
   expect_agreement<qarn::log10_k<double, var::def>>("log10");
+}
+
+// Two operands: the lane's patterns, special() on copies of them in every lane,
+// and the width-1 split of it.
+template <class K> struct Split {
+  using T = typename K::elem;
+  using P = pattern_t<T>;
+  using V = std::conditional_t<sizeof(T) == 4, qarn::vf4, qarn::vd2>;
+  static bool vec(P x, P y) { return qarn::movemask(K::special(qarn::bits<V>(x), qarn::bits<V>(y))) & 1; }
+  static bool split(P x, P y) {
+    return K::special_bits(x, y) || (qarn::movemask(K::template special_rest<V, 1>(qarn::bits<V>(x), qarn::bits<V>(y))) & 1);
+  }
+};
+
+template <class K> void expect_split_agreement(const char* what, std::initializer_list<typename K::elem> held) {
+  using S = Split<K>;
+  using P = typename S::P;
+  const unsigned mxcsr = _mm_getcsr();
+  for (unsigned daz_ftz : {0u, 0x8040u}) {
+    _mm_setcsr(mxcsr | daz_ftz);
+    for (auto h : held) {
+      P hp = __builtin_bit_cast(P, h);
+      for (int line = 0; line < 2; ++line) {
+        auto at = [&](P p, auto f) { return line ? f(hp, p) : f(p, hp); };
+        std::vector<uint64_t> bad = disagreements<P>([&](P p) { return at(p, S::vec); },
+                                                     [&](P p) { return at(p, S::split); });
+        for (uint64_t p : bad)
+          ADD_FAILURE() << what << (daz_ftz ? " (DAZ, FTZ)" : "") << ": split test and special differ at "
+                        << (line ? "x = " : "y = ") << double(h) << ", " << (line ? "y" : "x") << " pattern 0x"
+                        << std::hex << p << std::dec;
+      }
+    }
+    _mm_setcsr(mxcsr);
+  }
+}
+
+TEST(WidthOneSpecialTest, SplitTestOfPowIsItsVectorTest) {
+  // Held values: 1 (no range limit), values next to the thresholds of y*log x,
+  // the extremes of the normal range, and negative and non-finite operands.
+  expect_split_agreement<qarn::pow_k<float, var::def>>(
+      "powf", {1.0f, 2.0f, 0.5f, 1.0000001f, 0.9999999f, 0x1p-126f, 0x1.fffffcp127f, 150.0f, -3.0f, 0.0f,
+               __builtin_inff(), __builtin_nanf("")});
+  expect_split_agreement<qarn::pow_k<double, var::def>>(
+      "pow", {1.0, 2.0, 0.5, 1.0000000000000002, 0.9999999999999999, 0x1p-1022, 0x1.fffffffffffffp1023, 1100.0,
+              -3.0, 0.0, __builtin_inf(), __builtin_nan("")});
+  expect_split_agreement<qarn::pow_k<double, var::native>>("pow _native", {1.0, 2.0, 0.5, 0x1p-1022, 750.0, -3.0});
+  expect_split_agreement<qarn::powr_k<double, var::def>>("powr", {1.0, 2.0, 0x1.fffffffffffffp1023, 1100.0});
+  expect_split_agreement<qarn::pow_k<float, var::native>>("powf _native", {1.0f, 2.0f, 0x1p-126f, 150.0f, -3.0f});
 }
 
 }  // namespace

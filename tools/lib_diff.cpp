@@ -11,7 +11,9 @@
 //
 // Exports: float width 8 and double width 4 in the register form, of the kinds
 // f:f, ff:f, fff:f, fi:f, f:fpf, f:fpi and ff:fpi (every result, the one through
-// the pointer too).
+// the pointer too), and width 1 of the kinds f:f and ff:f: one call per input,
+// with other inputs in the register's spare lanes, and the whole result register
+// compared (what the spare lanes come back with too).
 //
 // Operands.  Float exports with one floating operand: every one of the 2^32 inputs
 // (with a second operand drawn from the input's own hash).  fma in float: N random
@@ -171,6 +173,7 @@ void fma_triple(const Fmt& f, uint64_t seed, bool hard, uint64_t& a, uint64_t& b
 struct KindInfo {
   int nf = 0;
   bool int_arg = false, ptr = false, ptr_int = false;
+  bool one = false;  // width 1: one call per lane
 };
 bool kind_of(std::string_view k, KindInfo& ki) {
   if (k == "f:f") ki = {1};
@@ -191,6 +194,7 @@ template <class T> struct Block {
   alignas(32) int32_t k[8];
   alignas(32) T r[L];
   alignas(32) uint64_t r2[L];  // the second result's storage (floats or int32 pairs)
+  alignas(16) uint64_t whole[L][2];  // width 1: each call's whole result register
 };
 
 template <class T> void call(const void* fn, const KindInfo& ki, Block<T>& b) {
@@ -201,6 +205,23 @@ template <class T> void call(const void* fn, const KindInfo& ki, Block<T>& b) {
   };
   V r;
   std::memset(b.r2, 0, sizeof b.r2);
+  if (ki.one) {
+    // Lane l's input in lane 0, the next lanes' inputs above it.
+    using N = std::conditional_t<sizeof(T) == 4, __m128, __m128d>;
+    constexpr int NL = 16 / sizeof(T);
+    for (int l = 0; l < Block<T>::L; ++l) {
+      alignas(16) T in[3][NL] = {};
+      for (int a = 0; a < ki.nf; ++a)
+        for (int j = 0; j < NL; ++j) in[a][j] = b.x[a][(l + j) % Block<T>::L];
+      N a0, a1;
+      std::memcpy(&a0, in[0], 16), std::memcpy(&a1, in[1], 16);
+      N res = ki.nf == 1 ? reinterpret_cast<N (*)(N)>(const_cast<void*>(fn))(a0)
+                         : reinterpret_cast<N (*)(N, N)>(const_cast<void*>(fn))(a0, a1);
+      std::memcpy(b.whole[l], &res, 16);
+      std::memcpy(&b.r[l], &res, sizeof(T));
+    }
+    return;
+  }
   if (ki.ptr) {
     if (ki.nf == 1) r = reinterpret_cast<V (*)(V, long, long, long, void*)>(const_cast<void*>(fn))(ld(0), 0, 0, 0, b.r2);
     else r = reinterpret_cast<V (*)(V, V, long, long, long, void*)>(const_cast<void*>(fn))(ld(0), ld(1), 0, 0, 0, b.r2);
@@ -297,7 +318,8 @@ Diff run_range(const Source& src, const void* fa, const void* fb, uint64_t lo, u
     call(fa, src.ki, A);
     call(fb, src.ki, B);
     bool same = !std::memcmp(A.r, B.r, sizeof A.r) &&
-                (!src.ki.ptr || !std::memcmp(A.r2, B.r2, size_t(r2_bytes) * L));
+                (!src.ki.ptr || !std::memcmp(A.r2, B.r2, size_t(r2_bytes) * L)) &&
+                (!src.ki.one || !std::memcmp(A.whole, B.whole, sizeof A.whole));
     if (same) continue;
     for (int l = 0; l < L && base + l < hi; ++l) {
       uint64_t ra = 0, rb = 0, sa = 0, sb = 0;
@@ -306,7 +328,8 @@ Diff run_range(const Source& src, const void* fa, const void* fb, uint64_t lo, u
         std::memcpy(&sa, reinterpret_cast<char*>(A.r2) + l * r2_bytes, r2_bytes);
         std::memcpy(&sb, reinterpret_cast<char*>(B.r2) + l * r2_bytes, r2_bytes);
       }
-      if (ra == rb && sa == sb) continue;
+      bool spare = src.ki.one && std::memcmp(A.whole[l], B.whole[l], 16);
+      if (ra == rb && sa == sb && !spare) continue;
       std::string in;
       for (int a = 0; a < src.ki.nf; ++a) {
         uint64_t v = 0;
@@ -316,6 +339,7 @@ Diff run_range(const Source& src, const void* fa, const void* fb, uint64_t lo, u
       if (src.ki.int_arg) in += ", " + std::to_string(A.k[l]);
       std::string s = "(" + in + "): " + hex(ra, res_bytes) + " -> " + hex(rb, res_bytes);
       if (src.ki.ptr) s += ", second " + hex(sa, r2_bytes) + " -> " + hex(sb, r2_bytes);
+      if (spare) s += ", spare lanes " + hex(A.whole[l][1], 8) + " -> " + hex(B.whole[l][1], 8);
       d.add(s);
     }
   }
@@ -355,7 +379,8 @@ const char kHelp[] =
     "usage: lib_diff OLD.so NEW.so [--modes] [--x87-nearest] [--samples=N] [--band=LO:HI] [--y=LO:HI] EXPORT...\n"
     "\n"
     "Two builds of the library compared bit for bit on float width-8 and double width-4 exports of\n"
-    "the kinds f:f, ff:f, fff:f, fi:f, f:fpf, f:fpi, ff:fpi (expf8, atan24, fmaf8, pownf8, sincos4):\n"
+    "the kinds f:f, ff:f, fff:f, fi:f, f:fpf, f:fpi, ff:fpi (expf8, atan24, fmaf8, pownf8, sincos4),\n"
+    "and width-1 exports of the kinds f:f and ff:f (logf1, pow1; the whole result register compared):\n"
     "every float input of a float export (fma: 2N random and hard triples), or 2N sampled inputs plus\n"
     "the neighbourhoods of powers of two and small integers for a double export.\n"
     "  --modes        also under the three directed rounding modes, not only to nearest\n"
@@ -413,9 +438,12 @@ int main(int argc, char** argv) {
       if (!e) throw qarn::cli::BadInput(std::string("'") + n + "' is not an export");
       KindInfo ki;
       bool ok = kind_of(e->kind, ki) && !e->by_ref &&
-                ((e->prec == 'f' && e->width == 8) || (e->prec == 'd' && e->width == 4));
+                ((e->prec == 'f' && e->width == 8) || (e->prec == 'd' && e->width == 4) ||
+                 ((e->prec == 'f' || e->prec == 'd') && e->width == 1 && !ki.int_arg && !ki.ptr && ki.nf <= 2));
+      ki.one = e->width == 1;
       if (!ok)
-        throw qarn::cli::BadInput(std::string("'") + n + "' is not a float width-8 or double width-4 export of a kind lib_diff calls");
+        throw qarn::cli::BadInput(std::string("'") + n +
+                                  "' is not a float width-8, double width-4 or width-1 export of a kind lib_diff calls");
       void* fa = dlsym(la, e->name);
       void* fb = dlsym(lb, e->name);
       if (!fa || !fb) throw qarn::cli::BadInput(std::string("'") + n + "' is not in both libraries");
