@@ -181,43 +181,37 @@ def speed_plots(rows):
     return figs
 
 
-def kernel_plot(rows):
+def work_item_bars(rows, sides, title):
+    """Time per work-item of each kernel configuration, one bar per (key, label) side."""
     if not rows:
         return None
     fig, ax = plt.subplots(figsize=(max(6.0, 0.3 * len(rows) + 2), 3.2))
     labels = [f"{r['kernel']} {r['prec'][0]}{r['width']}" for r in rows]
     xs = range(len(rows))
-    for j, (dx, key, label) in enumerate(((-0.2, 'ns', 'on libocl_qarn_e9'), (0.2, 'ns_sleef', 'on SLEEF'))):
-        for k, b in enumerate(ax.bar([x + dx for x in xs], [r[key] for r in rows], width=0.4, label=label)):
+    w = 0.8 / len(sides)
+    for j, (key, label) in enumerate(sides):
+        dx = (j - (len(sides) - 1) / 2) * w
+        for k, b in enumerate(ax.bar([x + dx for x in xs], [r[key] or 0 for r in rows], width=w, label=label)):
             b.set_gid(f'data{j}_{k}')
     ax.set_yscale('log')
     ax.set_xticks(list(xs))
     ax.set_xticklabels(labels, rotation=60, ha='right', fontsize=6)
     ax.set_ylabel('ns per work-item')
-    ax.set_title('OpenCL C kernels compiled by clang: time per work-item')
+    ax.set_title(title)
     ax.legend(fontsize=7)
     return svg(fig)
+
+
+def kernel_plot(rows):
+    return work_item_bars(rows, (('ns', 'on libocl_qarn_e9'), ('ns_sleef', 'on SLEEF')),
+                          'OpenCL C kernels compiled by clang: time per work-item')
 
 
 def pocl_plot(rows):
-    rows = [r for r in rows if r['ns'] is not None]
-    if not rows:
-        return None
-    fig, ax = plt.subplots(figsize=(max(6.0, 0.3 * len(rows) + 2), 3.2))
-    labels = [f"{r['kernel']} {r['prec'][0]}{r['width']}" for r in rows]
-    xs = range(len(rows))
-    sides = ((-0.27, 'ns', 'PoCL on libocl_qarn_e9'), (0.0, 'ns_unwidened', 'the same, scalar calls not widened'),
-             (0.27, 'ns_stock', 'stock PoCL'))
-    for j, (dx, key, label) in enumerate(sides):
-        for k, b in enumerate(ax.bar([x + dx for x in xs], [r[key] or 0 for r in rows], width=0.27, label=label)):
-            b.set_gid(f'data{j}_{k}')
-    ax.set_yscale('log')
-    ax.set_xticks(list(xs))
-    ax.set_xticklabels(labels, rotation=60, ha='right', fontsize=6)
-    ax.set_ylabel('ns per work-item')
-    ax.set_title('The kernels built by PoCL at run time: time per work-item')
-    ax.legend(fontsize=7)
-    return svg(fig)
+    return work_item_bars([r for r in rows if r['ns'] is not None],
+                          (('ns', 'PoCL on libocl_qarn_e9'), ('ns_unwidened', 'the same, scalar calls not widened'),
+                           ('ns_stock', 'stock PoCL')),
+                          'The kernels built by PoCL at run time: time per work-item')
 
 
 def slice_plot(rows):
