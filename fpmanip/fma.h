@@ -29,10 +29,14 @@
 //           a midpoint; then v is +-1, 1.25, 1.5 or 1.75 times a power of two
 //           (a quarter, a half or a whole ulp(th) apart), and such a v (nonzero,
 //           its fraction below the top two bits zero) goes to the fallback.
-//           With |a| and |a*b| >= 2^-900 every step is exact or rounds as it
-//           would with an unbounded exponent, the result is zero or normal and
-//           a subnormal v is far below ulp(th); lanes with an operand below
-//           2^-450 (but zero) are special, as are non-finite results.
+//           With |a*b| >= 2^-900 every step is exact or rounds as it would with
+//           an unbounded exponent, the result is zero or normal and a subnormal
+//           v is far below ulp(th).  (Each partial product's last place is at
+//           least 2^-1006 for normal operands; a subnormal operand, split the
+//           same way, has a partner above 2^122, which keeps its products' last
+//           places at 2^-1074 or above.)  Lanes whose rounded product is below
+//           2^-900, zero operands aside (a product that underflows to zero is
+//           below), are special, as are non-finite results.
 #pragma once
 #include "frame/frame.h"
 #include "frame/variant.h"
@@ -61,7 +65,7 @@ template <class D> QARN_INLINE D two_sum(D a, D b, D& e) {
   return s;
 }
 
-// The exact product a*b = hi + lo, for a normal a: a's 26 leading bits and the 27
+// The exact product a*b = hi + lo (no partial product underflowing): a's 26 leading bits and the 27
 // below (by a mask, same sign), b's 26 leading bits rounded and the 26-bit signed
 // rest (Veltkamp's split), so that every partial product has at most 53 bits;
 // Dekker's sums of them are exact.
@@ -127,24 +131,24 @@ template <var Vr> struct fma_k<float, Vr> {
 template <var Vr> struct fma_k<double, Vr> {
   using elem = double;
   // Special: non-finite results, the lanes where th + v may be a midpoint, and
-  // those with an operand below 2^-450 other than zero (the others have |a| and
-  // |a*b| >= 2^-900).  Every other way out of the normal range ends non-finite:
-  // an operand too large to split gives NaN, an overflowing product, sum or
-  // split product an infinity or NaN that each later step keeps.  Where v = 0
+  // those where uh is below 2^-900 with neither operand zero.  Every other way
+  // out of the normal range ends non-finite: an operand too large to split gives
+  // NaN, an overflowing product, sum or split product an infinity or NaN that
+  // each later step keeps.  Where v = 0
   // the sum is th exactly (zero operands, c = -a*b: the signed zero of the first
-  // sum stays).  The product comes first and the operand test last: the fewest
-  // values are alive at once.
+  // sum stays).  The product and its test come first: then a and b are dead and
+  // the fewest values are alive at once.
   template <class V> static QARN_INLINE V main_special(V a, V b, V c, V& sp) {
     const V zero = bits<V>(0);
     V ul, tl;
     V uh = fmak::two_prod(a, b, ul);
+    V small = andnot(cmp<_CMP_LT_OQ>(vabs(uh), kc<V, 0x07B0000000000000ull>()),
+                     cmp<_CMP_EQ_OQ>(vmin(vabs(a), vabs(b)), zero));
     V th = fmak::two_sum(c, uh, tl);
     V v = tl + ul;
     V vz = cmp<_CMP_EQ_OQ>(v, zero);
     V r = blend(vz, th + v, th);
     V mid = andnot(cmp<_CMP_EQ_OQ>(v & kc<V, 0x0003FFFFFFFFFFFFull>(), zero), vz);
-    V m = vmin(vabs(a), vabs(b));
-    V small = andnot(cmp<_CMP_LT_OQ>(m, kc<V, 0x23D0000000000000ull>()), cmp<_CMP_EQ_OQ>(m, zero));
     sp = ((cmp<_CMP_NLT_UQ>(vabs(r), kc<V, 0x7FF0000000000000ull>()) | mid) | small) | fmak::env_lanes<V>();
     return r;
   }

@@ -164,7 +164,8 @@ TEST(Fma, SignedZerosAndStatedValues) {
 // with the rest of the exact sum beyond it (which decides), against a genuine tie
 // (nothing beyond), at many scales and signs: products of two factors of 2^m + 1
 // (so that a*b = 1 + 2^-m) next to half of c's last place, and 25-bit odd
-// products (float) or 1 + 2^-54 (double) plus a c far below or far above.
+// products (float) or 1 + 2^-54 (double) plus a c far below or far above; in
+// double also with one factor tiny or subnormal and the other large.
 TEST(Fma, FirstRoundingOnAMidpoint) {
   struct Pair { double x, y; int m; };
   // 2^30 + 1 = 162565 * 6605, 2^24 + 1 = 24929 * 673, 2^54 + 1 = (2^18 + 1)(2^36 - 2^18 + 1)
@@ -193,6 +194,16 @@ TEST(Fma, FirstRoundingOnAMidpoint) {
       } else {  // 1 + 2^-54 next to an odd multiple of 2^53 units: c + 1 is a midpoint
         a = sa * 262145 * 0x1p-18, b = sb * std::ldexp(68719214593.0 * 0x1p-36, e);
         c = sc * std::ldexp(0x1p53 + 2 * double(r.below(4)) - (r.below(2) ? 0x1p52 : 0), e);
+      }
+      // Double, every third case: the same product from a factor below 2^-450
+      // (down to subnormal) and a large one, which the vector path keeps.
+      if (prec == 'd' && i % 3 == 0) {
+        int smax = std::min(1050, 1020 - std::ilogb(b));  // a's last bit is 2^-18 or above
+        if (smax > 450) {
+          int s2 = 450 + int(r.below(uint64_t(smax - 450 + 1)));
+          a = std::ldexp(a, -s2), b = std::ldexp(b, s2);
+          if (r.below(2)) std::swap(a, b);
+        }
       }
       for (int mode = 0; mode < 4; ++mode) cs[mode].push_back(reference(f, enc(a), enc(b), enc(c), mode));
     }
