@@ -113,7 +113,7 @@ def parse_pocl(text):
 def parse_slices(text):
     rows = []
     for line in text.splitlines():
-        m = re.match(r'^(\S+)\s+([xyz])([~ ])\[.*\]\s.*\s([0-9.]+)(  <-- over 2)?$', line)
+        m = re.match(r'^(\S+)\s+([xyz])([~ ])\[.*\]\s.*\s([0-9.]+)(  <-- over 2)?(  \(main [0-9.]+\))?$', line)
         if m and split_export(m.group(1)):
             rows.append({'set': m.group(1) + ' ' + m.group(2) + ('~' if m.group(3) == '~' else ''),
                          'ratio': float(m.group(4)), 'over': bool(m.group(5))})
