@@ -221,6 +221,27 @@ template <bool Div, class V> QARN_INLINE ratio<V> angle_ratio(V y, V x) {
   else t = num * recip_den(den);
   return {t, swap, den};
 }
+// The same ratio for the tiny band's closed form, where a quotient far below the
+// base's last place only has to stay there: wherever the angle is a quarter turn
+// (swap) or a half turn (x < 0) plus t, |t| is raised to at least 2^-40 (double
+// 2^-80), still far below half an ulp of either, so that no quotient goes
+// subnormal (a microcode assist per call).  Only t itself, where x > 0 and no
+// swap, keeps its exact (maybe subnormal) value: there it is the result.
+template <bool Div, class V> QARN_INLINE ratio<V> angle_ratio_calm(V y, V x) {
+  V ay = vabs(y), ax = vabs(x);
+  V swap = cmp<_CMP_NLT_UQ>(ay, ax);
+  V den = blend(swap, ax, ay);
+  V floor;
+  if constexpr (single<V>) floor = den * kc<V, 0x2B800000u>();  // 2^-40
+  else floor = den * kc<V, 0x3AF0000000000000ull>();            // 2^-80
+  V absorbed = swap | cmp<_CMP_LT_OQ>(x, bits<V>(0));
+  V mag = blend(absorbed, blend(swap, ay, ax), vmax(blend(swap, ay, ax), floor));
+  V num = mag | (swap & sign_bit<V>());
+  V t;
+  if constexpr (Div) t = num / den;
+  else t = num * recip_den(den);
+  return {t, swap, den};
+}
 // V in [0, quarter turn] -> the angle of (x, y).
 template <bool Pi, class V> QARN_INLINE V quadrant(V v, V y, V x) {
   V r = (v | sign(x)) + (cmp<_CMP_LE_OQ>(x, bits<V>(0)) & halfturn<Pi, V>());
@@ -364,7 +385,7 @@ template <class T, var Vr> struct atan2_k {
   template <class V> static QARN_INLINE V tiny(V y, V x) { return andnot(atank::ratio_small<E>(y, x), atank::outside(y, x)); }
   template <class V> static QARN_INLINE void tiny_fix(V y, V x, V t, V& r) {
     using namespace atank;
-    auto q = angle_ratio<dflt>(y, x);
+    auto q = angle_ratio_calm<dflt>(y, x);
     V at = q.t;
     if constexpr (!dflt && single<V>) at = q.t * kc<V, 0x3F7FF145u>();
     else if constexpr (!dflt) at = q.t * kc<V, 0x3FEFFFFFFEB5A845ull>();
@@ -399,7 +420,7 @@ template <class T, var Vr> struct atan2pi_k {
   template <class V> static QARN_INLINE V tiny(V y, V x) { return andnot(atank::ratio_small<E>(y, x), atank::outside(y, x)); }
   template <class V> static QARN_INLINE void tiny_fix(V y, V x, V t, V& r) {
     using namespace atank;
-    auto q = angle_ratio<dflt>(y, x);
+    auto q = angle_ratio_calm<dflt>(y, x);
     V c;
     if constexpr (single<V>) c = dflt ? kc<V, 0x3EA2F983u>() : kc<V, 0x3EA2F023u>();
     else c = dflt ? kc<V, 0x3FD45F306DC9C883ull>() : kc<V, 0x3FD45F306CF77B05ull>();

@@ -88,6 +88,9 @@ const Band kFallbackBands[] = {
     {"fma", 'd', 0, -0x1p-890, 0x1p-890}, {"fma", 'd', 1, -0x1p-890, 0x1p-890},
     // ldexp: tiny x scaled down by n in [-20, 20] (subnormal results)
     {"ldexp", 'f', 0, -0x1p-106, 0x1p-106}, {"ldexp", 'd', 0, -0x1p-1002, 0x1p-1002},
+    // atan2, atan2pi: an operand below the range test's floor goes to the lane fallback
+    {"atan2 atan2pi", 'f', 0, -0x1p-125, 0x1p-125}, {"atan2 atan2pi", 'f', 1, -0x1p-125, 0x1p-125},
+    {"atan2 atan2pi", 'd', 0, -0x1p-1020, 0x1p-1020}, {"atan2 atan2pi", 'd', 1, -0x1p-1020, 0x1p-1020},
     // results below the smallest normal number (quotients by pi), not stalls of the main path
     {"asinpi atanpi", 'f', 0, -0x1.92p-125, 0x1.92p-125}, {"asinpi atanpi", 'd', 0, -0x1.92p-1021, 0x1.92p-1021},
     {"atan2pi", 'f', 0, -0x1.92p-125, 0x1.92p-125}, {"atan2pi", 'd', 0, -0x1.92p-1021, 0x1.92p-1021},
