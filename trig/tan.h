@@ -167,11 +167,14 @@ template <var Vr> struct tan_k<float, Vr> {
   template <class V> static QARN_INLINE V large(V x) { return cmp<_CMP_NLE_UQ>(vabs(x), kc<V, 0x46010000u>()); }
   // |x| below 2^-30: N = 0, r = |x|, Num = r*a0 and Den = a0 to nearest (r^2 goes
   // subnormal below 2^-63).  The band starts where r*a0 is normal: from
-  // 0x1.000006p-126 (default, then the quotient is at least as large), from 2^-125
-  // (_native, whose refined reciprocal of a0 is only about 1 + 2^-22).
+  // 0x1.000006p-126 (default, then the quotient is at least as large).  The other
+  // variants start at the smallest normal: below 2^-125 their r^2 is zero whether
+  // or not anything is flushed, so that Num = r*a0 and Den = a0 are the closed
+  // form's very operations, and a subnormal r*a0 or result (their reciprocal of a0
+  // is about 1 + 2^-22) is flushed or kept alike on both sides.
   template <class V> static QARN_INLINE V tiny(V x) {
     if constexpr (Vr == var::def) return band_lanes<V, 0x00800003u, 0x30800000u>(x);
-    else return band_lanes<V, 0x01000000u, 0x30800000u>(x);
+    else return band_lanes<V, 0x00800000u, 0x30800000u>(x);
   }
   template <class V> static QARN_INLINE void tiny_fix(V x, V t, V& r) {
     V a0 = kc<V, 0x3F7FFFFCu>();
