@@ -56,6 +56,38 @@ template <var Vr> struct exp_k<float, Vr> {
   template <class V> static QARN_INLINE V special(V x) { return cmp<_CMP_NLE_UQ>(vabs(x), kc<V, 0x42AEAC4F>()); }
   // The same on one lane's pattern: |x| above the bound, infinities and NaNs.
   static QARN_INLINE bool special_bits(uint32_t x) { return (x & 0x7FFFFFFFu) > 0x42AEAC4Fu; }
+  // Tiny x, zeros and subnormals too: the result is 1.  Default and _rm: k = 0 and
+  // r = x (or 0 where subnormal results are flushed), r^2 times the polynomial lies
+  // far below half an ulp of r (below 2^-40 it is at most 2^-80), D4[0] = 0, so s is
+  // r and t + t*s = 1 + r rounds to 1 (r below 2^-25).  _native and _half: f = t =
+  // x*log2(e), the cubic is 1 + (about 0.69 f) and rounds to 1, and the shifter sum
+  // adds 0 to the exponent.  Where the main path's products go subnormal (r^2 below
+  // 2^-63, x*log2(e) below 2^-126) it crawls; below the bound the cold part gives 1.
+  // Not at width 16: there the band's two more operations per register cost more
+  // than the short main path hides.
+  template <int W> static constexpr bool band_at = W != 16;
+  static constexpr uint32_t tiny_bound = Vr == var::def || Vr == var::rm ? 0x2B800000u : 0x0D800000u;  // 2^-40, 2^-100
+  template <class V> static QARN_INLINE V tiny(V x) {
+    if constexpr (tiny_bound == 0x2B800000u) return cmp<_CMP_LT_OQ>(vabs(x), kc<V, 0x2B800000>());
+    else return cmp<_CMP_LT_OQ>(vabs(x), kc<V, 0x0D800000>());
+  }
+  template <class V> static QARN_INLINE void tiny_fix(V, V t, V& r) { r = blend(t, r, kc<V, 0x3F800000>()); }
+  // The test with the band.  In 128-bit registers one integer compare: |x|'s
+  // pattern plus 2^31 - bound is, as a signed number, above 0x42AEAC4F's image
+  // exactly when |x| lies below the tiny bound or above 0x42AEAC4F (or is a NaN).
+  // In 256-bit registers (no integer compare) two float compares.
+  template <class V> static QARN_INLINE V special_band(V x) {
+    V a = vabs(x);
+    if constexpr (std::is_same_v<V, vf4>) {
+      if constexpr (tiny_bound == 0x2B800000u) return icmpgt(iadd(a, kc<V, 0x54800000>()), kc<V, 0x972EAC4F>());
+      else return icmpgt(iadd(a, kc<V, 0x72800000>()), kc<V, 0xB52EAC4F>());
+    } else {
+      V band = tiny_bound == 0x2B800000u ? cmp<_CMP_LT_OQ>(a, kc<V, 0x2B800000>()) : cmp<_CMP_LT_OQ>(a, kc<V, 0x0D800000>());
+      return cmp<_CMP_NLE_UQ>(a, kc<V, 0x42AEAC4F>()) | band;
+    }
+  }
+  // The same on one lane's pattern (one unsigned compare).
+  static QARN_INLINE bool special_band_bits(uint32_t x) { return (x & 0x7FFFFFFFu) - tiny_bound > 0x42AEAC4Fu - tiny_bound; }
   template <class V> static QARN_INLINE V fixup(V x, V& r) {
     V over = cmp<_CMP_GT_OQ>(x, kc<V, 0x42B17217>()), under = cmp<_CMP_LT_OQ>(x, kc<V, 0xC2CFF1B4>());
     r = blend(under, blend(over, r, kc<V, 0x7F800000>()), bits<V>(0));

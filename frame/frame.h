@@ -421,7 +421,8 @@ struct body {
     else return K::main(in...);
   }
   template <class... In> static QARN_INLINE V k_special(In... in) {
-    if constexpr (W == 1 && requires { K::template special<V, 1>(in...); }) return K::template special<V, 1>(in...);
+    if constexpr (tiny_band && requires { K::special_band(in...); }) return K::special_band(in...);
+    else if constexpr (W == 1 && requires { K::template special<V, 1>(in...); }) return K::template special<V, 1>(in...);
     else return K::special(in...);
   }
 
@@ -633,7 +634,14 @@ struct body {
     else
       return requires { K::tiny(std::declval<input_t<J>&>()...); K::tiny_fix(std::declval<input_t<J>&>()..., std::declval<V>(), std::declval<R&>()); };
   }
-  static constexpr bool tiny_band = has_tiny(std::make_index_sequence<NF>{});
+  // A kernel may keep its band to some widths (band_at<W>, where the test's cost
+  // on the hot path is small), and may state its test with the band in one piece
+  // (special_band(inputs...), special() | tiny(); special() is then without it).
+  static constexpr bool band_here = [] {
+    if constexpr (requires { K::template band_at<W>; }) return bool(K::template band_at<W>);
+    else return true;
+  }();
+  static constexpr bool tiny_band = band_here && has_tiny(std::make_index_sequence<NF>{});
 
   // The protocol with a tiny band: main path on calmed operands, the band's
   // closed form, the mask without the band.
@@ -857,9 +865,12 @@ struct entry {
       }
       take_reg(b, a...);
       // (A kernel's integer test of the one lane at width 1 leaves a tiny band
-      // out, so a kernel with a band takes the vector test.)
+      // out, so a kernel with a band takes the vector test, unless it also states
+      // the test with the band on the patterns: special_band_bits.)
       if constexpr (Mode == lanes::some || B::tiny_band) {
-        if constexpr (W == 1 && !B::tiny_band && requires { K::special_bits(lane_bits(a)...); }) {
+        if constexpr (W == 1 && B::tiny_band && requires { K::special_band_bits(lane_bits(a)...); }) {
+          if (__builtin_expect(K::special_band_bits(lane_bits(a)...), 0)) return cold<A...>(carry(a)...);
+        } else if constexpr (W == 1 && !B::tiny_band && requires { K::special_bits(lane_bits(a)...); }) {
           if (__builtin_expect(K::special_bits(lane_bits(a)...), 0)) return cold<A...>(carry(a)...);
           if constexpr (B::split_test)
             if (__builtin_expect(b.any_special_rest(), 0)) return cold<A...>(carry(a)...);

@@ -51,4 +51,66 @@ TEST(ExpLanes, FallbackEdgeValues) {
   }
 }
 
+// expf's tiny band: below 2^-40 (default, _rm) or 2^-100 (_native, _half), zeros and
+// subnormals included, the cold part gives 1 under the ordinary environment and
+// runs the main path under any other.  Each band edge, zero, the smallest
+// subnormal and a lane just above the range bound, at every width, alone (the
+// closed form alone), among ordinary lanes (blended) and beside a NaN (the lane
+// loop too): to nearest the band gives 1 and never reaches the fallback; upward a
+// positive band operand whose main path sees it as nonzero gives the main path's
+// value, not 1 (the closed form would be wrong there), with subnormal results
+// flushed too.
+TEST(ExpLanes, TinyBandInEveryCompany) {
+  struct Variant { const char* suffix; uint32_t bound; };
+  const Variant variants[] = {{"", 0x2B800000}, {"_rm", 0x2B800000}, {"_native", 0x0D800000}, {"_half", 0x0D800000}};
+  const uint32_t one = 0x3F800000, half = 0x3F000000, nan = 0x7FC00000;
+  for (const Variant& v : variants) {
+    const uint32_t ops[] = {v.bound - 1, v.bound, v.bound | 0x80000000u, (v.bound - 1) | 0x80000000u,
+                            0u, 0x80000000u, 1u, 0x80000001u, 0x00800000u, 0x42AEAC50u};
+    for (int w : {1, 3, 4, 8, 16}) {
+      const Export* e = qarn::reg::find("expf" + std::to_string(w) + v.suffix);
+      ASSERT_TRUE(e && e->present);
+      const Export* one_lane = qarn::reg::find(std::string("expf1") + v.suffix);
+      for (uint32_t x : ops) {
+        // The value the main path gives, lane alone through width 1 with the band's
+        // test (to nearest: 1 inside the band, and 1 at its edge too).
+        qa::Outcome ref = self().call(*one_lane, {qa::Lanes(1, x)}, 7);
+        for (int i : {0, w - 1}) {
+          for (int company = 0; company < 3; ++company) {
+            qa::Lanes l(qa::shape_of(*e).lanes, company == 0 ? x : half);
+            l[i] = x;
+            int nan_lane = w == 1 ? -1 : (i + 1) % w;
+            if (company == 2 && nan_lane >= 0) l[nan_lane] = nan;
+            qa::fallback_calls().clear();
+            qa::Outcome o = self().call(*e, {l}, 7);
+            EXPECT_EQ(o.results[0][i], ref.results[0][0]) << e->name << " lane " << i << " of " << std::hex << x
+                                                          << ", company " << company;
+            if ((x & 0x7FFFFFFFu) < v.bound) {
+              EXPECT_EQ(o.results[0][i], one) << e->name << std::hex << " of " << x;
+              for (const qa::FallbackCall& fc : qa::fallback_calls())
+                EXPECT_NE(fc.x, x) << e->name << " sent band operand " << std::hex << x << " to its fallback";
+            }
+            if (company == 2 && nan_lane >= 0 && x != 0x42AEAC50u)
+              EXPECT_EQ(qa::fallback_calls().size(), 1u) << e->name << std::hex << " of " << x;
+          }
+        }
+        // Upward, and upward with subnormal results flushed: the main path's bits.
+        for (uint32_t csr : {0x5F80u, 0xDF80u}) {
+          qa::Lanes l(qa::shape_of(*e).lanes, half);
+          l[0] = x;
+          qa::Outcome o = self().call(*e, {l}, 7, 0, csr);
+          const bool seen = x == v.bound - 1 || x == v.bound || x == 0x00800000u || (x == 1u && csr == 0x5F80u);
+          const bool stays = x == 0u || x >= 0x80000000u;  // zeros and negative band operands: 1
+          // (_native and _half: upward the shifter sum rounds up to k = 1, f = t - 1,
+          // and the cubic at -1 doubled gives 0x3F7C97EC.)
+          const uint32_t up = v.bound == 0x2B800000 ? one + 1 : 0x3F7C97ECu;
+          if (seen) EXPECT_EQ(o.results[0][0], up) << e->name << std::hex << " of " << x << " upward, mxcsr " << csr;
+          else if (stays && (x & 0x7FFFFFFFu) < v.bound)
+            EXPECT_EQ(o.results[0][0], one) << e->name << std::hex << " of " << x << " upward, mxcsr " << csr;
+        }
+      }
+    }
+  }
+}
+
 }  // namespace

@@ -7,6 +7,8 @@
 //            --samples=N   sampled inputs per export and mode
 //            --band=LO:HI  add N operands log-uniform in LO <= |x| < HI (both signs)
 //            --y=LO:HI     the second floating operand log-uniform in that range
+//            --ftz, --daz  subnormal results flushed to zero, subnormal operands read as
+//                          zero (MXCSR bits 15 and 6), in every mode compared
 // Every argument is checked before the first comparison (lib_diff --help).
 //
 // Exports: float width 8 and double width 4 in the register form, of the kinds
@@ -299,8 +301,8 @@ struct Source {
 
 template <class T>
 Diff run_range(const Source& src, const void* fa, const void* fb, uint64_t lo, uint64_t hi, unsigned mode,
-               bool x87_follow, std::atomic<uint64_t>& done) {
-  _mm_setcsr((_mm_getcsr() & ~0x6000u) | mode << 13);
+               unsigned flush, bool x87_follow, std::atomic<uint64_t>& done) {
+  _mm_setcsr((_mm_getcsr() & ~0xE040u) | mode << 13 | flush);
   uint16_t cw;
   asm volatile("fnstcw %0" : "=m"(cw));
   cw = uint16_t((cw & ~0xC00) | (x87_follow ? mode << 10 : 0));
@@ -376,7 +378,8 @@ Range parse_range(std::string_view v, const char* what) {
 }
 
 const char kHelp[] =
-    "usage: lib_diff OLD.so NEW.so [--modes] [--x87-nearest] [--samples=N] [--band=LO:HI] [--y=LO:HI] EXPORT...\n"
+    "usage: lib_diff OLD.so NEW.so [--modes] [--x87-nearest] [--samples=N] [--band=LO:HI] [--y=LO:HI]\n"
+    "                [--ftz] [--daz] EXPORT...\n"
     "\n"
     "Two builds of the library compared bit for bit on float width-8 and double width-4 exports of\n"
     "the kinds f:f, ff:f, fff:f, fi:f, f:fpf, f:fpi, ff:fpi (expf8, atan24, fmaf8, pownf8, sincos4),\n"
@@ -389,6 +392,8 @@ const char kHelp[] =
     "                 and N hard fma triples (1 to 1e9, default 16777216; 1e6 and 0x100000 are accepted)\n"
     "  --band=LO:HI   N more double operands, log-uniform in LO <= |x| < HI, both signs\n"
     "  --y=LO:HI      the second floating operand log-uniform in LO <= |y| < HI, both signs\n"
+    "  --ftz          subnormal results flushed to zero (MXCSR bit 15) in every mode compared\n"
+    "  --daz          subnormal operands read as zero (MXCSR bit 6) in every mode compared\n"
     "  -h, --help     this text\n"
     "\n"
     "Exit status: 0 the same bits everywhere, 1 a difference (the first few are printed), 2 bad\n"
@@ -409,7 +414,7 @@ int main(int argc, char** argv) {
       std::fputs(kHelp, stdout);
       return 0;
     }
-  unsigned modes = 1;
+  unsigned modes = 1, flush = 0;
   bool x87_follow = true;
   uint64_t samples = 1 << 24;
   Range band, y;
@@ -420,6 +425,8 @@ int main(int argc, char** argv) {
       std::string_view arg = argv[a];
       if (arg == "--modes") modes = 4;
       else if (arg == "--x87-nearest") x87_follow = false;
+      else if (arg == "--ftz") flush |= 0x8000;
+      else if (arg == "--daz") flush |= 0x40;
       else if (arg.starts_with("--samples=")) samples = qarn::cli::parse_count(arg.substr(10), "--samples", 1, 1000000000);
       else if (arg.starts_with("--band=")) band = parse_range(arg.substr(7), "--band");
       else if (arg.starts_with("--y=")) y = parse_range(arg.substr(4), "--y");
@@ -470,8 +477,8 @@ int main(int argc, char** argv) {
       for (unsigned t = 0; t < nt; ++t)
         th.emplace_back([&, t, span] {  // span by value: its block ends before the threads do
           uint64_t lo = std::min(total, t * span), hi = t + 1 == nt ? total : std::min(total, (t + 1) * span);
-          part[t] = job.e->prec == 'f' ? run_range<float>(src, job.fa, job.fb, lo, hi, mode, x87_follow, done)
-                                       : run_range<double>(src, job.fa, job.fb, lo, hi, mode, x87_follow, done);
+          part[t] = job.e->prec == 'f' ? run_range<float>(src, job.fa, job.fb, lo, hi, mode, flush, x87_follow, done)
+                                       : run_range<double>(src, job.fa, job.fb, lo, hi, mode, flush, x87_follow, done);
           ++finished;
         });
       static const char* kMode[] = {"to nearest", "down", "up", "toward zero"};
@@ -485,8 +492,9 @@ int main(int argc, char** argv) {
       for (auto& t : th) t.join();
       Diff all;
       for (const Diff& p : part) all.merge(p);
-      std::printf("%s %-24s %-11s%s %" PRIu64 " inputs, %" PRIu64 " differ\n", all.count ? "DIFF" : "SAME", job.arg,
-                  kMode[mode], x87_follow || mode == 0 ? "" : " (x87 nearest)", total, all.count);
+      const char* fl = flush == 0x8040 ? " (ftz, daz)" : flush == 0x8000 ? " (ftz)" : flush ? " (daz)" : "";
+      std::printf("%s %-24s %-11s%s%s %" PRIu64 " inputs, %" PRIu64 " differ\n", all.count ? "DIFF" : "SAME", job.arg,
+                  kMode[mode], x87_follow || mode == 0 ? "" : " (x87 nearest)", fl, total, all.count);
       for (uint64_t i = 0; i < all.count && i < 4; ++i) std::printf("     %s\n", all.first[i].c_str());
       if (all.count) status = 1;
     }
