@@ -6,16 +6,10 @@
 
 namespace qarn::trig::wide {
 
-#define QARN_TRIG_WIDE(S, N, V)                                                         \
-  QARN_WIDE N sinf_##S(N x) { return sinf_large_lanes(V{x}).v; }                        \
-  QARN_WIDE N cosf_##S(N x) { return cosf_large_lanes(V{x}).v; }                        \
-  QARN_WIDE N tanf_##S(N x) { return tanf_large_lanes(V{x}).v; }                        \
-  QARN_WIDE N sincosf_##S(N x, __m128i cos_to) {                                        \
-    V c;                                                                                \
-    V s = sincosf_large_lanes(V{x}, c);                                                 \
-    frame::store(reinterpret_cast<float*>(uintptr_t(_mm_cvtsi128_si64(cos_to))), c);    \
-    return s.v;                                                                         \
-  }
+#define QARN_TRIG_WIDE(S, N, V)                                  \
+  QARN_WIDE N sinf_##S(N x) { return sinf_large_lanes(V{x}).v; } \
+  QARN_WIDE N cosf_##S(N x) { return cosf_large_lanes(V{x}).v; } \
+  QARN_WIDE N tanf_##S(N x) { return tanf_large_lanes(V{x}).v; }
 QARN_TRIG_WIDE(4, __m128, vf4)
 QARN_TRIG_WIDE(8, __m256, vf8)
 

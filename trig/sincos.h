@@ -1,5 +1,6 @@
 // sin and cos in float and double: main paths, special-lane tests, and the inline
-// large-argument reduction (trig/reduce.h) as the fix-up of the special lanes.
+// large-argument reduction (trig/reduce.h) as the fix-up of the special lanes
+// (float lanes through trig/large.h, out of line with more vector registers).
 //
 //   sin, cos double default      4-piece reduction by pi, degree-15 odd polynomial;
 //                                |x| > 2^24 (sin) or |pi/2 - |x|| > 2^23 (cos) reduced inline

@@ -141,7 +141,7 @@ template <var Vr, auto Fb> struct sincos_kernel<float, Vr, Fb> {
   template <class V> static QARN_INLINE V fixable(V x) { return large(x) & trig::finite(x); }
   template <class V> static QARN_INLINE V fixup(V x, V& s, V& c) {
     V fix = fixable(x);
-    V lc, ls = trig::sincosf_large(x, lc);
+    V lc, ls = trig::sincosf_large_lanes(x, lc);
     s = blend(fix, s, ls);
     c = blend(fix, c, lc);
     return fix;

@@ -6,10 +6,11 @@
 // _half and _rm replace the division by a refined reciprocal estimate.
 //
 // Lanes beyond the main-path bound (|x| > 128000, float 8256) are reduced inline
-// in every variant (trig/reduce.h) to a step theta_j = pi*j/256 (float pi*j/128)
-// and r, and finished from a tangent table row (tables/gen_trig.cpp): the pole
-// term E/(pi/2 - theta_j - r) by a refined reciprocal, plus a Taylor polynomial of
-// what is left.  Only infinite and NaN lanes reach the lane fallbacks.
+// in every variant (trig/reduce.h; float lanes through trig/large.h) to a step
+// theta_j = pi*j/256 (float pi*j/128) and r, and finished from a tangent table row
+// (tables/gen_trig.cpp): the pole term E/(pi/2 - theta_j - r) by a refined
+// reciprocal, plus a Taylor polynomial of what is left.  Only infinite and NaN
+// lanes reach the lane fallbacks.
 #pragma once
 #include "frame/frame.h"
 #include "frame/variant.h"
