@@ -215,6 +215,23 @@ template <class... P>
       "vmovdqa 288(%0), %%ymm15" ::"r"(keep) : "memory");
 }
 
+// ---- routines with more vector registers ----------------------------------------------
+// A cold-part computation too long for the six vector registers a kernel has
+// (it would spill on its critical path) may live in a *_wide.cpp file, compiled
+// with ymm6-ymm9 free as well: a System V function of vector arguments only (an
+// integer argument would take rdi or rsi, which stay reserved there, as do
+// ymm10-ymm15).  wide() calls it with ymm6-ymm9 kept in full around the call.
+#define QARN_WIDE __attribute__((sysv_abi))
+template <class R, class... A> QARN_INLINE R wide(R (*f)(A...) QARN_WIDE, A... a) {
+  alignas(32) unsigned char keep[4 * 32];
+  asm volatile("vmovdqa %%ymm6, 0(%0)\n\tvmovdqa %%ymm7, 32(%0)\n\tvmovdqa %%ymm8, 64(%0)\n\tvmovdqa %%ymm9, 96(%0)"
+               ::"r"(keep) : "memory");
+  R r = f(a...);
+  asm volatile("vmovdqa 0(%0), %%ymm6\n\tvmovdqa 32(%0), %%ymm7\n\tvmovdqa 64(%0), %%ymm8\n\tvmovdqa 96(%0), %%ymm9"
+               ::"r"(keep) : "memory");
+  return r;
+}
+
 // ---- moving lanes between registers, spill arrays and memory ------------------------
 QARN_INLINE __m256i join(__m128i a, __m128i b) { return _mm256_insertf128_si256(_mm256_castsi128_si256(a), b, 1); }
 

@@ -6,8 +6,8 @@
 // keeping fraction bits 1..128 as the sum of 32-bit digit products would (turns_d1
 // forms that sum lane by lane in general registers from 64x64->128 multiplies).
 // Float lanes: 24-bit significand times a 96-bit row, keeping bits 1..64 as the sum
-// of 16-bit digit products would (turns_f4 forms that sum from two 32x32->64 and
-// four 32-bit low multiplies).  The fraction is split into a step j of 1/512
+// of 16-bit digit products would (turns_f4 forms that sum from four 32x32->64 and
+// two 32-bit low multiplies).  The fraction is split into a step j of 1/512
 // (float 1/256) turn and a remainder r + r_lo in radians, |r| <= pi/512 (pi/256).
 //
 // AVX has no 256-bit integer arithmetic: the float digit work runs on 128-bit
@@ -61,18 +61,18 @@ QARN_INLINE void turns_d(uint64_t xb, uint64_t sgn, uint64_t& g1, uint64_t& g2, 
 }
 QARN_INLINE __m128i pair64(uint64_t a, uint64_t b) { return _mm_insert_epi64(_mm_cvtsi64_si128(int64_t(a)), int64_t(b), 1); }
 
-QARN_INLINE __m128i lo16(__m128i v) { return _mm_and_si128(v, k32i<0x0000FFFFu>()); }
-QARN_INLINE __m128i hi16(__m128i v) { return _mm_srli_epi32(v, 16); }
-
 // The same for four float lanes.  The ten digit products need not be formed one
 // by one: with the row as 32-bit words w0 w1 w2 = b0b1 b2b3 b4b5, the digit sum is
 //   F_top:F_mid = (m*w0*2^32 + m*w1 + H) mod 2^64,
 //   H = m_hi*b4 + hi16(m_hi*b5) + hi16(m_lo*b4)   (the column of weight 2^32 in
 // units of the digit below F_mid: the two products of weight 2^16 keep only their
-// upper halves, m_lo*b5 is left out, as in the digit form).  m*w1 < 2^56 is formed
-// in 64-bit halves of the register (even and odd lanes), so the carry out of
-// F_mid comes with it; m*w0 is needed modulo 2^32 only.
-QARN_INLINE void turns_f4(__m128i xb, __m128i sgn, __m128i& g1, __m128i& g2, __m128i& g3) {
+// upper halves, m_lo*b5 is left out, as in the digit form).  The first two terms
+// of H are the upper bits of the 40-bit m_hi*w2 = m_hi*b4*2^16 + m_hi*b5, exactly.
+// m*w1 < 2^56 and m_hi*w2 are formed in 64-bit halves of the register (even and
+// odd lanes), so the carry out of F_mid comes with them; m*w0 is needed modulo
+// 2^32 only.  Out: F_top >> 9, then F's bits 24..46 and 47..64 in place for the
+// patterns of G2 and G3 (the caller puts in the exponents and signs).
+QARN_INLINE void turns_f4(__m128i xb, __m128i& q1, __m128i& q2, __m128i& q3) {
   __m128i e = _mm_and_si128(_mm_srli_epi32(xb, 23), k32i<0x000000FFu>());
   e = _mm_add_epi32(e, _mm_add_epi32(e, e));  // 3e
   alignas(16) int ei[4];
@@ -83,24 +83,22 @@ QARN_INLINE void turns_f4(__m128i xb, __m128i sgn, __m128i& g1, __m128i& g2, __m
   __m128 r3 = _mm_loadu_ps(reinterpret_cast<const float*>(tab::InvPiF + ei[3]));
   __m128 lo01 = _mm_unpacklo_ps(r0, r1), lo23 = _mm_unpacklo_ps(r2, r3);
   __m128i w2 = _mm_castps_si128(_mm_movelh_ps(_mm_unpackhi_ps(r0, r1), _mm_unpackhi_ps(r2, r3)));
-  __m128i m = _mm_or_si128(_mm_and_si128(xb, k32i<0x007FFFFFu>()), k32i<0x00800000u>());
-  __m128i mh = _mm_srli_epi32(m, 16);
-  __m128i b4 = _mm_srli_epi32(w2, 16);
-  __m128i H = _mm_add_epi32(_mm_mullo_epi32(mh, b4), _mm_srli_epi32(_mm_mullo_epi32(mh, lo16(w2)), 16));
-  H = _mm_add_epi32(H, _mm_srli_epi32(_mm_mullo_epi32(lo16(m), b4), 16));
-  // m*w1 + H as 64-bit sums: lanes 0 and 2 in `ev`, lanes 1 and 3 in `od`.
   __m128i w1 = _mm_castps_si128(_mm_movehl_ps(lo23, lo01));
-  __m128i ev = _mm_add_epi64(_mm_mul_epu32(m, w1), _mm_and_si128(H, k64i<0x00000000FFFFFFFFull>()));
-  __m128i od = _mm_add_epi64(_mm_mul_epu32(_mm_srli_epi64(m, 32), _mm_srli_epi64(w1, 32)), _mm_srli_epi64(H, 32));
-  __m128i mid = _mm_blend_epi16(ev, _mm_slli_epi64(od, 32), 0xCC);                     // low halves
-  __m128i carry_in = _mm_blend_epi16(_mm_srli_epi64(ev, 32), od, 0xCC);                // high halves
   __m128i w0 = _mm_castps_si128(_mm_movelh_ps(lo01, lo23));
+  __m128i m = _mm_or_si128(_mm_and_si128(xb, k32i<0x007FFFFFu>()), k32i<0x00800000u>());
+  __m128i lo = _mm_srli_epi32(_mm_mullo_epi32(_mm_and_si128(m, k32i<0x0000FFFFu>()), _mm_srli_epi32(w2, 16)), 16);
+  // m*w1 + H as 64-bit sums: lanes 0 and 2 in `ev`, lanes 1 and 3 in `od`.
+  __m128i ev = _mm_add_epi64(_mm_mul_epu32(m, w1), _mm_srli_epi64(_mm_mul_epu32(_mm_srli_epi32(m, 16), w2), 16));
+  ev = _mm_add_epi64(ev, _mm_and_si128(lo, k64i<0x00000000FFFFFFFFull>()));
+  __m128i od = _mm_add_epi64(_mm_mul_epu32(_mm_srli_epi64(m, 32), _mm_srli_epi64(w1, 32)),
+                             _mm_srli_epi64(_mm_mul_epu32(_mm_srli_epi64(m, 48), _mm_srli_epi64(w2, 32)), 16));
+  od = _mm_add_epi64(od, _mm_srli_epi64(lo, 32));
+  __m128i mid = _mm_blend_epi16(ev, _mm_slli_epi64(od, 32), 0xCC);       // low halves
+  __m128i carry_in = _mm_blend_epi16(_mm_srli_epi64(ev, 32), od, 0xCC);  // high halves
   __m128i top = _mm_add_epi32(_mm_mullo_epi32(m, w0), carry_in);
-  g1 = _mm_or_si128(_mm_or_si128(_mm_srli_epi32(top, 9), k32i<0x3F800000u>()), sgn);
-  __m128i q2 = _mm_or_si128(_mm_slli_epi32(_mm_and_si128(top, k32i<0x000001FFu>()), 14), _mm_srli_epi32(mid, 18));
-  g2 = _mm_or_si128(_mm_or_si128(q2, k32i<0x34000000u>()), sgn);
-  __m128i q3 = _mm_slli_epi32(_mm_and_si128(mid, k32i<0x0003FFFFu>()), 5);
-  g3 = _mm_or_si128(_mm_or_si128(q3, k32i<0x28800000u>()), sgn);
+  q1 = _mm_srli_epi32(top, 9);
+  q2 = _mm_or_si128(_mm_slli_epi32(_mm_and_si128(top, k32i<0x000001FFu>()), 14), _mm_srli_epi32(mid, 18));
+  q3 = _mm_slli_epi32(_mm_and_si128(mid, k32i<0x0003FFFFu>()), 5);
 }
 
 template <class V> QARN_INLINE V from_i(__m128i a, __m128i b) {
@@ -158,15 +156,17 @@ template <class V> QARN_INLINE reduced<V> reduce_large(V x, V sgn) {
     V r = big + small;
     return {r, (big - r) + small, sum};
   } else {
-    __m128i xa, xb, sa, sb, g1a, g2a, g3a, g1b, g2b, g3b;
+    __m128i xa, xb, q1a, q2a, q3a, q1b, q2b, q3b;
     to_i(x, xa, xb);
-    to_i(sgn, sa, sb);
-    turns_f4(xa, sa, g1a, g2a, g3a);
-    if constexpr (sizeof(V) == 32) turns_f4(xb, sb, g1b, g2b, g3b);
-    else g1b = g1a, g2b = g2a, g3b = g3a;
-    V g1 = from_i<V>(g1a, g1b);
-    V g2 = from_i<V>(g2a, g2b) - (sgn | kc<V, 0x34000000u>());
-    V g3 = from_i<V>(g3a, g3b) - (sgn | kc<V, 0x28800000u>());
+    turns_f4(xa, q1a, q2a, q3a);
+    if constexpr (sizeof(V) == 32) turns_f4(xb, q1b, q2b, q3b);
+    else q1b = q1a, q2b = q2a, q3b = q3a;
+    // The patterns of G1 (behind +-1), G2 (+-2^-23) and G3 (+-2^-46), then the
+    // leading 2^-23 and 2^-46 taken off again.
+    V k2 = sgn | kc<V, 0x34000000u>(), k3 = sgn | kc<V, 0x28800000u>();
+    V g1 = from_i<V>(q1a, q1b) | (sgn | kc<V, 0x3F800000u>());
+    V g2 = (from_i<V>(q2a, q2b) | k2) - k2;
+    V g3 = (from_i<V>(q3a, q3b) | k3) - k3;
     V sum = g1 + kc<V, 0x47400000u>();  // 1.5*2^15: steps of 2^-8 turn
     V R = g1 - (sum - kc<V, 0x47400000u>());
     V h = R + g2;
@@ -262,6 +262,11 @@ template <class V> QARN_INLINE row4<V> rows_of(const elem_t<V>* t, const int* j)
   }
 }
 
+template <class V> QARN_INLINE V sign_bits(V x) {
+  if constexpr (sizeof(elem_t<V>) == 8) return x & kc<V, 0x8000000000000000ull>();
+  else return x & kc<V, 0x80000000u>();
+}
+
 // ---- sine of 2*pi*j/N + r + r_lo from the step table ---------------------------------
 // `quarter` rotates the row by a quarter turn (giving the cosine).
 template <class V> QARN_INLINE V sin_steps(const reduced<V>& q, int quarter) {
@@ -301,10 +306,86 @@ template <class V> QARN_INLINE V sin_steps(const reduced<V>& q, int quarter) {
   }
 }
 
-template <class V> QARN_INLINE V sign_bits(V x) {
-  if constexpr (sizeof(elem_t<V>) == 8) return x & kc<V, 0x8000000000000000ull>();
-  else return x & kc<V, 0x80000000u>();
+
+// ---- tangent of pi*j/N + r from the tangent step table -------------------------------
+// (N = 256 for double lanes, 128 for float lanes; the pole term by a refined
+// reciprocal, the rest by a Taylor polynomial of the row.)
+// s + e = a + b exactly.
+template <class V> QARN_INLINE V two_sum_err(V a, V b, V s) {
+  V bb = s - a;
+  return (a - (s - bb)) + (b - bb);
 }
+
+template <class V> QARN_INLINE V tan_steps_d(V x) {
+  reduced<V> q = reduce_large(x, sign_bits(x));
+  alignas(32) int j[8];
+  lane_ints<V>(j, low32(q.sum) & 255);
+  V r = q.r + q.r_lo;
+  // Row fields, read in pairs: [0] P_hi, [2] E, [3] T, [5] L_head, [6] L_rest,
+  // [7] .. [12] c2 .. c7 (the pair at 0 brings the unread [1] along).
+  const double* t = tab::TanD;
+  V f0[2], f2[2], f5[2], f7[2], f9[2], f11[2];
+  pair_of(t, j, 13, 0, f0), pair_of(t, j, 13, 2, f2), pair_of(t, j, 13, 5, f5);
+  pair_of(t, j, 13, 7, f7), pair_of(t, j, 13, 9, f9), pair_of(t, j, 13, 11, f11);
+  V w[13] = {f0[0], f0[1], f2[0], f2[1], {}, f5[0], f5[1], f7[0], f7[1], f9[0], f9[1], f11[0], f11[1]};
+  V p_hi = w[0], E = w[2], T = w[3];
+  V y = p_hi - r;
+  V y_hi = y & kc<V, 0xFFFFFFFFF8000000ull>();
+  V y_lo = y - y_hi;
+  V u0 = rcp_est(y);
+  V e = (kc<V, 0x3FF0000000000000ull>() - y_hi * u0) - y_lo * u0;
+  V e2 = e * e;
+  V u = u0 + (u0 + u0 * e2) * (e + e2);
+  V A = E * u + (T + w[5] * r);
+  V r2 = r * r;
+  V B = ((w[6] + w[7] * r) + r2 * (w[8] + w[9] * r)) + (r2 * r2) * ((w[10] + w[11] * r) + w[12] * r2);
+  return A + B * r;
+}
+
+// Float: |x| reduced, the pole term's tails (the rounding of P_hi - r, P_lo, the
+// head's remainder) folded into the reciprocal's correction, the two leading
+// additions compensated.
+template <class V> QARN_INLINE V tan_steps_f(V a) {
+  reduced<V> q = reduce_large(a, bits<V>(0));
+  alignas(32) int j[8];
+  lane_ints<V>(j, low32(q.sum) & 127);
+  V r = q.r + q.r_lo;
+  const float* t = tab::TanF;
+  V lo[4], mid[4], hi[2];  // fields 0..3, 4..7, 8..9 of each lane's row
+  quad(t, j, 10, 0, lo), quad(t, j, 10, 4, mid), pair_of(t, j, 10, 8, hi);
+  V w[10] = {lo[0], lo[1], lo[2], lo[3], mid[0], mid[1], mid[2], mid[3], hi[0], hi[1]};
+  V p_hi = w[0];
+  V y = p_hi - r;
+  V err = (p_hi - y) - r;
+  V y_hi = y & kc<V, 0xFFFFF000u>();
+  V d_lo = ((y - y_hi) + err) + w[1];
+  V u0 = rcp_est(y_hi);
+  V e = (kc<V, 0x3F800000u>() - y_hi * u0) - d_lo * u0;
+  V u = (u0 + u0 * e) * (kc<V, 0x3F800000u>() + e * e);
+  V pole = w[2] * u;
+  V T = w[3];
+  V s1 = pole + T;
+  V e1 = two_sum_err(pole, T, s1);
+  V lr = w[5] * r;
+  V s2 = s1 + lr;
+  V e2 = two_sum_err(s1, lr, s2);
+  V r2 = r * r;
+  V poly = r * ((w[6] + w[7] * r) + r2 * (w[8] + w[9] * r));
+  return s2 + (((e1 + e2) + w[4]) + poly);
+}
+
+// ---- every float lane reduced and finished (trig/large_wide.cpp) ------------------
+// sin and cos carry x's sign through the fraction; sincos and tan reduce |x| and
+// sign the sine and the tangent after.
+template <class V> QARN_INLINE V sinf_large_lanes(V x) { return sin_steps(reduce_large(x, sign_bits(x)), 0); }
+template <class V> QARN_INLINE V cosf_large_lanes(V x) { return sin_steps(reduce_large(x, sign_bits(x)), 1); }
+template <class V> QARN_INLINE V sincosf_large_lanes(V x, V& c) {
+  reduced<V> q = reduce_large(vabs(x), bits<V>(0));
+  V s = sin_steps(q, 0) ^ sign_bits(x);
+  c = sin_steps(q, 1);
+  return s;
+}
+template <class V> QARN_INLINE V tanf_large_lanes(V x) { return tan_steps_f(vabs(x)) ^ sign_bits(x); }
 
 // Lanes whose input is finite (ordered and not infinite).
 template <class V> QARN_INLINE V finite(V x) {

@@ -1,5 +1,6 @@
 // sin and cos in float and double: main paths, special-lane tests, and the inline
-// large-argument reduction (trig/reduce.h) as the fix-up of the special lanes.
+// large-argument reduction (trig/reduce.h) as the fix-up of the special lanes
+// (float lanes through trig/large.h, out of line with more vector registers).
 //
 //   sin, cos double default      4-piece reduction by pi, degree-15 odd polynomial;
 //                                |x| > 2^24 (sin) or |pi/2 - |x|| > 2^23 (cos) reduced inline
@@ -16,6 +17,7 @@
 #include "frame/variant.h"
 #include "trig/trig_scalar.h"
 #include "trig/reduce.h"
+#include "trig/large.h"
 
 namespace qarn {
 
@@ -184,8 +186,8 @@ template <var Vr> struct sin_k<float, Vr> {
   template <class V> static QARN_INLINE V fixable(V x) { return large(x) & trig::finite(x); }
   template <class V> static QARN_INLINE V fixup(V x, V& r) {
     V fix = fixable(x);
-    trig::reduced<V> q = trig::reduce_large(x, trig::sign_bits(x));
-    r = blend(fix, r, trig::sin_steps(q, 0));
+    V l = trig::sinf_large(x);
+    r = blend(fix, r, l);
     return fix;
   }
 };
@@ -198,8 +200,8 @@ template <var Vr> struct cos_k<float, Vr> {
   template <class V> static QARN_INLINE V fixable(V x) { return special(x) & trig::finite(x); }
   template <class V> static QARN_INLINE V fixup(V x, V& r) {
     V fix = fixable(x);
-    trig::reduced<V> q = trig::reduce_large(x, trig::sign_bits(x));
-    r = blend(fix, r, trig::sin_steps(q, 1));
+    V l = trig::cosf_large(x);
+    r = blend(fix, r, l);
     return fix;
   }
 };

@@ -141,9 +141,9 @@ template <var Vr, auto Fb> struct sincos_kernel<float, Vr, Fb> {
   template <class V> static QARN_INLINE V fixable(V x) { return large(x) & trig::finite(x); }
   template <class V> static QARN_INLINE V fixup(V x, V& s, V& c) {
     V fix = fixable(x);
-    trig::reduced<V> q = trig::reduce_large(vabs(x), bits<V>(0));
-    s = blend(fix, s, trig::sin_steps(q, 0) ^ trig::sign_bits(x));
-    c = blend(fix, c, trig::sin_steps(q, 1));
+    V lc, ls = trig::sincosf_large_lanes(x, lc);
+    s = blend(fix, s, ls);
+    c = blend(fix, c, lc);
     return fix;
   }
 };

@@ -6,85 +6,19 @@
 // _half and _rm replace the division by a refined reciprocal estimate.
 //
 // Lanes beyond the main-path bound (|x| > 128000, float 8256) are reduced inline
-// in every variant (trig/reduce.h) to a step theta_j = pi*j/256 (float pi*j/128)
-// and r, and finished from a tangent table row (tables/gen_trig.cpp): the pole
-// term E/(pi/2 - theta_j - r) by a refined reciprocal, plus a Taylor polynomial of
-// what is left.  Only infinite and NaN lanes reach the lane fallbacks.
+// in every variant (trig/reduce.h; float lanes through trig/large.h) to a step
+// theta_j = pi*j/256 (float pi*j/128) and r, and finished from a tangent table row
+// (tables/gen_trig.cpp): the pole term E/(pi/2 - theta_j - r) by a refined
+// reciprocal, plus a Taylor polynomial of what is left.  Only infinite and NaN
+// lanes reach the lane fallbacks.
 #pragma once
 #include "frame/frame.h"
 #include "frame/variant.h"
 #include "trig/trig_scalar.h"
 #include "trig/reduce.h"
+#include "trig/large.h"
 
 namespace qarn {
-
-namespace trig {
-
-// s + e = a + b exactly.
-template <class V> QARN_INLINE V two_sum_err(V a, V b, V s) {
-  V bb = s - a;
-  return (a - (s - bb)) + (b - bb);
-}
-
-template <class V> QARN_INLINE V tan_steps_d(V x) {
-  reduced<V> q = reduce_large(x, sign_bits(x));
-  alignas(32) int j[8];
-  lane_ints<V>(j, low32(q.sum) & 255);
-  V r = q.r + q.r_lo;
-  // Row fields, read in pairs: [0] P_hi, [2] E, [3] T, [5] L_head, [6] L_rest,
-  // [7] .. [12] c2 .. c7 (the pair at 0 brings the unread [1] along).
-  const double* t = tab::TanD;
-  V f0[2], f2[2], f5[2], f7[2], f9[2], f11[2];
-  pair_of(t, j, 13, 0, f0), pair_of(t, j, 13, 2, f2), pair_of(t, j, 13, 5, f5);
-  pair_of(t, j, 13, 7, f7), pair_of(t, j, 13, 9, f9), pair_of(t, j, 13, 11, f11);
-  V w[13] = {f0[0], f0[1], f2[0], f2[1], {}, f5[0], f5[1], f7[0], f7[1], f9[0], f9[1], f11[0], f11[1]};
-  V p_hi = w[0], E = w[2], T = w[3];
-  V y = p_hi - r;
-  V y_hi = y & kc<V, 0xFFFFFFFFF8000000ull>();
-  V y_lo = y - y_hi;
-  V u0 = rcp_est(y);
-  V e = (kc<V, 0x3FF0000000000000ull>() - y_hi * u0) - y_lo * u0;
-  V e2 = e * e;
-  V u = u0 + (u0 + u0 * e2) * (e + e2);
-  V A = E * u + (T + w[5] * r);
-  V r2 = r * r;
-  V B = ((w[6] + w[7] * r) + r2 * (w[8] + w[9] * r)) + (r2 * r2) * ((w[10] + w[11] * r) + w[12] * r2);
-  return A + B * r;
-}
-
-// Float: |x| reduced, the pole term's tails (the rounding of P_hi - r, P_lo, the
-// head's remainder) folded into the reciprocal's correction, the two leading
-// additions compensated.
-template <class V> QARN_INLINE V tan_steps_f(V a) {
-  reduced<V> q = reduce_large(a, bits<V>(0));
-  alignas(32) int j[8];
-  lane_ints<V>(j, low32(q.sum) & 127);
-  V r = q.r + q.r_lo;
-  const float* t = tab::TanF;
-  V lo[4], mid[4], hi[2];  // fields 0..3, 4..7, 8..9 of each lane's row
-  quad(t, j, 10, 0, lo), quad(t, j, 10, 4, mid), pair_of(t, j, 10, 8, hi);
-  V w[10] = {lo[0], lo[1], lo[2], lo[3], mid[0], mid[1], mid[2], mid[3], hi[0], hi[1]};
-  V p_hi = w[0];
-  V y = p_hi - r;
-  V err = (p_hi - y) - r;
-  V y_hi = y & kc<V, 0xFFFFF000u>();
-  V d_lo = ((y - y_hi) + err) + w[1];
-  V u0 = rcp_est(y_hi);
-  V e = (kc<V, 0x3F800000u>() - y_hi * u0) - d_lo * u0;
-  V u = (u0 + u0 * e) * (kc<V, 0x3F800000u>() + e * e);
-  V pole = w[2] * u;
-  V T = w[3];
-  V s1 = pole + T;
-  V e1 = two_sum_err(pole, T, s1);
-  V lr = w[5] * r;
-  V s2 = s1 + lr;
-  V e2 = two_sum_err(s1, lr, s2);
-  V r2 = r * r;
-  V poly = r * ((w[6] + w[7] * r) + r2 * (w[8] + w[9] * r));
-  return s2 + (((e1 + e2) + w[4]) + poly);
-}
-
-}  // namespace trig
 
 template <class T, var Vr> struct tan_k;
 
@@ -192,7 +126,8 @@ template <var Vr> struct tan_k<float, Vr> {
   template <class V> static QARN_INLINE V fixable(V x) { return large(x) & trig::finite(x); }
   template <class V> static QARN_INLINE V fixup(V x, V& r) {
     V fix = fixable(x);
-    r = blend(fix, r, trig::tan_steps_f(vabs(x)) ^ trig::sign_bits(x));
+    V l = trig::tanf_large(x);
+    r = blend(fix, r, l);
     return fix;
   }
 };
