@@ -178,14 +178,17 @@ template <class T, var Vr> struct asinh_k {
     return blend(tiny, res ^ sign_of(x), x);
   }
   // One lane copied over the register (width 1): the branch its |x| takes, with
-  // the operations whose results the blends above keep for it.
+  // the operations whose results the blends above keep for it.  (A NaN lane, which
+  // the cold part replaces, still gets the blends' value: the register's spare
+  // lanes keep it.)
   template <class V> static QARN_INLINE V one_lane(V x) {
     using namespace ahyp;
     V a = vabs(x);
     const pattern_t<T> p = frame::lane_bits(a.v);
     if (p < (is_f<V> ? 0x35800000u : 0x1B30000000000000ull)) return x;  // 2^-20, 2^-100
     V zh, zl, count;
-    if (p >= (is_f<V> ? 0x4E800000u : 0x41D0000000000000ull)) {        // 2^30
+    constexpr pattern_t<T> huge = is_f<V> ? 0x4E800000u : 0x41D0000000000000ull;  // 2^30
+    if (p - huge <= (is_f<V> ? 0x7F800000u : 0x7FF0000000000000ull) - huge) {   // 2^30 to inf
       zh = scaled(a), zl = bits<V>(0), count = thirty_one<V>();
     } else {
       V w;
@@ -194,7 +197,7 @@ template <class T, var Vr> struct asinh_k {
         V h = (a * a) * half;
         w = h + (h * h) * (h * half - half);
       } else {
-        w = root_minus_one(a);
+        w = root_minus_one(vmin(a, k2<V, 0x4E800000, 0x41D0000000000000ull>()));  // (NaN: 2^30)
       }
       two<V> z = one_plus(a, w);
       zh = z.hi, zl = z.lo, count = bits<V>(0);
