@@ -260,21 +260,17 @@ template <class T, var Vr> struct acosh_k {
 template <class T, var Vr> struct atanh_k {
   using elem = T;
 
-  template <class V, int Lanes = 0> static QARN_INLINE V main(V x) {
+  template <class V> static QARN_INLINE V main(V x) {
     using namespace ahyp;
     V tiny = cmp<_CMP_LT_OQ>(vabs(x), k2<V, 0x30800000, 0x1B30000000000000ull>());  // 2^-30, 2^-100: x
     V a = andnot(vabs(x), tiny);
     V m = (a + a) / (one<V>() - a);
     two<V> z = sum2(one<V>(), m);
-    V res = log2p<Vr, Lanes>(z.hi, z.lo, bits<V>(0)) * (k2<V, 0x3F000000, 0x3FE0000000000000ull>() | sign_of(x));
+    V res = log2p<Vr>(z.hi, z.lo, bits<V>(0)) * (k2<V, 0x3F000000, 0x3FE0000000000000ull>() | sign_of(x));
     return blend(tiny, res, x);
   }
   // Not |x| < 1: |x| >= 1, NaN.
   template <class V> static QARN_INLINE V special(V x) { return cmp<_CMP_NLT_UQ>(vabs(x), ahyp::one<V>()); }
-  static QARN_INLINE bool special_bits(pattern_t<T> x) {
-    if constexpr (sizeof(T) == 4) return (x & 0x7FFFFFFFu) >= 0x3F800000u;
-    else return (x & 0x7FFFFFFFFFFFFFFFull) >= 0x3FF0000000000000ull;
-  }
 };
 
 }  // namespace qarn

@@ -44,8 +44,6 @@ TEST(WidthOneSpecialTest, MarksTheLanesTheVectorTestMarks) {
   expect_agreement<qarn::asinh_k<double, var::def>>("asinh");
   expect_agreement<qarn::acosh_k<float, var::def>>("acoshf");
   expect_agreement<qarn::acosh_k<double, var::def>>("acosh");
-  expect_agreement<qarn::atanh_k<float, var::def>>("atanhf");
-  expect_agreement<qarn::atanh_k<double, var::def>>("atanh");
   expect_agreement<qarn::cos_k<float, var::def>>("cosf");
 }
 
