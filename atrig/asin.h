@@ -206,6 +206,16 @@ template <bool Est, bool Long, class V> QARN_INLINE down<V> reduce_acos(V x) {
 // b0 + z*(b1 + b2*z) is still b0, below 2^-18.2).  The main path turns subnormal
 // below 2^-127.75 (double default, its z^4 = x^8), 2^-255 (double _native) and
 // 2^-30 (float).
+// The band on one lane's pattern (width 1).
+template <bool Dflt, class P> QARN_INLINE bool tiny_bits(P x) {
+  if constexpr (sizeof(P) == 8) {
+    const uint64_t a = x & 0x7FFFFFFFFFFFFFFFull, lo = 0x0010000000000000ull;
+    return a - lo < (Dflt ? 0x39B0000000000000ull : 0x37F0000000000000ull) - lo;
+  } else {
+    const uint32_t a = x & 0x7FFFFFFFu, lo = 0x00800000u;
+    return a - lo < (Dflt ? 0x38000000u : 0x36000000u) - lo;
+  }
+}
 template <bool Dflt, class V> QARN_INLINE V tiny(V x) {
   if constexpr (!single<V>) return band_lanes<V, 0x0010000000000000ull, Dflt ? 0x39B0000000000000ull : 0x37F0000000000000ull>(x);
   else if constexpr (Dflt) return band_lanes<V, 0x00800000u, 0x38000000u>(x);
@@ -257,6 +267,18 @@ template <class T, var Vr> struct asin_k {
     r = blend(t, r, core ^ sign(x));
   }
   template <class V> static QARN_INLINE V special(V x) { return cmp<_CMP_GT_OQ>(vabs(x), asink::one<V>()) | tiny(x); }
+  // Both on the lane's pattern (width 1): 1 < |x| <= inf (NaN stays on the main
+  // path), or the band.
+  static constexpr bool special_bits_band = true;
+  static QARN_INLINE bool special_bits(pattern_t<T> x) {
+    if constexpr (sizeof(T) == 8) {
+      const uint64_t a = x & 0x7FFFFFFFFFFFFFFFull;
+      return a - 0x3FF0000000000001ull < 0x7FF0000000000000ull - 0x3FF0000000000000ull || asink::tiny_bits<dflt>(x);
+    } else {
+      const uint32_t a = x & 0x7FFFFFFFu;
+      return a - 0x3F800001u < 0x7F800000u - 0x3F800000u || asink::tiny_bits<dflt>(x);
+    }
+  }
 };
 
 template <class T, var Vr> struct acos_k {
@@ -285,6 +307,12 @@ template <class T, var Vr> struct acos_k {
   template <class V> static QARN_INLINE V special(V x) {
     V n = x | asink::sign_bit<V>();
     return cmp<_CMP_NGE_UQ>(n, asink::minus_one<V>()) | tiny(x);
+  }
+  // Both on the lane's pattern (width 1): |x| > 1 (NaN too), or the band.
+  static constexpr bool special_bits_band = true;
+  static QARN_INLINE bool special_bits(pattern_t<T> x) {
+    if constexpr (sizeof(T) == 8) return (x & 0x7FFFFFFFFFFFFFFFull) > 0x3FF0000000000000ull || asink::tiny_bits<dflt>(x);
+    else return (x & 0x7FFFFFFFu) > 0x3F800000u || asink::tiny_bits<dflt>(x);
   }
 };
 

@@ -138,7 +138,8 @@ template <class T> void add_width1(const kernel_flags::Width1Loops& w, const voi
 }  // namespace
 
 void register_overhead(void* lib) {
-  for (const kernel_flags::Width1Loops* w = kernel_flags::width1; w->name; ++w)
+  for (const kernel_flags::Width1Loops* list : {kernel_flags::width1, kernel_flags::width1_atrig})
+  for (const kernel_flags::Width1Loops* w = list; w->name; ++w)
     if (const void* f = dlsym(lib, (std::string("__ocl_qarn_e9_") + w->name).c_str())) {
       const qarn::reg::Export* e = qarn::reg::find(std::string("__ocl_qarn_e9_") + w->name);
       if (e && e->prec == 'f') add_width1<float>(*w, f);

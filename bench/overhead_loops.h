@@ -18,6 +18,6 @@ struct Width1Loops {
   int args;
   LoopSet loops;
 };
-extern const Width1Loops width1[];
+extern const Width1Loops width1[], width1_atrig[];
 
 }  // namespace qbench::kernel_flags

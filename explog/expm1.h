@@ -68,12 +68,12 @@ template <class T, var Vr> struct expm1_k;
 template <var Vr> struct expm1_k<float, Vr> {
   using elem = float;
 
-  template <class V> static QARN_INLINE V main(V x) {
+  template <class V, int Lanes = 0> static QARN_INLINE V main(V x) {
     V tiny = cmp<_CMP_LT_OQ>(vabs(x), kc<V, 0x30800000>());      // |x| < 2^-30
     V keep = x & (tiny | kc<V, 0x80000000>());                    // x, or its sign
-    return core(andnot(vmax(x, kc<V, 0xC1C00000>()), tiny)) | keep;  // x >= -24
+    return core<Lanes>(andnot(vmax(x, kc<V, 0xC1C00000>()), tiny)) | keep;  // x >= -24
   }
-  template <class V> static QARN_INLINE V core(V x) {
+  template <int Lanes, class V> static QARN_INLINE V core(V x) {
     if constexpr (Vr == var::def) {
       V k = vround<0>(x * kc<V, 0x42B8AA3B>());              // x * 64/ln2
       V rhi = x - k * kc<V, 0x3C318000>();                    // exact: 9-bit first piece of ln2/64
@@ -82,7 +82,7 @@ template <var Vr> struct expm1_k<float, Vr> {
       V rh = blend(cmp<_CMP_EQ_OQ>(k, bits<V>(0)), rhi & kc<V, 0xFFFFF000>(), rhi);
       V rlo = (rhi - rh) - kl;
       V S = k + kc<V, 0x49F0FE00>();  // k in units of 8 ulps, 127*64 above it
-      auto m = lookup2(tab::M64f, low32(ishr<3>(S)) & 63);
+      auto m = lookup2<Lanes>(tab::M64f, low_idx<Lanes>(ishr<3>(S), 63));
       V scale = ishl<14>(S) & kc<V, 0x7F800000>();           // 2^(k >> 6)
       V H = m.hi | scale, T = m.lo * scale;
       V p2 = (r * r) * (kc<V, 0x3F00000F>() + r * kc<V, 0x3E2AAABF>());
@@ -91,7 +91,7 @@ template <var Vr> struct expm1_k<float, Vr> {
       V k = vround<0>(x * kc<V, 0x4238AA3B>());              // x * 32/ln2
       V r = x - k * kc<V, 0x3CB17218>();
       V S = k + kc<V, 0x4A403F80>();  // k in units of 4 ulps, 127*32 above it
-      V H = lookup(tab::M32f, low32(ishr<2>(S)) & 31) | (ishl<16>(S) & kc<V, 0x7F800000>());
+      V H = lookup<Lanes>(tab::M32f, low_idx<Lanes>(ishr<2>(S), 31)) | (ishl<16>(S) & kc<V, 0x7F800000>());
       V q = r + kc<V, 0x3F00000F>() * (r * r);
       return H * q + (H - kc<V, 0x3F800000>());
     }
@@ -102,12 +102,12 @@ template <var Vr> struct expm1_k<float, Vr> {
 template <var Vr> struct expm1_k<double, Vr> {
   using elem = double;
 
-  template <class V> static QARN_INLINE V main(V x) {
+  template <class V, int Lanes = 0> static QARN_INLINE V main(V x) {
     V tiny = cmp<_CMP_LT_OQ>(vabs(x), kc<V, 0x3C30000000000000ull>());        // |x| < 2^-60
     V keep = x & (tiny | kc<V, 0x8000000000000000ull>());                      // x, or its sign
-    return core(andnot(vmax(x, kc<V, 0xC046800000000000ull>()), tiny)) | keep;  // x >= -45
+    return core<Lanes>(andnot(vmax(x, kc<V, 0xC046800000000000ull>()), tiny)) | keep;  // x >= -45
   }
-  template <class V> static QARN_INLINE V core(V x) {
+  template <int Lanes, class V> static QARN_INLINE V core(V x) {
     V k = vround<0>(x * kc<V, 0x40671547652B82FEull>());      // x * 128/ln2
     if constexpr (Vr == var::def) {
       V rhi = x - k * kc<V, 0x3F762E42FEF80000ull>();         // exact: 34-bit first piece of ln2/128
@@ -116,7 +116,7 @@ template <var Vr> struct expm1_k<double, Vr> {
       V rh = blend(cmp<_CMP_EQ_OQ>(k, bits<V>(0)), rhi & kc<V, 0xFFFFFFFFF8000000ull>(), rhi);
       V rlo = (rhi - rh) - kl;
       V S = k + kc<V, 0x42F80000001FF800ull>();  // k in units of 16 ulps, 1023*128 above it
-      auto m = lookup2(tab::M128d, low32(ishr<4>(S)) & 127);
+      auto m = lookup2<Lanes>(tab::M128d, low_idx<Lanes>(ishr<4>(S), 127));
       V scale = ishl<41>(S) & kc<V, 0x7FF0000000000000ull>();  // 2^(k >> 7)
       V H = m.hi | scale, T = m.lo * scale;
       V r2 = r * r;
@@ -126,7 +126,7 @@ template <var Vr> struct expm1_k<double, Vr> {
     } else {
       V r = x - k * kc<V, 0x3F762E42FEFA39EFull>();
       V S = k + kc<V, 0x43080000000FFC00ull>();  // k in units of 8 ulps, 1023*128 above it
-      V H = lookup(tab::M128n, low32(ishr<3>(S)) & 127) | (ishl<42>(S) & kc<V, 0x7FF0000000000000ull>());
+      V H = lookup<Lanes>(tab::M128n, low_idx<Lanes>(ishr<3>(S), 127)) | (ishl<42>(S) & kc<V, 0x7FF0000000000000ull>());
       V q = r + (r * r) * (kc<V, 0x3FDFFFFFFFFFFE5Cull>() + kc<V, 0x3FC555555555541Dull>() * r);
       return H * q + (H - kc<V, 0x3FF0000000000000ull>());
     }

@@ -17,7 +17,7 @@ template <class T, var Vr> struct log1p_k;
 template <var Vr> struct log1p_k<float, Vr> {
   using elem = float;
 
-  template <class V> static QARN_INLINE V main(V x) {
+  template <class V, int Lanes = 0> static QARN_INLINE V main(V x) {
     V one = bits<V>(0x3F800000);
     V u = one + x;
     V res;
@@ -31,7 +31,7 @@ template <var Vr> struct log1p_k<float, Vr> {
       V R = c * isub(bits<V>(0x7B000000), uh & bits<V>(0x7F800000));
       V r = (uh * R - one) + ul * R;
       V E = logk::expo(uh);
-      auto t = lookup2(tab::L1Pf, to_idx(c) - 128);
+      auto t = lookup2<Lanes>(tab::L1Pf, rounded_idx<Lanes>(c, 128));
       V H = E * bits<V>(0x3F317200) + t.hi;
       V S = H + r;
       V err = r - (S - H);
@@ -50,6 +50,11 @@ template <var Vr> struct log1p_k<float, Vr> {
     }
     return res | (x & bits<V>(0x80000000));
   }
+  // The same test on the lane's pattern (width 1), default variant: positive
+  // patterns above that of 2^118, negative ones below -(1 - 2^-24), NaN of either sign.
+  static QARN_INLINE bool special_bits(uint32_t x) requires(Vr == var::def) {
+    return x > (x >> 31 ? 0xBF7FFFFFu : 0x7A800000u);
+  }
   template <class V> static QARN_INLINE V special(V x) {
     if constexpr (Vr == var::def) {
       return cmp<_CMP_LT_OQ>(x, bits<V>(0xBF7FFFFF)) | cmp<_CMP_NLE_UQ>(x, bits<V>(0x7A800000));
@@ -63,7 +68,7 @@ template <var Vr> struct log1p_k<float, Vr> {
 template <var Vr> struct log1p_k<double, Vr> {
   using elem = double;
 
-  template <class V> static QARN_INLINE V main(V x) {
+  template <class V, int Lanes = 0> static QARN_INLINE V main(V x) {
     V one = bits<V>(0x3FF0000000000000ull);
     V u = one + x;
     V small = cmp<_CMP_LT_OQ>(vabs(x), bits<V>(0x3E00000000000000ull));  // 2^-29
@@ -77,7 +82,7 @@ template <var Vr> struct log1p_k<double, Vr> {
     V r = (c * y - one) + ul * cs;  // c*y exact: y has 43 bits, c at most 10
     V res;
     if constexpr (Vr == var::def) {
-      auto t = lookup2(tab::LDd, to_idx(c) - 512);
+      auto t = lookup2<Lanes>(tab::LDd, rounded_idx<Lanes>(c, 512));
       V H = E * bits<V>(0x3FE62E42FEFA0000ull) + t.hi;
       V S = H + r;
       V err = r - (S - H);
@@ -85,9 +90,12 @@ template <var Vr> struct log1p_k<double, Vr> {
       res = S + (((E * bits<V>(0x3D7CF79ABC9E0000ull) + t.lo) + err) + Q);
     } else {
       V P = logk::cubic_ln(r);
-      res = (P + lookup(tab::LNd, to_idx(c) - 512)) + (E - logk::native_bias(c)) * bits<V>(0x3FE62E42FEFA39EFull);
+      res = (P + lookup<Lanes>(tab::LNd, rounded_idx<Lanes>(c, 512))) + (E - logk::native_bias(c)) * bits<V>(0x3FE62E42FEFA39EFull);
     }
     return res | (x & bits<V>(0x8000000000000000ull));
+  }
+  static QARN_INLINE bool special_bits(uint64_t x) {
+    return x > (x >> 63 ? 0xBFEFFFFFFFFFFFFFull : 0x7F3FFFFFFFFFF000ull);
   }
   template <class V> static QARN_INLINE V special(V x) {
     return cmp<_CMP_LT_OQ>(x, bits<V>(0xBFEFFFFFFFFFFFFFull)) | cmp<_CMP_NLE_UQ>(x, bits<V>(0x7F3FFFFFFFFFF000ull));

@@ -832,6 +832,10 @@ template <class A> QARN_INLINE A unload(carrier<A> c) {
 // inputs' part as special_bits and the rest as special_rest<V, 1>(inputs...), and
 // special() is their union: the hot part tests the patterns first, then the rest,
 // which the compiler shares with the main path.
+// A kernel with a tiny band may state its band in special_bits as well (its lanes
+// then go to the cold part, which finishes them), and says so with
+// `static constexpr bool special_bits_band = true`.
+template <class K> inline constexpr bool bits_cover_band = requires { requires K::special_bits_band; };
 QARN_INLINE uint32_t lane_bits(__m128 a) { return uint32_t(_mm_cvtsi128_si32(_mm_castps_si128(a))); }
 QARN_INLINE uint64_t lane_bits(__m128d a) { return uint64_t(_mm_cvtsi128_si64(_mm_castpd_si128(a))); }
 
@@ -882,12 +886,13 @@ struct entry {
       }
       take_reg(b, a...);
       // (A kernel's integer test of the one lane at width 1 leaves a tiny band
-      // out, so a kernel with a band takes the vector test, unless it also states
-      // the test with the band on the patterns: special_band_bits.)
+      // out unless it says so: special_band_bits, the test with the band on the
+      // patterns, or special_bits_band, special_bits covering the band itself;
+      // otherwise a kernel with a band takes the vector test.)
       if constexpr (Mode == lanes::some || B::tiny_band) {
         if constexpr (W == 1 && B::tiny_band && requires { K::special_band_bits(lane_bits(a)...); }) {
           if (__builtin_expect(K::special_band_bits(lane_bits(a)...), 0)) return cold<A...>(carry(a)...);
-        } else if constexpr (W == 1 && !B::tiny_band && requires { K::special_bits(lane_bits(a)...); }) {
+        } else if constexpr (W == 1 && (!B::tiny_band || bits_cover_band<K>) && requires { K::special_bits(lane_bits(a)...); }) {
           if (__builtin_expect(K::special_bits(lane_bits(a)...), 0)) return cold<A...>(carry(a)...);
           if constexpr (B::split_test)
             if (__builtin_expect(b.any_special_rest(), 0)) return cold<A...>(carry(a)...);

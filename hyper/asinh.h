@@ -75,7 +75,7 @@ template <class V> QARN_INLINE two<V> one_plus(V m, V w) {
 }
 
 // ln(zh + zl) + count*ln2, zh >= 1 normal, |zl| small against zh.
-template <var Vr, class V> QARN_INLINE V log2p(V zh, V zl, V count) {
+template <var Vr, int Lanes = 0, class V> QARN_INLINE V log2p(V zh, V zl, V count) {
   if constexpr (is_f<V>) {
     V u = isub(zh, kc<V, 0x3F2AAAAB>());
     V k = cvt_int(isra<23>(u)) + count;
@@ -111,7 +111,7 @@ template <var Vr, class V> QARN_INLINE V log2p(V zh, V zl, V count) {
       P = r + r2 * (kc<V, 0xBFDFFFFFFFFFF81Full>() + r * kc<V, 0x3FD55555555543C5ull>());
     V bias = blend(cmp<_CMP_GT_OQ>(c, kc<V, 0x4086A00000000000ull>()),        // c > 724
                    kc<V, 0x408FF00000000000ull>(), kc<V, 0x408FF80000000000ull>());  // 1022, 1023
-    return (P + lookup(tab::LNd, to_idx(c) - 512)) + ((E - bias) + count) * kc<V, 0x3FE62E42FEFA39EFull>();
+    return (P + lookup<Lanes>(tab::LNd, rounded_idx<Lanes>(c, 512))) + ((E - bias) + count) * kc<V, 0x3FE62E42FEFA39EFull>();
   }
 }
 
@@ -160,8 +160,9 @@ template <class T, var Vr> struct atanh_k;
 template <class T, var Vr> struct asinh_k {
   using elem = T;
 
-  template <class V> static QARN_INLINE V main(V x) {
+  template <class V, int Lanes = 0> static QARN_INLINE V main(V x) {
     using namespace ahyp;
+    if constexpr (Lanes == 1) return one_lane(x);
     V tiny = cmp<_CMP_LT_OQ>(vabs(x), k2<V, 0x35800000, 0x1B30000000000000ull>());  // 2^-20, 2^-100: x
     V a = andnot(vabs(x), tiny);
     V small = cmp<_CMP_LE_OQ>(a, k2<V, 0x3D800000, 0x3F60000000000000ull>());  // 0.0625, 2^-9
@@ -173,12 +174,43 @@ template <class T, var Vr> struct asinh_k {
     V big = huge_arg(a);
     V zh = blend(big, z.hi, scaled(a));
     V zl = andnot(z.lo, big);
-    V res = log2p<Vr>(zh, zl, thirty_one<V>() & big);
+    V res = log2p<Vr, Lanes>(zh, zl, thirty_one<V>() & big);
     return blend(tiny, res ^ sign_of(x), x);
+  }
+  // One lane copied over the register (width 1): the branch its |x| takes, with
+  // the operations whose results the blends above keep for it.  (A NaN lane, which
+  // the cold part replaces, still gets the blends' value: the register's spare
+  // lanes keep it.)
+  template <class V> static QARN_INLINE V one_lane(V x) {
+    using namespace ahyp;
+    V a = vabs(x);
+    const pattern_t<T> p = frame::lane_bits(a.v);
+    if (p < (is_f<V> ? 0x35800000u : 0x1B30000000000000ull)) return x;  // 2^-20, 2^-100
+    V zh, zl, count;
+    constexpr pattern_t<T> huge = is_f<V> ? 0x4E800000u : 0x41D0000000000000ull;  // 2^30
+    if (p - huge <= (is_f<V> ? 0x7F800000u : 0x7FF0000000000000ull) - huge) {   // 2^30 to inf
+      zh = scaled(a), zl = bits<V>(0), count = thirty_one<V>();
+    } else {
+      V w;
+      if (p <= (is_f<V> ? 0x3D800000u : 0x3F60000000000000ull)) {       // 0.0625, 2^-9
+        V half = k2<V, 0x3F000000, 0x3FE0000000000000ull>();
+        V h = (a * a) * half;
+        w = h + (h * h) * (h * half - half);
+      } else {
+        w = root_minus_one(vmin(a, k2<V, 0x4E800000, 0x41D0000000000000ull>()));  // (NaN: 2^30)
+      }
+      two<V> z = one_plus(a, w);
+      zh = z.hi, zl = z.lo, count = bits<V>(0);
+    }
+    return log2p<Vr, 1>(zh, zl, count) ^ sign_of(x);
   }
   // Not |x| <= largest finite: inf, NaN.
   template <class V> static QARN_INLINE V special(V x) {
     return cmp<_CMP_NLE_UQ>(vabs(x), ahyp::k2<V, 0x7F7FFFFF, 0x7FEFFFFFFFFFFFFFull>());
+  }
+  static QARN_INLINE bool special_bits(pattern_t<T> x) {
+    if constexpr (sizeof(T) == 4) return (x & 0x7FFFFFFFu) > 0x7F7FFFFFu;
+    else return (x & 0x7FFFFFFFFFFFFFFFull) > 0x7FEFFFFFFFFFFFFFull;
   }
 };
 
@@ -186,7 +218,7 @@ template <class T, var Vr> struct asinh_k {
 template <class T, var Vr> struct acosh_k {
   using elem = T;
 
-  template <class V> static QARN_INLINE V main(V x) {
+  template <class V, int Lanes = 0> static QARN_INLINE V main(V x) {
     using namespace ahyp;
     V d = x - one<V>();
     V P = (d + d) + d * d;                              // x^2 - 1
@@ -205,15 +237,22 @@ template <class T, var Vr> struct acosh_k {
       s = q + q * rho;
     }
     two<V> z = sum2(one<V>(), d + s);
+    if constexpr (Lanes == 1)  // one lane: the branch it takes
+      if (!(frame::lane_bits(x.v) >= (is_f<V> ? 0x4E800000u : 0x41D0000000000000ull)))  // 2^30
+        return log2p<Vr, 1>(z.hi, z.lo, bits<V>(0));
     V big = huge_arg(x);
     V zh = blend(big, z.hi, scaled(x));
     V zl = andnot(z.lo, big);
-    return log2p<Vr>(zh, zl, thirty_one<V>() & big);
+    return log2p<Vr, Lanes>(zh, zl, thirty_one<V>() & big);
   }
   // Not x > 1, or not x <= largest finite: x <= 1, NaN, +inf.
   template <class V> static QARN_INLINE V special(V x) {
     return cmp<_CMP_NGT_UQ>(x, ahyp::one<V>()) |
            cmp<_CMP_NLE_UQ>(x, ahyp::k2<V, 0x7F7FFFFF, 0x7FEFFFFFFFFFFFFFull>());
+  }
+  static QARN_INLINE bool special_bits(pattern_t<T> x) {  // not 1 < x <= largest finite
+    if constexpr (sizeof(T) == 4) return x - 0x3F800001u >= 0x7F7FFFFFu - 0x3F800000u;
+    else return x - 0x3FF0000000000001ull >= 0x7FEFFFFFFFFFFFFFull - 0x3FF0000000000000ull;
   }
 };
 

@@ -10,69 +10,23 @@
 // lines of y with x held.
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <cstdio>
 #include <initializer_list>
-#include <vector>
-#include <xmmintrin.h>
 
 #include "explog/exp.h"
+#include "explog/expm1.h"
+#include "explog/log1p.h"
 #include "explog/log.h"
 #include "pow/pow.h"
+#include "hyper/asinh.h"
+#include "trig/sincos.h"
 #include "constants.h"
+#include "fallbacks.h"
+#include "tests/width1_agreement.h"
 
 namespace {
 
-using qarn::pattern_t;
-using qarn::var;
-
-template <class K> bool vector_test(pattern_t<typename K::elem> p) {
-  if constexpr (sizeof(typename K::elem) == 4) return qarn::movemask(K::special(qarn::bits<qarn::vf4>(p))) & 1;
-  else return qarn::movemask(K::special(qarn::bits<qarn::vd2>(p))) & 1;
-}
-
-// Patterns along one line where the width-1 test (mine) and the vector test
-// (says) disagree, at most a few (for the message).
-template <class P, class Says, class Mine> std::vector<uint64_t> disagreements(Says vector_says, Mine mine) {
-  constexpr int bits = 8 * sizeof(P);
-  constexpr P step = P(1) << (bits - 20);
-  std::vector<uint64_t> bad;
-  auto check = [&](P p) {
-    if (mine(p) != vector_says(p) && bad.size() < 8) bad.push_back(p);
-  };
-  P prev = 0;
-  bool prev_says = vector_says(0);
-  for (uint64_t i = 0; i <= (uint64_t(1) << 20); ++i) {
-    P p = P(i << (bits - 20));  // the last round wraps to 0: the step from the top back to 0
-    bool says = vector_says(p);
-    check(p);
-    if (says != prev_says) {
-      P lo = prev, hi = P(prev + step);  // says(lo) == prev_says, says(hi) != prev_says
-      while (P(hi - lo) > 1) {
-        P mid = P(lo + (hi - lo) / 2);
-        (vector_says(mid) == prev_says ? lo : hi) = mid;
-      }
-      for (int d = -2; d <= 2; ++d) check(P(hi + d));
-    }
-    prev = p;
-    prev_says = says;
-  }
-  return bad;
-}
-
-template <class K> void expect_agreement(const char* what) {
-  const unsigned mxcsr = _mm_getcsr();
-  for (unsigned daz_ftz : {0u, 0x8040u}) {
-    _mm_setcsr(mxcsr | daz_ftz);
-    using P = pattern_t<typename K::elem>;
-    std::vector<uint64_t> bad =
-        disagreements<P>([](P p) { return vector_test<K>(p); }, [](P p) { return K::special_bits(p); });
-    _mm_setcsr(mxcsr);
-    for (uint64_t p : bad)
-      ADD_FAILURE() << what << (daz_ftz ? " (DAZ, FTZ)" : "") << ": special_bits and special differ at pattern 0x"
-                    << std::hex << p;
-  }
-}
+using namespace width1;
 
 TEST(WidthOneSpecialTest, MarksTheLanesTheVectorTestMarks) {
   expect_agreement<qarn::exp_k<float, var::def>>("expf");
@@ -83,6 +37,21 @@ TEST(WidthOneSpecialTest, MarksTheLanesTheVectorTestMarks) {
   expect_agreement<qarn::log2_k<double, var::def>>("log2");
   expect_agreement<qarn::log10_k<float, var::def>>("log10f");
   expect_agreement<qarn::log10_k<double, var::def>>("log10");
+  expect_agreement<qarn::log1p_k<float, var::def>>("log1pf");
+  expect_agreement<qarn::log1p_k<double, var::def>>("log1p");
+  expect_agreement<qarn::log1p_k<double, var::native>>("log1p _native");
+  expect_agreement<qarn::asinh_k<float, var::def>>("asinhf");
+  expect_agreement<qarn::asinh_k<double, var::def>>("asinh");
+  expect_agreement<qarn::acosh_k<float, var::def>>("acoshf");
+  expect_agreement<qarn::acosh_k<double, var::def>>("acosh");
+  expect_agreement<qarn::cos_k<float, var::def>>("cosf");
+}
+
+// Kernels whose pattern test also covers their tiny band (the band's lanes take
+// the cold part, which finishes them).
+TEST(WidthOneSpecialTest, PatternTestCoversTheTinyBand) {
+  expect_agreement<qarn::sin_k<float, var::def>>("sinf");
+  expect_agreement<qarn::sin_k<float, var::native>>("sinf _native");
 }
 
 // Two operands: the lane's patterns, special() on copies of them in every lane,

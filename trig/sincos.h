@@ -182,6 +182,13 @@ template <var Vr> struct sin_k<float, Vr> {
     else r = blend(t, r, x * kc<V, 0x3F7FF87Cu>());
   }
   template <class V> static QARN_INLINE V special(V x) { return large(x) | tiny(x); }
+  // Both on the lane's pattern (width 1).
+  static constexpr bool special_bits_band = true;
+  static QARN_INLINE bool special_bits(uint32_t x) {
+    constexpr uint32_t lo = Vr == var::def ? 0x00800000u : 0x008003C3u;
+    uint32_t a = x & 0x7FFFFFFFu;
+    return a > 0x461C4000u || a - lo < 0x35800000u - lo;
+  }
   // Finite lanes beyond the main path: the large-argument reduction recomputes them.
   template <class V> static QARN_INLINE V fixable(V x) { return large(x) & trig::finite(x); }
   template <class V> static QARN_INLINE V fixup(V x, V& r) {
@@ -196,6 +203,7 @@ template <var Vr> struct cos_k<float, Vr> {
   using elem = float;
   template <class V> static QARN_INLINE V main(V x) { return trig::sinf_main<true, Vr>(x); }
   template <class V> static QARN_INLINE V special(V x) { return cmp<_CMP_NLE_UQ>(vabs(x), kc<V, 0x461C4000u>()); }
+  static QARN_INLINE bool special_bits(uint32_t x) { return (x & 0x7FFFFFFFu) > 0x461C4000u; }
   // Finite lanes beyond the main path: the large-argument reduction recomputes them.
   template <class V> static QARN_INLINE V fixable(V x) { return special(x) & trig::finite(x); }
   template <class V> static QARN_INLINE V fixup(V x, V& r) {
