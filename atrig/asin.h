@@ -269,7 +269,6 @@ template <class T, var Vr> struct asin_k {
   template <class V> static QARN_INLINE V special(V x) { return cmp<_CMP_GT_OQ>(vabs(x), asink::one<V>()) | tiny(x); }
   // Both on the lane's pattern (width 1): 1 < |x| <= inf (NaN stays on the main
   // path), or the band.
-  static constexpr bool special_bits_band = true;
   static QARN_INLINE bool special_bits(pattern_t<T> x) {
     if constexpr (sizeof(T) == 8) {
       const uint64_t a = x & 0x7FFFFFFFFFFFFFFFull;
@@ -309,7 +308,6 @@ template <class T, var Vr> struct acos_k {
     return cmp<_CMP_NGE_UQ>(n, asink::minus_one<V>()) | tiny(x);
   }
   // Both on the lane's pattern (width 1): |x| > 1 (NaN too), or the band.
-  static constexpr bool special_bits_band = true;
   static QARN_INLINE bool special_bits(pattern_t<T> x) {
     if constexpr (sizeof(T) == 8) return (x & 0x7FFFFFFFFFFFFFFFull) > 0x3FF0000000000000ull || asink::tiny_bits<dflt>(x);
     else return (x & 0x7FFFFFFFu) > 0x3F800000u || asink::tiny_bits<dflt>(x);

@@ -438,7 +438,7 @@ struct body {
     else return K::main(in...);
   }
   template <class... In> static QARN_INLINE V k_special(In... in) {
-    if constexpr (tiny_band && requires { K::special_band(in...); }) return K::special_band(in...);
+    if constexpr (band_apart) return K::special_band(in...);
     else if constexpr (W == 1 && requires { K::template special<V, 1>(in...); }) return K::template special<V, 1>(in...);
     else return K::special(in...);
   }
@@ -659,6 +659,11 @@ struct body {
     else return true;
   }();
   static constexpr bool tiny_band = band_here && has_tiny(std::make_index_sequence<NF>{});
+  template <size_t... J> static constexpr bool has_band_test(std::index_sequence<J...>) {
+    if constexpr (S::int_arg) return requires { K::special_band(std::declval<input_t<J>&>()..., std::declval<I&>()); };
+    else return requires { K::special_band(std::declval<input_t<J>&>()...); };
+  }
+  static constexpr bool band_apart = tiny_band && has_band_test(std::make_index_sequence<NF>{});
 
   // The protocol with a tiny band: main path on calmed operands, the band's
   // closed form, the mask without the band.
@@ -832,10 +837,10 @@ template <class A> QARN_INLINE A unload(carrier<A> c) {
 // inputs' part as special_bits and the rest as special_rest<V, 1>(inputs...), and
 // special() is their union: the hot part tests the patterns first, then the rest,
 // which the compiler shares with the main path.
-// A kernel with a tiny band may state its band in special_bits as well (its lanes
-// then go to the cold part, which finishes them), and says so with
-// `static constexpr bool special_bits_band = true`.
-template <class K> inline constexpr bool bits_cover_band = requires { requires K::special_bits_band; };
+// special_bits mirrors special() (a kernel whose special() holds its tiny band
+// holds it in special_bits too); a kernel that states its band apart
+// (special_band) mirrors that test with special_band_bits, and without it takes
+// the vector test at width 1.
 QARN_INLINE uint32_t lane_bits(__m128 a) { return uint32_t(_mm_cvtsi128_si32(_mm_castps_si128(a))); }
 QARN_INLINE uint64_t lane_bits(__m128d a) { return uint64_t(_mm_cvtsi128_si64(_mm_castpd_si128(a))); }
 
@@ -885,14 +890,11 @@ struct entry {
         return finish_reg(b, a...);
       }
       take_reg(b, a...);
-      // (A kernel's integer test of the one lane at width 1 leaves a tiny band
-      // out unless it says so: special_band_bits, the test with the band on the
-      // patterns, or special_bits_band, special_bits covering the band itself;
-      // otherwise a kernel with a band takes the vector test.)
+      // (At width 1 the pattern test that mirrors the vector test in use.)
       if constexpr (Mode == lanes::some || B::tiny_band) {
-        if constexpr (W == 1 && B::tiny_band && requires { K::special_band_bits(lane_bits(a)...); }) {
+        if constexpr (W == 1 && B::band_apart && requires { K::special_band_bits(lane_bits(a)...); }) {
           if (__builtin_expect(K::special_band_bits(lane_bits(a)...), 0)) return cold<A...>(carry(a)...);
-        } else if constexpr (W == 1 && (!B::tiny_band || bits_cover_band<K>) && requires { K::special_bits(lane_bits(a)...); }) {
+        } else if constexpr (W == 1 && !B::band_apart && requires { K::special_bits(lane_bits(a)...); }) {
           if (__builtin_expect(K::special_bits(lane_bits(a)...), 0)) return cold<A...>(carry(a)...);
           if constexpr (B::split_test)
             if (__builtin_expect(b.any_special_rest(), 0)) return cold<A...>(carry(a)...);

@@ -31,6 +31,8 @@ using namespace width1;
 TEST(WidthOneSpecialTest, MarksTheLanesTheVectorTestMarks) {
   expect_agreement<qarn::exp_k<float, var::def>>("expf");
   expect_agreement<qarn::exp_k<double, var::def>>("exp");
+  expect_band_agreement<qarn::exp_k<float, var::def>>("expf with its tiny band");
+  expect_band_agreement<qarn::exp_k<float, var::native>>("expf _native with its tiny band");
   expect_agreement<qarn::log_k<float, var::def>>("logf");
   expect_agreement<qarn::log_k<double, var::def>>("log");
   expect_agreement<qarn::log2_k<float, var::def>>("log2f");

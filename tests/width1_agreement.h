@@ -50,18 +50,32 @@ template <class P, class Says, class Mine> std::vector<uint64_t> disagreements(S
   return bad;
 }
 
-template <class K> void expect_agreement(const char* what) {
+// The two tests on every line pattern, with and without DAZ and FTZ.
+template <class P, class Says, class Mine> void expect_same(const char* what, const char* mine_name, Says says, Mine mine) {
   const unsigned mxcsr = _mm_getcsr();
   for (unsigned daz_ftz : {0u, 0x8040u}) {
     _mm_setcsr(mxcsr | daz_ftz);
-    using P = pattern_t<typename K::elem>;
-    std::vector<uint64_t> bad =
-        disagreements<P>([](P p) { return vector_test<K>(p); }, [](P p) { return K::special_bits(p); });
+    std::vector<uint64_t> bad = disagreements<P>(says, mine);
     _mm_setcsr(mxcsr);
     for (uint64_t p : bad)
-      ADD_FAILURE() << what << (daz_ftz ? " (DAZ, FTZ)" : "") << ": special_bits and special differ at pattern 0x"
+      ADD_FAILURE() << what << (daz_ftz ? " (DAZ, FTZ)" : "") << ": " << mine_name << " and its vector test differ at pattern 0x"
                     << std::hex << p;
   }
+}
+
+template <class K> void expect_agreement(const char* what) {
+  using P = pattern_t<typename K::elem>;
+  expect_same<P>(what, "special_bits", [](P p) { return vector_test<K>(p); }, [](P p) { return K::special_bits(p); });
+}
+
+// A kernel that states its tiny band apart: special_band_bits against special_band.
+template <class K> void expect_band_agreement(const char* what) {
+  using P = pattern_t<typename K::elem>;
+  auto says = [](P p) {
+    if constexpr (sizeof(P) == 4) return bool(qarn::movemask(K::special_band(qarn::bits<qarn::vf4>(p))) & 1);
+    else return bool(qarn::movemask(K::special_band(qarn::bits<qarn::vd2>(p))) & 1);
+  };
+  expect_same<P>(what, "special_band_bits", says, [](P p) { return K::special_band_bits(p); });
 }
 
 }  // namespace width1

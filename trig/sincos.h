@@ -183,7 +183,6 @@ template <var Vr> struct sin_k<float, Vr> {
   }
   template <class V> static QARN_INLINE V special(V x) { return large(x) | tiny(x); }
   // Both on the lane's pattern (width 1).
-  static constexpr bool special_bits_band = true;
   static QARN_INLINE bool special_bits(uint32_t x) {
     constexpr uint32_t lo = Vr == var::def ? 0x00800000u : 0x008003C3u;
     uint32_t a = x & 0x7FFFFFFFu;
