@@ -1,5 +1,5 @@
-// NaN operands of every export with two or three floating arguments, at widths 1
-// and 8 (float) and 1 and 4 (double), every variant: the result's bits against the
+// NaN operands of every export with two or three floating arguments, at widths 1,
+// 3 and 8 (float) or 4 (double), every variant: the result's bits against the
 // family's NaN rule.  Most rules name an operand order (x + y, y + x, x*y, a*b + c),
 // and on x86 the first source operand's NaN wins, quieted; a compiler that treats
 // the sum or product as commutative swaps the payloads.  The operands are pairs of
@@ -151,7 +151,7 @@ std::vector<const qarn::reg::Export*> exports() {
     int floats = 0;
     for (char c : qa::shape_of(e).args) floats += c == 'f';
     if (floats < 2) continue;
-    if (e.width == 1 || e.width == (e.prec == 'f' ? 8 : 4)) v.push_back(&e);
+    if (e.width == 1 || e.width == 3 || e.width == (e.prec == 'f' ? 8 : 4)) v.push_back(&e);
   }
   return v;
 }
