@@ -17,7 +17,10 @@
 // one multiplication, which rounds subnormal results once.  Negative x reuses the
 // same lanes: B2 = -2^129 (-2^49) and R = -2^-128 (-2^-48) turn F - corr into
 // 2 - erfc(|x|).  Lanes whose result is below half the smallest subnormal (and NaN,
-// +infinity) go to the lane fallback.
+// +infinity) go to the lane fallback.  Where the result may be subnormal the
+// scaling product would take a microcode assist on every register holding such a
+// lane; those registers take the cold part, which forms the same result without a
+// subnormal product (erfck::unscale).
 #pragma once
 #include "frame/frame.h"
 #include "frame/variant.h"
@@ -85,15 +88,38 @@ template <var Vr> struct erf_k<double, Vr> {
 
 template <class T, var Vr> struct erfc_k;
 
+namespace erfck {
+// y*R (R = +-2^-48, double +-2^-128) without a subnormal product.  Where |y| is
+// below 2^-78 (2^-894) the product would be below the smallest normal number:
+// there y + 2^-78 rounds y to a multiple of 2^-101 (2^-946) in the current
+// direction, as the product would round it to a subnormal, and that sum times
+// 2^-48, in [2^-126, 2^-125], less 2^-126 is the product's result exactly (a
+// subtraction rounds nothing and takes no assist).  Every erfc is positive: the
+// absolute value keeps a zero difference +0 in every direction.  Where subnormal
+// results are flushed (FTZ) those lanes are +0, as the product gives them (even
+// where it rounds up to the smallest normal number: its exact value was below);
+// 1.5*2^-126 - 2^-126 tells, being 0 there (reading MXCSR costs more than the rest).
+template <class V> QARN_INLINE V unscale(V y, V R) {
+  V c, k, h;
+  if constexpr (sizeof(elem_t<V>) == 4) c = kc<V, 0x18800000u>(), k = kc<V, 0x00800000u>(), h = kc<V, 0x00C00000u>();
+  else c = kc<V, 0x0810000000000000ull>(), k = kc<V, 0x0010000000000000ull>(), h = kc<V, 0x0018000000000000ull>();
+  asm("" : "+x"(h.v));
+  V small = cmp<_CMP_LT_OQ>(vabs(y), c);
+  V r = vabs((y + (small & c)) * R - (small & k));
+  return andnot(r, small & cmp<_CMP_EQ_OQ>(h - k, bits<V>(0)));
+}
+}  // namespace erfck
+
 template <var Vr> struct erfc_k<float, Vr> {
   using elem = float;
 
-  template <class V> static QARN_INLINE V main(V x) {
+  // The result times 2^48 (R: the factor that scales it back, +-2^-48).
+  template <class V> static QARN_INLINE V scaled(V x, V& R) {
     V a = vabs(x);
     V s = x ^ a;
     V ap = vmin(a, kc<V, 0x41210000>());  // 10.0625, the last grid point
     V B2 = (kc<V, 0x57800000>() | s) - kc<V, 0x57800000>();  // 0, or -2^49 for negative x
-    V R = kc<V, 0x27800000>() | s;                             // +-2^-48
+    R = kc<V, 0x27800000>() | s;                               // +-2^-48
     V S, X0;
     pair<V> t;
     if constexpr (Vr == var::def) {
@@ -114,10 +140,25 @@ template <var Vr> struct erfc_k<float, Vr> {
     } else {
       Q = T * (kc<V, 0xBF7FFF8B>() + T * (kc<V, 0x3F2B4F03>() + T * kc<V, 0xBEAB6147>()));
     }
-    return ((t.hi - d * (Q * t.lo + t.lo)) + B2) * R;
+    return (t.hi - d * (Q * t.lo + t.lo)) + B2;
   }
-  // Results below half the smallest subnormal, +infinity and NaN.
-  template <class V> static QARN_INLINE V special(V x) { return cmp<_CMP_NLT_UQ>(x, kc<V, 0x4120DDFB>()); }
+  template <class V> static QARN_INLINE V main(V x) {
+    V R;
+    V y = scaled(x, R);
+    return y * R;
+  }
+  // From 9.1875 on (subnormal results from 9.19455), results below half the
+  // smallest subnormal, +infinity and NaN.
+  template <class V> static QARN_INLINE V special(V x) { return cmp<_CMP_NLT_UQ>(x, kc<V, 0x41130000>()); }
+  // Below 10.0541 (results from half the smallest subnormal up) the cold part
+  // gives every lane of the register, ordinary ones too, without the main path.
+  template <class V> static QARN_INLINE V fixable(V x) { return cmp<_CMP_LT_OQ>(x, kc<V, 0x4120DDFB>()); }
+  // (The other lanes' results are the lane fallback's: all of r is written.)
+  template <class V> static QARN_INLINE V fixup(V x, V& r) {
+    V R;
+    r = erfck::unscale(scaled(x, R), R);
+    return fixable(x);
+  }
 };
 
 namespace erfck {
@@ -155,7 +196,8 @@ template <var Vr, class V> QARN_INLINE V poly(V T, V d) {
 template <var Vr> struct erfc_k<double, Vr> {
   using elem = double;
 
-  template <class V> static QARN_INLINE V main(V x) {
+  // The result times 2^128 (R: the factor that scales it back, +-2^-128).
+  template <class V> static QARN_INLINE V scaled(V x, V& R) {
     V a = vabs(x);
     V s = x ^ a;
     V S, X0;
@@ -175,10 +217,26 @@ template <var Vr> struct erfc_k<double, Vr> {
     V Q = erfck::poly<Vr>(X0 * d, d);
     V L = t.lo * d;
     V B2 = (kc<V, 0x47F0000000000000ull>() | s) - kc<V, 0x47F0000000000000ull>();  // 0, or -2^129
-    return ((t.hi - (Q * L + L)) + B2) * (kc<V, 0x37F0000000000000ull>() | s);      // * +-2^-128
+    R = kc<V, 0x37F0000000000000ull>() | s;
+    return (t.hi - (Q * L + L)) + B2;
   }
-  // Results below half the smallest subnormal, +infinity and NaN.
-  template <class V> static QARN_INLINE V special(V x) { return cmp<_CMP_NLT_UQ>(x, kc<V, 0x403B39DC41E48BFDull>()); }
+  template <class V> static QARN_INLINE V main(V x) {
+    V R;
+    V y = scaled(x, R);
+    return y * R;
+  }
+  // From 26.5 on (subnormal results from 26.5433), results below half the
+  // smallest subnormal, +infinity and NaN.
+  template <class V> static QARN_INLINE V special(V x) { return cmp<_CMP_NLT_UQ>(x, kc<V, 0x403A800000000000ull>()); }
+  // Below 27.2263 (results from half the smallest subnormal up) the cold part
+  // gives every lane of the register, ordinary ones too, without the main path.
+  template <class V> static QARN_INLINE V fixable(V x) { return cmp<_CMP_LT_OQ>(x, kc<V, 0x403B39DC41E48BFDull>()); }
+  // (The other lanes' results are the lane fallback's: all of r is written.)
+  template <class V> static QARN_INLINE V fixup(V x, V& r) {
+    V R;
+    r = erfck::unscale(scaled(x, R), R);
+    return fixable(x);
+  }
 };
 
 }  // namespace qarn
