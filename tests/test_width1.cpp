@@ -54,6 +54,33 @@ TEST(WidthOneSpecialTest, PatternTestCoversTheTinyBand) {
   expect_agreement<qarn::sin_k<float, var::native>>("sinf _native");
 }
 
+// Kernels whose tiny band has its own pattern test at width 1 (special_band_bits):
+// it must mark exactly the lanes of the vector test with the band (special_band),
+// or a special lane would stay on the main path at width 1.
+template <class K> void expect_band_agreement(const char* what) {
+  const unsigned mxcsr = _mm_getcsr();
+  for (unsigned daz_ftz : {0u, 0x8040u}) {
+    _mm_setcsr(mxcsr | daz_ftz);
+    using P = pattern_t<typename K::elem>;
+    using V = std::conditional_t<sizeof(P) == 4, qarn::vf4, qarn::vd2>;
+    std::vector<uint64_t> bad = disagreements<P>(
+        [](P p) { return bool(qarn::movemask(K::special_band(qarn::bits<V>(p))) & 1); },
+        [](P p) { return K::special_band_bits(p); });
+    _mm_setcsr(mxcsr);
+    for (uint64_t p : bad)
+      ADD_FAILURE() << what << (daz_ftz ? " (DAZ, FTZ)" : "") << ": special_band_bits and special_band differ at 0x"
+                    << std::hex << p;
+  }
+}
+
+TEST(WidthOneSpecialTest, BandPatternTestMarksTheBandTestsLanes) {
+  expect_band_agreement<qarn::exp_k<float, var::def>>("expf");
+  expect_band_agreement<qarn::exp_k<float, var::native>>("expf _native");
+  expect_band_agreement<qarn::log1p_k<float, var::def>>("log1pf");
+  expect_band_agreement<qarn::log1p_k<double, var::def>>("log1p");
+  expect_band_agreement<qarn::log1p_k<double, var::native>>("log1p _native");
+}
+
 // Two operands: the lane's patterns, special() on copies of them in every lane,
 // and the width-1 split of it.
 template <class K> struct Split {
