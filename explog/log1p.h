@@ -55,6 +55,27 @@ template <var Vr> struct log1p_k<float, Vr> {
   static QARN_INLINE bool special_bits(uint32_t x) requires(Vr == var::def) {
     return x > (x >> 31 ? 0xBF7FFFFFu : 0x7A800000u);
   }
+  // Tiny x, default variant (|x| below 2^-40, zeros and subnormals too): u = 1, so
+  // uh = 1, the tail is 0 + x, c = 256, R = 1 and r is that tail; E*ln2_hi +
+  // L1Pf[128].hi and E*ln2_lo + L1Pf[128].lo are both exactly 0, and the result is
+  // r + Q, Q about -r^2/2, far below half an ulp of r: 0 + x with the sign of x, to
+  // nearest (x itself, or a zero of x's sign where subnormal results are flushed).
+  // The main path gets there through r^2, subnormal below 2^-63, and crawls; the
+  // cold part gives that value.  (_native keeps no band: its subnormal square costs
+  // it nothing measurable.)
+  // Only at widths 1 and 8: in 128-bit registers and at width 16 the band's test
+  // costs more than the hot path can hide.
+  template <int W> static constexpr bool band_at = W == 1 || W == 8;
+  template <class V> static QARN_INLINE V tiny(V x) requires(Vr == var::def) {
+    return cmp<_CMP_LT_OQ>(vabs(x), kc<V, 0x2B800000u>());
+  }
+  template <class V> static QARN_INLINE void tiny_fix(V x, V t, V& r) requires(Vr == var::def) {
+    r = blend(t, r, (bits<V>(0) + x) | (x & bits<V>(0x80000000)));
+  }
+  template <class V> static QARN_INLINE V special_band(V x) requires(Vr == var::def) { return special(x) | tiny(x); }
+  static QARN_INLINE bool special_band_bits(uint32_t x) requires(Vr == var::def) {
+    return special_bits(x) || (x & 0x7FFFFFFFu) < 0x2B800000u;
+  }
   template <class V> static QARN_INLINE V special(V x) {
     if constexpr (Vr == var::def) {
       return cmp<_CMP_LT_OQ>(x, bits<V>(0xBF7FFFFF)) | cmp<_CMP_NLE_UQ>(x, bits<V>(0x7A800000));
@@ -96,6 +117,23 @@ template <var Vr> struct log1p_k<double, Vr> {
   }
   static QARN_INLINE bool special_bits(uint64_t x) {
     return x > (x >> 63 ? 0xBFEFFFFFFFFFFFFFull : 0x7F3FFFFFFFFFF000ull);
+  }
+  // Tiny x (|x| below 2^-100, zeros and subnormals too): u = 1, the tail is 0 + x,
+  // c = 1024, cs = 1 and r is that tail; the default path's H and the table's low
+  // part with E*L_lo cancel exactly (the _native path's table entry and E - bias
+  // are 0), and the polynomial adds about -r^2/2, far below half an ulp of r: the
+  // result is 0 + x with the sign of x, to nearest (x itself, or a zero of x's sign
+  // where subnormal results are flushed).  The main path gets there through r^2,
+  // subnormal below 2^-511, and crawls; the cold part gives that value.
+  // Only at widths where the band's test costs the hot path next to nothing.
+  template <int W> static constexpr bool band_at = W != 2 && W != 16 && (Vr == var::def || W != 8);
+  template <class V> static QARN_INLINE V tiny(V x) { return cmp<_CMP_LT_OQ>(vabs(x), kc<V, 0x39B0000000000000ull>()); }
+  template <class V> static QARN_INLINE void tiny_fix(V x, V t, V& r) {
+    r = blend(t, r, (bits<V>(0) + x) | (x & bits<V>(0x8000000000000000ull)));
+  }
+  template <class V> static QARN_INLINE V special_band(V x) { return special(x) | tiny(x); }
+  static QARN_INLINE bool special_band_bits(uint64_t x) {
+    return special_bits(x) || (x & 0x7FFFFFFFFFFFFFFFull) < 0x39B0000000000000ull;
   }
   template <class V> static QARN_INLINE V special(V x) {
     return cmp<_CMP_LT_OQ>(x, bits<V>(0xBFEFFFFFFFFFFFFFull)) | cmp<_CMP_NLE_UQ>(x, bits<V>(0x7F3FFFFFFFFFF000ull));

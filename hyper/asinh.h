@@ -25,7 +25,7 @@
 //    hardware root; the others: the estimate and a short series); from 2^30 up as
 //    asinh.
 //  * atanh: z = 1 + 2a/(1 - a), the result half its logarithm with the sign of x.
-// Below 2^-100 (float: 2^-20 for asinh, 2^-30 for atanh) asinh and atanh give x
+// Below 2^-588 (float: 2^-20 for asinh, 2^-30 for atanh) asinh and atanh give x
 // itself (their exact values round to x far above that), and the arithmetic runs on
 // 0 instead, so that no lane computes with subnormal intermediates.
 // Special lanes (inf, NaN, acosh at or below 1, atanh outside (-1, 1)) go to the
@@ -163,7 +163,7 @@ template <class T, var Vr> struct asinh_k {
   template <class V, int Lanes = 0> static QARN_INLINE V main(V x) {
     using namespace ahyp;
     if constexpr (Lanes == 1) return one_lane(x);
-    V tiny = cmp<_CMP_LT_OQ>(vabs(x), k2<V, 0x35800000, 0x1B30000000000000ull>());  // 2^-20, 2^-100: x
+    V tiny = cmp<_CMP_LT_OQ>(vabs(x), k2<V, 0x35800000, 0x1B30000000000000ull>());  // 2^-20, 2^-588: x
     V a = andnot(vabs(x), tiny);
     V small = cmp<_CMP_LE_OQ>(a, k2<V, 0x3D800000, 0x3F60000000000000ull>());  // 0.0625, 2^-9
     V h = (a * a) * k2<V, 0x3F000000, 0x3FE0000000000000ull>();
@@ -185,7 +185,7 @@ template <class T, var Vr> struct asinh_k {
     using namespace ahyp;
     V a = vabs(x);
     const pattern_t<T> p = frame::lane_bits(a.v);
-    if (p < (is_f<V> ? 0x35800000u : 0x1B30000000000000ull)) return x;  // 2^-20, 2^-100
+    if (p < (is_f<V> ? 0x35800000u : 0x1B30000000000000ull)) return x;  // 2^-20, 2^-588
     V zh, zl, count;
     constexpr pattern_t<T> huge = is_f<V> ? 0x4E800000u : 0x41D0000000000000ull;  // 2^30
     if (p - huge <= (is_f<V> ? 0x7F800000u : 0x7FF0000000000000ull) - huge) {   // 2^30 to inf
@@ -262,7 +262,7 @@ template <class T, var Vr> struct atanh_k {
 
   template <class V> static QARN_INLINE V main(V x) {
     using namespace ahyp;
-    V tiny = cmp<_CMP_LT_OQ>(vabs(x), k2<V, 0x30800000, 0x1B30000000000000ull>());  // 2^-30, 2^-100: x
+    V tiny = cmp<_CMP_LT_OQ>(vabs(x), k2<V, 0x30800000, 0x1B30000000000000ull>());  // 2^-30, 2^-588: x
     V a = andnot(vabs(x), tiny);
     V m = (a + a) / (one<V>() - a);
     two<V> z = sum2(one<V>(), m);
@@ -271,6 +271,27 @@ template <class T, var Vr> struct atanh_k {
   }
   // Not |x| < 1: |x| >= 1, NaN.
   template <class V> static QARN_INLINE V special(V x) { return cmp<_CMP_NLT_UQ>(vabs(x), ahyp::one<V>()); }
+  // Double, |x| below 2^-100: from 2^-588 up (below 2^-54 in fact) 1 - a is 1, m = 2a,
+  // z = 1 + 2a, and the logarithm's r is 2a exactly, its polynomial adding far
+  // less than half an ulp; the table entry for c = 1024 and the exponent term are
+  // 0, so the result is a with the sign of x: x itself, to nearest, whether or not
+  // subnormal results are flushed.  Below 2^-588 (zeros and subnormals too) the
+  // main path picks x outright.  Between the two bounds r^2 goes subnormal (a below
+  // 2^-512) and the main path crawls; the cold part gives x.
+  template <class V> static QARN_INLINE V tiny(V x) requires(sizeof(T) == 8) {
+    return cmp<_CMP_LT_OQ>(vabs(x), kc<V, 0x39B0000000000000ull>());
+  }
+  template <class V> static QARN_INLINE void tiny_fix(V x, V t, V& r) requires(sizeof(T) == 8) { r = blend(t, r, x); }
+  // The test with the band: in 128-bit registers one integer compare (|x|'s pattern
+  // plus 2^63 - 2^-100's is, as a signed number, above 1's image less one exactly
+  // when |x| lies below 2^-100 or at or above 1, or is a NaN); in 256-bit registers
+  // two float compares.
+  template <class V> static QARN_INLINE V special_band(V x) requires(sizeof(T) == 8) {
+    if constexpr (std::is_same_v<V, vd2>)
+      return icmpgt(iadd(vabs(x), kc<V, 0x4650000000000000ull>()), kc<V, 0x863FFFFFFFFFFFFFull>());
+    else
+      return special(x) | tiny(x);
+  }
 };
 
 }  // namespace qarn

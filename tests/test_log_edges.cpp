@@ -1,6 +1,7 @@
 // log, log2, log10 and log1p: the values the families promise exactly, accuracy
 // where the reductions are most delicate (next to 1, and next to 0 and -1 for
-// log1p), and the fallbacks' general paths on subnormal inputs.
+// log1p), the fallbacks' general paths on subnormal inputs, and log1p and atanh on
+// tiny operands at every width and in every rounding mode.
 #include <gtest/gtest.h>
 
 #include <cfloat>
@@ -195,6 +196,74 @@ TEST(LogLanes, FallbacksOnSubnormalsAndNormals) {
     EXPECT_LE(worst_sub, 1.0) << fb.family << fb.prec << " subnormal, at " << std::hexfloat << wx;
     EXPECT_LE(worst_norm, fb.normal_ulp) << fb.family << fb.prec << " normal, at " << std::hexfloat << wx;
   }
+}
+
+// log1p and atanh (evaluated as a logarithm) next to zero: below 2^-40 (log1pf) or
+// 2^-100 (log1p, atanh in double) the result is x to nearest, and some widths
+// finish those lanes in closed form in the cold part.  Every width must give the
+// main path's bits: the band's edges, the smallest normal, subnormals and zeros
+// (flushed where subnormal results are flushed), alone, among ordinary lanes and
+// beside a NaN (the lane loop too), never handing a tiny lane to the fallback; and
+// in the directed modes the main path's own value, which is not x.
+TEST(LogLanes, TinyOperandsEveryWidthAndMode) {
+  constexpr uint32_t nearest = 0x1F80, ftz = 0x9F80, down = 0x3F80, up = 0x5F80;
+  struct Case { uint64_t x; uint32_t csr; uint64_t want; };
+  const std::vector<Case> single = {
+      {0x2B7FFFFF, nearest, 0x2B7FFFFF}, {0xAB7FFFFF, nearest, 0xAB7FFFFF}, {0x2B800000, nearest, 0x2B800000},
+      {0x0D800000, nearest, 0x0D800000}, {0x00800000, nearest, 0x00800000}, {0x80800000, nearest, 0x80800000},
+      {0x00000001, nearest, 0x00000001}, {0x80000000, nearest, 0x80000000}, {0x00000001, ftz, 0x00000000},
+      {0x80000001, ftz, 0x80000000}, {0x00800000, ftz, 0x00800000},
+      {0x0D800000, up, 0x28000000}, {0x2B000000, down, 0x2AFFFFFF}};
+  auto doubles = [](bool log1p) {
+    std::vector<Case> v = {
+        {0x39AFFFFFFFFFFFFF, nearest, 0x39AFFFFFFFFFFFFF}, {0xB9A0000000000000, nearest, 0xB9A0000000000000},
+        {0x39B0000000000000, nearest, 0x39B0000000000000}, {0x1F70000000000000, nearest, 0x1F70000000000000},
+        {0x0010000000000000, nearest, 0x0010000000000000}, {0x8000000000000000, nearest, 0x8000000000000000},
+        {0x0000000000000001, nearest, 0x0000000000000001}, {0x1F70000000000000, ftz, 0x1F70000000000000},
+        {0x39A0000000000000, down, 0x399FFFFFFFFFFFFF}, {0x1F70000000000000, down, 0x1F6FFFFFFFFFFFFF}};
+    // Subnormals where results are flushed: log1p's tail flushes; atanh picks x outright.
+    v.push_back({0x0000000000000001, ftz, log1p ? 0x0000000000000000ull : 0x0000000000000001ull});
+    v.push_back({0x8000000000000001, ftz, log1p ? 0x8000000000000000ull : 0x8000000000000001ull});
+    return v;
+  };
+  struct Family { const char* name; std::vector<Case> cases; const char* fallback; };
+  const Family families[] = {{"log1pf", single, "log1pf_lane_fallback"},
+                             {"log1p", doubles(true), "log1p_lane_fallback"},
+                             {"atanh", doubles(false), "atanh_lane_fallback"}};
+  int exports = 0;
+  for (const Family& f : families)
+    for (const char* suffix : {"", "_native"})
+      for (int w : {1, 2, 3, 4, 8, 16}) {
+        if (std::string(f.name) == "log1pf" && *suffix) continue;  // its own reduction, no subnormal crawl
+        const Export* e = qarn::reg::find(f.name + std::to_string(w) + suffix);
+        if (!e || !e->present) continue;
+        const uint64_t half = e->prec == 'f' ? 0x3F000000u : 0x3FE0000000000000ull;
+        const uint64_t nan = e->prec == 'f' ? 0x7FC00000u : 0x7FF8000000000000ull;
+        const int n = int(qa::shape_of(*e).lanes);
+        ++exports;
+        for (const Case& c : f.cases)
+          for (int i : {0, w - 1})
+            for (int company = 0; company < 3; ++company) {
+              qa::Lanes l(n, company == 0 ? c.x : half);
+              l[i] = c.x;
+              const int nan_lane = w == 1 ? -1 : (i + 1) % w;
+              if (company == 2 && nan_lane >= 0) l[nan_lane] = nan;
+              qa::fallback_calls().clear();
+              qa::Outcome o = self().call(*e, {l}, 7, 0, c.csr);
+              EXPECT_EQ(o.results[0][i], c.want) << e->name << " lane " << i << " of " << std::hex << c.x
+                                                 << ", mxcsr " << c.csr << ", company " << company;
+              size_t calls = 0;
+              for (const qa::FallbackCall& fc : qa::fallback_calls()) {
+                EXPECT_EQ(fc.fn, f.fallback) << e->name;
+                EXPECT_NE(fc.x, c.x) << e->name << " sent the tiny operand " << std::hex << c.x << " to its fallback";
+                ++calls;
+              }
+              if (company == 2 && nan_lane >= 0) {
+                EXPECT_EQ(calls, 1u) << e->name << std::hex << " of " << c.x;
+              }
+            }
+      }
+  EXPECT_EQ(exports, 30);
 }
 
 }  // namespace
