@@ -145,7 +145,9 @@ template <var Vr> struct exp_k<double, Vr> {
   // r = x, r^2 times the polynomial lies far below half an ulp of r (it is at most
   // 2^-1000 where r is below 2^-500), so p = r, and E64d[0] = (1, 0) gives 1 + r,
   // which rounds to 1.  Its square goes subnormal below 2^-511 and the main path
-  // crawls there; below 2^-500 the cold part gives 1.
+  // crawls there; below 2^-500 the cold part gives 1.  Not at width 8, where the
+  // band's compare and or cost 4% of the main path.
+  template <int W> static constexpr bool band_at = W != 8;
   template <class V> static QARN_INLINE V tiny(V x) requires (Vr == var::def) { return expk::below<V, 0x20B0000000000000ull>(x); }
   template <class V> static QARN_INLINE void tiny_fix(V, V t, V& r) requires (Vr == var::def) {
     r = blend(t, r, kc<V, 0x3FF0000000000000ull>());
@@ -188,7 +190,9 @@ template <var Vr> struct exp2_k<float, Vr> {
   // sum is the shifter and f = x.  _native and _half: the cubic is its constant
   // term (c1 f lies far below half its ulp); _rm: E64f[0] = (1, 0) and 1 + q rounds
   // to 1.  Their products go subnormal below 2^-121; below 2^-100 the cold part
-  // gives the value.
+  // gives the value.  In 128-bit registers only: in 256-bit ones the band's compare
+  // and or cost 5% (_rm) to 10% of these short paths.
+  template <int W> static constexpr bool band_at = W <= 4;
   static constexpr bool band = Vr != var::def;
   template <class V> static QARN_INLINE V tiny(V x) requires band { return expk::below<V, 0x0D800000u>(x); }
   template <class V> static QARN_INLINE void tiny_fix(V, V t, V& r) requires band {
@@ -234,6 +238,8 @@ template <var Vr> struct exp2_k<double, Vr> {
   // Tiny x (zeros and subnormals too), every variant but the default: the shifter
   // sum is the shifter, f = x and the polynomial is its constant term.  Its
   // products go subnormal below 2^-1009; below 2^-1000 the cold part gives it.
+  // In 128-bit registers only: in 256-bit ones the band's compare and or cost 6-8%.
+  template <int W> static constexpr bool band_at = W <= 2;
   static constexpr bool band = Vr != var::def;
   template <class V> static QARN_INLINE V tiny(V x) requires band { return expk::below<V, 0x0170000000000000ull>(x); }
   template <class V> static QARN_INLINE void tiny_fix(V, V t, V& r) requires band {
@@ -271,7 +277,8 @@ template <var Vr> struct exp10_k<float, Vr> {
   // Tiny x (zeros and subnormals too), every variant but the default: f = t =
   // x*log2(10), the cubic rounds to 1 and the shifter sum adds nothing to the
   // exponent.  Its products go subnormal below 2^-123; below 2^-100 the cold part
-  // gives 1.
+  // gives 1.  Not at width 16, where the band's compare and or cost 8%.
+  template <int W> static constexpr bool band_at = W != 16;
   static constexpr bool band = Vr != var::def;
   template <class V> static QARN_INLINE V tiny(V x) requires band { return expk::below<V, 0x0D800000u>(x); }
   template <class V> static QARN_INLINE void tiny_fix(V, V t, V& r) requires band { r = blend(t, r, kc<V, 0x3F800000u>()); }
@@ -315,7 +322,9 @@ template <var Vr> struct exp10_k<double, Vr> {
   }
   // Tiny x (zeros and subnormals too), every variant but the default: f = t =
   // x*log2(10) and the polynomial is 1.  Its products go subnormal below 2^-1011;
-  // below 2^-1000 the cold part gives 1.
+  // below 2^-1000 the cold part gives 1.  Up to width 4: at 8 and 16 the band's
+  // compare and or cost 4-9%.
+  template <int W> static constexpr bool band_at = W <= 4;
   static constexpr bool band = Vr != var::def;
   template <class V> static QARN_INLINE V tiny(V x) requires band { return expk::below<V, 0x0170000000000000ull>(x); }
   template <class V> static QARN_INLINE void tiny_fix(V, V t, V& r) requires band {
