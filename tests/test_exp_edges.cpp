@@ -114,3 +114,83 @@ TEST(ExpLanes, TinyBandInEveryCompany) {
 }
 
 }  // namespace
+
+namespace {
+
+// The tiny bands of exp2f and exp10f (_native, _half, _rm), exp2 and exp10 (the same)
+// and exp: below the bound (zeros and subnormals in it) the cold part gives the main
+// path's value to nearest, with or without subnormal results flushed.  `probe` lies
+// above the bound, where the main path itself runs and gives that same value: each
+// band edge must agree with it at every width, alone, among ordinary lanes and beside
+// a NaN lane that takes the lane loop, and no band operand reaches a fallback.
+// Upward, a band operand takes the main path, whose value there is not the closed
+// form's for exp and exp2f_rm (above 1 for exp2f_rm, as it must be; exp's default
+// path rounds its shifter sum up and lands a little below 1).
+struct TinyBand {
+  const char* stem;
+  const char* suffix;
+  uint64_t bound, probe;
+  bool up_moves;
+};
+
+void check_tiny_band(const TinyBand& b) {
+  const bool dbl = b.bound > 0xFFFFFFFFull;
+  const uint64_t sign = dbl ? 0x8000000000000000ull : 0x80000000ull;
+  const uint64_t ordinary = dbl ? qa::bits_of(0.5) : qa::bits_of(0.5f);
+  const uint64_t nan = dbl ? 0x7FF8000000000000ull : 0x7FC00000ull;
+  const uint64_t ops[] = {b.bound - 1, b.bound - 1 + sign, b.bound >> 1, (b.bound >> 1) | sign,
+                          dbl ? 0x0010000000000000ull : 0x00800000ull, 1, 1 | sign, 0, sign};
+  const Export* w1 = qarn::reg::find(std::string(b.stem) + "1" + b.suffix);
+  ASSERT_TRUE(w1 && w1->present) << b.stem << b.suffix;
+  for (uint32_t csr : {0x1F80u, 0x9F80u}) {  // to nearest, then with subnormal results flushed
+    const uint64_t want = self().call(*w1, {qa::Lanes(1, b.probe)}, 7, 0, csr).results[0][0];
+    for (int w : {1, 2, 3, 4, 8, 16}) {
+      if (w == 2 && !dbl) continue;
+      const Export* e = qarn::reg::find(std::string(b.stem) + std::to_string(w) + b.suffix);
+      ASSERT_TRUE(e && e->present) << b.stem << w << b.suffix;
+      const int lanes = qa::shape_of(*e).lanes;
+      for (uint64_t x : ops) {
+        for (int i : {0, w - 1}) {
+          for (int company = 0; company < 3; ++company) {
+            qa::Lanes l(lanes, company == 0 ? x : ordinary);
+            l[i] = x;
+            const int nan_lane = w == 1 ? -1 : (i + 1) % w;
+            if (company == 2 && nan_lane >= 0) l[nan_lane] = nan;
+            qa::fallback_calls().clear();
+            qa::Outcome o = self().call(*e, {l}, 7, 0, csr);
+            EXPECT_EQ(o.results[0][i], want) << e->name << " lane " << i << " of " << std::hex << x << ", company "
+                                             << company << ", mxcsr " << csr;
+            for (const qa::FallbackCall& fc : qa::fallback_calls())
+              EXPECT_NE(fc.x, x) << e->name << " sent band operand " << std::hex << x << " to its fallback";
+            if (company == 2 && nan_lane >= 0) EXPECT_EQ(qa::fallback_calls().size(), 1u) << e->name << std::hex << x;
+          }
+        }
+      }
+      // Upward: the main path's bits, the same in every lane and width.
+      for (uint64_t x : {b.bound - 1, b.bound >> 1, uint64_t(dbl ? 0x0010000000000000ull : 0x00800000ull)}) {
+        qa::Lanes l(lanes, ordinary);
+        l[w - 1] = x;
+        const uint64_t up = self().call(*e, {l}, 7, 0, 0x5F80).results[0][w - 1];
+        EXPECT_EQ(up, self().call(*w1, {qa::Lanes(1, x)}, 7, 0, 0x5F80).results[0][0]) << e->name << std::hex << x;
+        if (b.up_moves) EXPECT_NE(up, want) << e->name << std::hex << " of " << x << " upward";
+      }
+    }
+  }
+}
+
+TEST(ExpLanes, TinyBandsOfExp2Exp10AndExp) {
+  const uint64_t f_probe = 0x2B800000;          // 2^-40
+  const uint64_t d_probe = 0x3C30000000000000;  // 2^-60
+  const TinyBand bands[] = {
+      {"exp2f", "_native", 0x0D800000, f_probe, false}, {"exp2f", "_half", 0x0D800000, f_probe, false},
+      {"exp2f", "_rm", 0x0D800000, f_probe, true},      {"exp10f", "_native", 0x0D800000, f_probe, false},
+      {"exp10f", "_half", 0x0D800000, f_probe, false},  {"exp10f", "_rm", 0x0D800000, f_probe, false},
+      {"exp2", "_native", 0x0170000000000000, d_probe, false}, {"exp2", "_half", 0x0170000000000000, d_probe, false},
+      {"exp2", "_rm", 0x0170000000000000, d_probe, false},     {"exp10", "_native", 0x0170000000000000, d_probe, false},
+      {"exp10", "_half", 0x0170000000000000, d_probe, false},  {"exp10", "_rm", 0x0170000000000000, d_probe, false},
+      {"exp", "", 0x20B0000000000000, d_probe, true},
+  };
+  for (const TinyBand& b : bands) check_tiny_band(b);
+}
+
+}  // namespace
