@@ -60,6 +60,11 @@ TEST(WidthOneSpecialTest, PatternTestCoversTheTinyBand) {
 TEST(WidthOneSpecialTest, BandPatternTestMarksTheBandTestsLanes) {
   expect_band_agreement<qarn::exp_k<float, var::def>>("expf");
   expect_band_agreement<qarn::exp_k<float, var::native>>("expf _native");
+  expect_band_agreement<qarn::exp_k<double, var::def>>("exp");
+  expect_band_agreement<qarn::exp2_k<float, var::native>>("exp2f _native");
+  expect_band_agreement<qarn::exp2_k<double, var::native>>("exp2 _native");
+  expect_band_agreement<qarn::exp10_k<float, var::native>>("exp10f _native");
+  expect_band_agreement<qarn::exp10_k<double, var::native>>("exp10 _native");
   expect_band_agreement<qarn::log1p_k<float, var::def>>("log1pf");
   expect_band_agreement<qarn::log1p_k<double, var::def>>("log1p");
   expect_band_agreement<qarn::log1p_k<double, var::native>>("log1p _native");
