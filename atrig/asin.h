@@ -179,22 +179,27 @@ template <bool Est, bool Long, bool Neg, class V> QARN_INLINE V two_root(V h) {
   else return two_root_exact<Neg>(h);
 }
 
-// The argument reduction shared by asin and asinpi: a = |x|, z, sel, w.
+// The argument reduction shared by asin and asinpi: a = |x|, z, sel, w.  Lanes
+// `calm` (tiny ones, where the square would go subnormal) take z = 0.
 template <class V> struct up { V z, sel, w; };
-template <bool Est, bool Long, class V> QARN_INLINE up<V> reduce_asin(V x) {
+template <bool Est, bool Long, bool Calm = false, class V> QARN_INLINE up<V> reduce_asin(V x, V calm = V{}) {
   V a = vabs(x);
   V h = half<V>() - half<V>() * a;
-  V z = vmin(a * a, h);
+  V s = a;
+  if constexpr (Calm) s = andnot(a, calm);
+  V z = vmin(s * s, h);
   V sel = cmp<_CMP_NLT_UQ>(a, half<V>());  // also NaN
   V w = blend(sel, a, two_root<Est, Long, true>(h));
   return {z, sel, w};
 }
 // ... and by acos and acospi: n = -|x|, z, sel, ws (w with the sign of x), neg.
 template <class V> struct down { V z, sel, ws, neg; };
-template <bool Est, bool Long, class V> QARN_INLINE down<V> reduce_acos(V x) {
+template <bool Est, bool Long, bool Calm = false, class V> QARN_INLINE down<V> reduce_acos(V x, V calm = V{}) {
   V n = x | sign_bit<V>();
   V h = half<V>() * n + half<V>();
-  V z = vmin(n * n, h);
+  V s = n;
+  if constexpr (Calm) s = andnot(n, calm);
+  V z = vmin(s * s, h);
   V sel = cmp<_CMP_GE_OQ>(z, h);
   V w = blend(sel, n, two_root<Est, Long, false>(h));
   return {z, sel, w ^ sign(x), cmp<_CMP_LT_OQ>(x, z)};
@@ -249,9 +254,14 @@ template <class T, var Vr> struct asin_k {
   using elem = T;
   static constexpr bool dflt = Vr == var::def;
 
-  template <class V> static QARN_INLINE V main(V x) {
+  template <class V> static QARN_INLINE V main(V x) { return run<false>(x, x); }
+  // Float: the main path with the lanes t of the band finished on the way.  There
+  // z = 0, and the core is w + b0*w (w alone in the default variant), tiny_fix's
+  // operations.
+  template <class V> requires std::is_same_v<T, float> static QARN_INLINE V main_band(V x, V t) { return run<true>(x, t); }
+  template <bool Band, class V> static QARN_INLINE V run(V x, V t) {
     using namespace asink;
-    auto u = reduce_asin<true, dflt>(x);
+    auto u = reduce_asin<true, dflt, Band>(x, t);
     V core;
     if constexpr (single<V> && !dflt) core = u.w + quad_b(u.z) * u.w;
     else core = u.w + (poly_q<false, dflt>(u.z) * u.z) * u.w;
@@ -284,9 +294,16 @@ template <class T, var Vr> struct acos_k {
   using elem = T;
   static constexpr bool dflt = Vr == var::def;
 
-  template <class V> static QARN_INLINE V main(V x) {
+  template <class V> static QARN_INLINE V main(V x) { return run<false>(x, x); }
+  // Float: the main path with the lanes t of the band finished on the way.  There
+  // z = 0 and K = pi/2, and the operand is taken as zero below 2^-60, as tiny_fix
+  // does.
+  template <class V> requires std::is_same_v<T, float> static QARN_INLINE V main_band(V x, V t) {
+    return run<true>(andnot(x, t & cmp<_CMP_LT_OQ>(vabs(x), kc<V, 0x21800000u>())), t);
+  }
+  template <bool Band, class V> static QARN_INLINE V run(V x, V t) {
     using namespace asink;
-    auto d = reduce_acos<true, dflt>(x);
+    auto d = reduce_acos<true, dflt, Band>(x, t);
     V K = blend(d.sel, pi_2<V>(), d.neg & pi<V>());
     V core;
     if constexpr (single<V> && !dflt) core = d.ws + quad_b(d.z) * d.ws;

@@ -373,10 +373,28 @@ template <class T, var Vr> struct atan2_k {
   template <class V> static QARN_INLINE V main(V y, V x) {
     using namespace atank;
     auto q = angle_ratio<dflt>(y, x);
-    V at;
-    if constexpr (!dflt) at = atan_native(q.t);
-    else if constexpr (single<V>) at = atan_c8(q.t);
-    else at = atan_q19(q.t);
+    return quadrant<false>((q.swap & quarter<false, V>()) + atan_of(q.t), y, x);
+  }
+  template <class V> static QARN_INLINE V atan_of(V t) {
+    using namespace atank;
+    if constexpr (!dflt) return atan_native(t);
+    else if constexpr (single<V>) return atan_c8(t);
+    else return atan_q19(t);
+  }
+  template <class V> static QARN_INLINE V band_atan(V t) {
+    if constexpr (dflt) return t;
+    else if constexpr (atank::single<V>) return t * kc<V, 0x3F7FF145u>();
+    else return t * kc<V, 0x3FEFFFFFFEB5A845ull>();
+  }
+  // The main path with the lanes t of the band finished on the way: the calm
+  // quotient (the main path's own on every other lane in range, whose smaller
+  // operand is at least 2^-16 times the larger, far above the floor), the
+  // polynomial on zero there.  Float only: the double band of _native reaches
+  // below the floor.
+  template <class V> requires std::is_same_v<T, float> static QARN_INLINE V main_band(V y, V x, V t) {
+    using namespace atank;
+    auto q = angle_ratio_calm<dflt>(y, x);
+    V at = blend(t, atan_of(andnot(q.t, t)), band_atan(q.t));
     return quadrant<false>((q.swap & quarter<false, V>()) + at, y, x);
   }
   // The quotient t below 2^-E, both operands in range: atan(t) = t (t*p0 in
@@ -386,10 +404,7 @@ template <class T, var Vr> struct atan2_k {
   template <class V> static QARN_INLINE void tiny_fix(V y, V x, V t, V& r) {
     using namespace atank;
     auto q = angle_ratio_calm<dflt>(y, x);
-    V at = q.t;
-    if constexpr (!dflt && single<V>) at = q.t * kc<V, 0x3F7FF145u>();
-    else if constexpr (!dflt) at = q.t * kc<V, 0x3FEFFFFFFEB5A845ull>();
-    r = blend(t, r, quadrant<false>((q.swap & quarter<false, V>()) + at, y, x));
+    r = blend(t, r, quadrant<false>((q.swap & quarter<false, V>()) + band_atan(q.t), y, x));
   }
   template <class V> static QARN_INLINE V special(V y, V x) { return atank::outside(y, x) | atank::ratio_small<E>(y, x); }
   // Lanes with a zero operand and no NaN: the angle from the signs alone.
@@ -415,16 +430,25 @@ template <class T, var Vr> struct atan2pi_k {
     auto q = angle_ratio<dflt>(y, x);
     return quadrant<true>((q.swap & quarter<true, V>()) + atanpi_r<dflt>(q.t), y, x);
   }
+  template <class V> static QARN_INLINE V band_c() {
+    if constexpr (atank::single<V>) return dflt ? kc<V, 0x3EA2F983u>() : kc<V, 0x3EA2F023u>();
+    else return dflt ? kc<V, 0x3FD45F306DC9C883ull>() : kc<V, 0x3FD45F306CF77B05ull>();
+  }
+  // The main path with the lanes t of the band finished on the way (as atan2's;
+  // the float band ends at 2^-30 or 2^-16, above the floor).
+  template <class V> requires std::is_same_v<T, float> static QARN_INLINE V main_band(V y, V x, V t) {
+    using namespace atank;
+    auto q = angle_ratio_calm<dflt>(y, x);
+    V at = blend(t, atanpi_r<dflt>(andnot(q.t, t)), q.t * band_c<V>());
+    return quadrant<true>((q.swap & quarter<true, V>()) + at, y, x);
+  }
   // The quotient t below 2^-E, both operands in range: atan(t)/pi = t*r0 to nearest.
   static constexpr int E = std::is_same_v<T, float> ? (dflt ? 30 : 16) : dflt ? 250 : 128;
   template <class V> static QARN_INLINE V tiny(V y, V x) { return andnot(atank::ratio_small<E>(y, x), atank::outside(y, x)); }
   template <class V> static QARN_INLINE void tiny_fix(V y, V x, V t, V& r) {
     using namespace atank;
     auto q = angle_ratio_calm<dflt>(y, x);
-    V c;
-    if constexpr (single<V>) c = dflt ? kc<V, 0x3EA2F983u>() : kc<V, 0x3EA2F023u>();
-    else c = dflt ? kc<V, 0x3FD45F306DC9C883ull>() : kc<V, 0x3FD45F306CF77B05ull>();
-    r = blend(t, r, quadrant<true>((q.swap & quarter<true, V>()) + q.t * c, y, x));
+    r = blend(t, r, quadrant<true>((q.swap & quarter<true, V>()) + q.t * band_c<V>(), y, x));
   }
   template <class V> static QARN_INLINE V special(V y, V x) { return atank::outside(y, x) | atank::ratio_small<E>(y, x); }
 };

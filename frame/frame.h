@@ -664,6 +664,23 @@ struct body {
     else return requires { K::special_band(std::declval<input_t<J>&>()...); };
   }
   static constexpr bool band_apart = tiny_band && has_band_test(std::make_index_sequence<NF>{});
+  // A kernel may also give its main path with the band's closed form inside it,
+  //   main_band(inputs..., V t)        -> result (R2& r2 after t where there is a
+  //                                       second result)
+  // tiny_fix's result on the lanes t, the main path's on the others, in one pass
+  // on the operands as they are and without a subnormal intermediate on the lanes
+  // t (the kernel calms only the step that would go subnormal there).  The cold
+  // part then runs it instead of the main path on calmed operands plus tiny_fix:
+  // in a register that mixes the band and ordinary lanes that is most of the
+  // cold part's time.
+  template <size_t... J> static constexpr bool has_main_band(std::index_sequence<J...>) {
+    if constexpr (S::int_arg) return false;
+    else if constexpr (S::two)
+      return requires { K::main_band(std::declval<input_t<J>&>()..., std::declval<V>(), std::declval<R2&>()); };
+    else
+      return requires { K::main_band(std::declval<input_t<J>&>()..., std::declval<V>()); };
+  }
+  static constexpr bool band_pass = tiny_band && has_main_band(std::make_index_sequence<NF>{});
 
   // The protocol with a tiny band: main path on calmed operands, the band's
   // closed form, the mask without the band.
@@ -677,10 +694,17 @@ struct body {
       sm |= uint32_t(movemask(special_lanes(g))) << (g * L);
     }
     const bool plain = plain_env();
+    // With main_band and two or more operands the closed form below takes them
+    // afresh (an empty asm), so that what main_band derives from them (magnitudes,
+    // signs, masks) is not computed before the branch and kept on the stack for it.
+    auto fresh = [](auto v) __attribute__((always_inline)) {
+      if constexpr (band_pass && NF > 1) asm("" : "+x"(v.v));
+      return v;
+    };
     auto close = [&](int g) __attribute__((always_inline)) {
       with_inputs(g, [&](auto... in) __attribute__((always_inline)) {
-        if constexpr (S::two) K::tiny_fix(in..., t[g], s.r[g], s.r2[g]);
-        else K::tiny_fix(in..., t[g], s.r[g]);
+        if constexpr (S::two) K::tiny_fix(fresh(in)..., t[g], s.r[g], s.r2[g]);
+        else K::tiny_fix(fresh(in)..., t[g], s.r[g]);
       });
     };
     // Every lane of every register in the band (width 3 never: lane 3 holds the
@@ -690,26 +714,35 @@ struct body {
       for (int g = 0; g < n; ++g) s.r[g] = R{}, s.r2[g] = R2{}, close(g);
       return 0;
     }
+    // No special lane but the band's: nothing to fix up, no lane loop.
+    const bool band_only = (sm & ~tm & width_mask<W>) == 0;
     if (plain) {
       const V fill = splat<V>(T(Filler));
       #pragma GCC unroll 4
       for (int g = 0; g < n; ++g) {
-        if (all_fixable(g)) {  // no lane of the band here, and every result replaced
+        if (!band_only && all_fixable(g)) {  // no lane of the band here, and every result replaced
           s.r[g] = R{};
           if constexpr (S::two) s.r2[g] = R2{};
           continue;
         }
-        [&]<size_t... J>(std::index_sequence<J...>) __attribute__((always_inline)) {
-          if constexpr (S::int_arg) s.r[g] = k_main(blend(t[g], s.x[J][g], fill)..., s.k[g]);
-          else if constexpr (S::two) s.r[g] = k_main(blend(t[g], s.x[J][g], fill)..., s.r2[g]);
-          else s.r[g] = k_main(blend(t[g], s.x[J][g], fill)...);
-        }(std::make_index_sequence<NF>{});
-        close(g);
+        if constexpr (band_pass) {
+          with_inputs(g, [&](auto... in) __attribute__((always_inline)) {
+            if constexpr (S::two) s.r[g] = K::main_band(in..., t[g], s.r2[g]);
+            else s.r[g] = K::main_band(in..., t[g]);
+          });
+        } else {
+          [&]<size_t... J>(std::index_sequence<J...>) __attribute__((always_inline)) {
+            if constexpr (S::int_arg) s.r[g] = k_main(blend(t[g], s.x[J][g], fill)..., s.k[g]);
+            else if constexpr (S::two) s.r[g] = k_main(blend(t[g], s.x[J][g], fill)..., s.r2[g]);
+            else s.r[g] = k_main(blend(t[g], s.x[J][g], fill)...);
+          }(std::make_index_sequence<NF>{});
+          close(g);
+        }
       }
     } else {
       main_path_unless_fixed();
     }
-    if ((sm & ~tm & width_mask<W>) == 0) return 0;
+    if (band_only) return 0;
     return mask(tm);
   }
 

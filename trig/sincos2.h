@@ -101,7 +101,11 @@ template <var Vr, auto Fb> struct sincos_kernel<float, Vr, Fb> {
       return kc<V, 0x3F7FF87Cu>() * r + (r * r2) * (kc<V, 0xBE29E72Fu>() + kc<V, 0x3BF84524u>() * r2);
   }
 
-  template <class V> static QARN_INLINE V main(V x, V& cosine) {
+  template <class V> static QARN_INLINE V main(V x, V& cosine) { return both<false>(x, x, cosine); }
+  // The same with the lanes t of the tiny band finished on the way: their sine
+  // polynomial runs on zero (its cube would go subnormal), their cosine as is.
+  template <class V> static QARN_INLINE V main_band(V x, V t, V& cosine) { return both<true>(x, t, cosine); }
+  template <bool Band, class V> static QARN_INLINE V both(V x, V t, V& cosine) {
     V a = vabs(x);
     V S = a * kc<V, 0x3EA2F983u>() + kc<V, 0x4B400000u>();
     V N = S - kc<V, 0x4B400000u>();
@@ -114,7 +118,16 @@ template <var Vr, auto Fb> struct sincos_kernel<float, Vr, Fb> {
     V p_nonneg = andnot(kc<V, 0x80000000u>(), p);
     V c = poly(rem_c(a, M)) ^ (odd ^ p_nonneg);
     cosine = blend(cmp<_CMP_EQ_OQ>(x, bits<V>(0)), c, kc<V, 0x3F800000u>());
-    return poly(rs) ^ odd ^ trig::sign_bits(x);
+    if constexpr (Band) {
+      V y = poly(andnot(rs, t)) ^ odd ^ trig::sign_bits(x);
+      return blend(t, y, band_sine(x));
+    } else {
+      return poly(rs) ^ odd ^ trig::sign_bits(x);
+    }
+  }
+  template <class V> static QARN_INLINE V band_sine(V x) {
+    if constexpr (full) return x;
+    else return x * kc<V, 0x3F7FF87Cu>();
   }
   template <class V> static QARN_INLINE V rem_c(V a, V M) {
     if constexpr (full)
@@ -132,8 +145,7 @@ template <var Vr, auto Fb> struct sincos_kernel<float, Vr, Fb> {
     else return band_lanes<V, 0x008003C3u, 0x35800000u>(x);
   }
   template <class V> static QARN_INLINE void tiny_fix(V x, V t, V& s, V& c) {
-    if constexpr (full) s = blend(t, s, x);
-    else s = blend(t, s, x * kc<V, 0x3F7FF87Cu>());
+    s = blend(t, s, band_sine(x));
     c = blend(t, c, poly(rem_c(vabs(x), kc<V, 0x3F000000u>())) ^ kc<V, 0x80000000u>());
   }
   template <class V> static QARN_INLINE V special(V x) { return large(x) | tiny(x); }
