@@ -57,6 +57,41 @@ template <class V, typename lanes_of<V>::bits Big> QARN_INLINE V special(V x, V 
   return out | icmpgt(gap, c<V, Fm::gap>());
 }
 
+// The float band: |x| below |y| by more than 100 binades, where the quotient x/y
+// may be subnormal and the divider finishes it slowly (5x the lane's time for
+// fmod).  There the remainder is x and remquo's quotient 0: the main path's
+// quotient is 0 (|x/y| < 2^-100; rounded up or down, remainder's second candidate
+// takes it back to 0), its products with y's parts are zeros and leave x exact,
+// and a zero x gets its sign back.  Zeros are in the band; subnormal x is not
+// (where results are flushed the main path gives a zero).
+// In 128-bit registers the band is on the exponent fields, gap < -100, and shares
+// the gap's compare: gap + 100 - 2^31 is above 11 + 100 - 2^31 where the gap
+// exceeds 11, and wraps to the top where it is below -100.  In 256-bit registers
+// (integer work in halves) it is |x|*2^100 < |y|, a product and a float compare.
+// Not at width 16, where the test's two more operations per register cost more
+// than the quotient's slow path saves on ordinary operands.
+template <class V> QARN_INLINE V far_below(V ax, V ay) {
+  if constexpr (sizeof(V) == 16) return icmpgt(kc<V, 0xFFFFFF9Cu>(), isub(ishr<23>(ax), ishr<23>(ay)));
+  else return cmp<_CMP_LT_OQ>(ax * kc<V, 0x71800000u>(), ay);
+}
+template <class V, typename lanes_of<V>::bits Big> QARN_INLINE V special_band(V x, V y) {
+  using Fm = F<V>;
+  static_assert(sizeof(elem_t<V>) == 4, "the band is float's");
+  V ax = vabs(x), ay = vabs(y);
+  V out = cmp<_CMP_LT_OQ>(ay, c<V, Fm::tiny>()) | cmp<_CMP_NLT_UQ>(ay, c<V, Big>());
+  V gap = isub(ishr<Fm::shift>(ax), ishr<Fm::shift>(ay));
+  if constexpr (sizeof(V) == 16) return out | icmpgt(iadd(gap, kc<V, 0x80000064u>()), kc<V, 0x8000006Fu>());
+  else return out | icmpgt(gap, c<V, Fm::gap>()) | far_below(ax, ay);
+}
+// The band's lanes that are not special otherwise.
+template <class V, typename lanes_of<V>::bits Big> QARN_INLINE V band(V x, V y) {
+  using Fm = F<V>;
+  V ax = vabs(x), ay = vabs(y);
+  V bad = cmp<_CMP_LT_OQ>(ay, c<V, Fm::tiny>()) | cmp<_CMP_NLT_UQ>(ay, c<V, Big>()) |
+          andnot(cmp<_CMP_LT_OQ>(ax, kc<V, 0x00800000u>()), cmp<_CMP_EQ_OQ>(ax, V{}));
+  return andnot(far_below(ax, ay), bad);
+}
+
 // y's head (the low bits of the pattern cleared) and tail.
 template <class V> QARN_INLINE void split(V y, V& yh, V& yl) {
   yh = y & c<V, F<V>::split>();
@@ -115,6 +150,11 @@ template <class T, var Vr> struct fmod_k {
     return rem::zero_sign(r | sx, sx);
   }
   template <class V> static QARN_INLINE V special(V x, V y) { return rem::special<V, rem::F<V>::fmod_big>(x, y); }
+  // Float: the band of x far below y (rem::band), whose remainder is x.
+  template <int W> static constexpr bool band_at = sizeof(T) == 4 && W != 16;
+  template <class V> static QARN_INLINE V special_band(V x, V y) { return rem::special_band<V, rem::F<V>::fmod_big>(x, y); }
+  template <class V> static QARN_INLINE V tiny(V x, V y) { return rem::band<V, rem::F<V>::fmod_big>(x, y); }
+  template <class V> static QARN_INLINE void tiny_fix(V x, V, V t, V& r) { r = blend(t, r, x); }
 };
 
 template <class T, var Vr> struct remainder_k {
@@ -124,6 +164,10 @@ template <class T, var Vr> struct remainder_k {
     return rem::ieee_rem(x, y, q, step);
   }
   template <class V> static QARN_INLINE V special(V x, V y) { return rem::special<V, rem::F<V>::rem_big>(x, y); }
+  template <int W> static constexpr bool band_at = sizeof(T) == 4 && W != 16;
+  template <class V> static QARN_INLINE V special_band(V x, V y) { return rem::special_band<V, rem::F<V>::rem_big>(x, y); }
+  template <class V> static QARN_INLINE V tiny(V x, V y) { return rem::band<V, rem::F<V>::rem_big>(x, y); }
+  template <class V> static QARN_INLINE void tiny_fix(V x, V, V t, V& r) { r = blend(t, r, x); }
 };
 
 // remainder, and the quotient it rounded to (at most 2^26 in magnitude on the
@@ -138,6 +182,16 @@ template <class T, var Vr> struct remquo_k {
     return r;
   }
   template <class V> static QARN_INLINE V special(V x, V y) { return rem::special<V, rem::F<V>::rem_big>(x, y); }
+  template <int W> static constexpr bool band_at = sizeof(T) == 4 && W != 16;
+  template <class V> static QARN_INLINE V special_band(V x, V y) { return rem::special_band<V, rem::F<V>::rem_big>(x, y); }
+  template <class V> static QARN_INLINE V tiny(V x, V y) { return rem::band<V, rem::F<V>::rem_big>(x, y); }
+  // The band's remainder is x and its quotient 0.
+  template <class V> static QARN_INLINE void tiny_fix(V x, V, V t, V& r, idx_t<V>& k) {
+    r = blend(t, r, x);
+    idx_t<V> m = low32(t);
+    if constexpr (std::is_same_v<V, vf8>) k = {_mm_andnot_si128(m.lo, k.lo), _mm_andnot_si128(m.hi, k.hi)};
+    else k = {_mm_andnot_si128(m.v, k.v)};
+  }
 };
 
 }  // namespace qarn
