@@ -57,15 +57,58 @@ template <class V, typename lanes_of<V>::bits Big> QARN_INLINE V special(V x, V 
   return out | icmpgt(gap, c<V, Fm::gap>());
 }
 
+// A zero remainder becomes a zero of x's sign (sx: x's sign bit alone).
+template <class V> QARN_INLINE V zero_sign(V r, V sx) {
+  return blend(cmp<_CMP_EQ_OQ>(r, V{}), r, sx);
+}
+
+// The float band: |x| below |y| by more than 109 binades, where the quotient x/y
+// may be subnormal and the divider finishes it slowly (5x the lane's time for
+// fmod).  There the main path's quotient is 0 (|x/y| < 2^-109; rounded up or down,
+// remainder's second candidate takes it back to 0) and its products with y's parts
+// are zeros, so the remainder is x - 0 (x, or a zero where a subnormal x is
+// flushed) with x's sign on a zero, and remquo's quotient is 0.  The band's lanes
+// are exactly those the test with the band adds to special(), so that none of them
+// reaches the lane fallback.  (The limit sits where few ordinary operands mix
+// with the band in one call: a call with both takes the cold part.)
+// In 128-bit registers the band is on the exponent fields, gap < -109, and shares
+// the gap's compare: gap + 109 - 2^31 is above 11 + 109 - 2^31 where the gap
+// exceeds 11, and wraps to the top where it is below -109.  In 256-bit registers
+// (integer work in halves) it is |x|*2^110 < |y|, a product and a float compare.
+// Not at width 16, where the test's two more operations per register cost more
+// than the slow quotient saves on ordinary operands.
+template <class V> QARN_INLINE V far_below(V ax, V ay) {
+  if constexpr (sizeof(V) == 16) return icmpgt(kc<V, 0xFFFFFF93u>(), isub(ishr<23>(ax), ishr<23>(ay)));
+  else return cmp<_CMP_LT_OQ>(ax * kc<V, 0x76800000u>(), ay);
+}
+template <class V, typename lanes_of<V>::bits Big> QARN_INLINE V special_band(V x, V y) {
+  using Fm = F<V>;
+  static_assert(sizeof(elem_t<V>) == 4 && Fm::gap == 0xBu, "the band is float's");
+  V ax = vabs(x), ay = vabs(y);
+  V out = cmp<_CMP_LT_OQ>(ay, c<V, Fm::tiny>()) | cmp<_CMP_NLT_UQ>(ay, c<V, Big>());
+  V gap = isub(ishr<Fm::shift>(ax), ishr<Fm::shift>(ay));
+  if constexpr (sizeof(V) == 16) return out | icmpgt(iadd(gap, kc<V, 0x8000006Du>()), kc<V, 0x80000078u>());
+  else return out | icmpgt(gap, c<V, Fm::gap>()) | far_below(ax, ay);
+}
+// The band's lanes: far below y, and y neither tiny nor large (the gap limit
+// cannot hold with them).
+template <class V, typename lanes_of<V>::bits Big> QARN_INLINE V band(V x, V y) {
+  using Fm = F<V>;
+  V ax = vabs(x), ay = vabs(y);
+  V bad = cmp<_CMP_LT_OQ>(ay, c<V, Fm::tiny>()) | cmp<_CMP_NLT_UQ>(ay, c<V, Big>());
+  return andnot(far_below(ax, ay), bad);
+}
+// Their remainder: x - 0 as the main path forms it, a zero given x's sign.
+template <class V> QARN_INLINE V band_rem(V x) {
+  V z{};
+  asm("" : "+x"(z.v));  // a zero the compiler cannot fold away: x - 0 flushes like the main path
+  return zero_sign(x - z, x & c<V, F<V>::sign>());
+}
+
 // y's head (the low bits of the pattern cleared) and tail.
 template <class V> QARN_INLINE void split(V y, V& yh, V& yl) {
   yh = y & c<V, F<V>::split>();
   yl = y - yh;
-}
-
-// A zero remainder becomes a zero of x's sign (sx: x's sign bit alone).
-template <class V> QARN_INLINE V zero_sign(V r, V sx) {
-  return blend(cmp<_CMP_EQ_OQ>(r, V{}), r, sx);
 }
 
 // remainder's r and the correction of its quotient: q rounded in the caller's
@@ -115,6 +158,11 @@ template <class T, var Vr> struct fmod_k {
     return rem::zero_sign(r | sx, sx);
   }
   template <class V> static QARN_INLINE V special(V x, V y) { return rem::special<V, rem::F<V>::fmod_big>(x, y); }
+  // Float: the band of x far below y (rem::band), whose remainder is x.
+  template <int W> static constexpr bool band_at = sizeof(T) == 4 && W != 16;
+  template <class V> static QARN_INLINE V special_band(V x, V y) { return rem::special_band<V, rem::F<V>::fmod_big>(x, y); }
+  template <class V> static QARN_INLINE V tiny(V x, V y) { return rem::band<V, rem::F<V>::fmod_big>(x, y); }
+  template <class V> static QARN_INLINE void tiny_fix(V x, V, V t, V& r) { r = blend(t, r, rem::band_rem(x)); }
 };
 
 template <class T, var Vr> struct remainder_k {
@@ -124,6 +172,10 @@ template <class T, var Vr> struct remainder_k {
     return rem::ieee_rem(x, y, q, step);
   }
   template <class V> static QARN_INLINE V special(V x, V y) { return rem::special<V, rem::F<V>::rem_big>(x, y); }
+  template <int W> static constexpr bool band_at = sizeof(T) == 4 && W != 16;
+  template <class V> static QARN_INLINE V special_band(V x, V y) { return rem::special_band<V, rem::F<V>::rem_big>(x, y); }
+  template <class V> static QARN_INLINE V tiny(V x, V y) { return rem::band<V, rem::F<V>::rem_big>(x, y); }
+  template <class V> static QARN_INLINE void tiny_fix(V x, V, V t, V& r) { r = blend(t, r, rem::band_rem(x)); }
 };
 
 // remainder, and the quotient it rounded to (at most 2^26 in magnitude on the
@@ -138,6 +190,16 @@ template <class T, var Vr> struct remquo_k {
     return r;
   }
   template <class V> static QARN_INLINE V special(V x, V y) { return rem::special<V, rem::F<V>::rem_big>(x, y); }
+  template <int W> static constexpr bool band_at = sizeof(T) == 4 && W != 16;
+  template <class V> static QARN_INLINE V special_band(V x, V y) { return rem::special_band<V, rem::F<V>::rem_big>(x, y); }
+  template <class V> static QARN_INLINE V tiny(V x, V y) { return rem::band<V, rem::F<V>::rem_big>(x, y); }
+  // The band's remainder is x and its quotient 0.
+  template <class V> static QARN_INLINE void tiny_fix(V x, V, V t, V& r, idx_t<V>& k) {
+    r = blend(t, r, rem::band_rem(x));
+    idx_t<V> m = low32(t);
+    if constexpr (std::is_same_v<V, vf8>) k = {_mm_andnot_si128(m.lo, k.lo), _mm_andnot_si128(m.hi, k.hi)};
+    else k = {_mm_andnot_si128(m.v, k.v)};
+  }
 };
 
 }  // namespace qarn

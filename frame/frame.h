@@ -872,8 +872,9 @@ template <class A> QARN_INLINE A unload(carrier<A> c) {
 // which the compiler shares with the main path.
 // special_bits mirrors special() (a kernel whose special() holds its tiny band
 // holds it in special_bits too); a kernel that states its band apart
-// (special_band) mirrors that test with special_band_bits, and without it takes
-// the vector test at width 1.
+// (special_band) mirrors that test with special_band_bits (its patterns' part,
+// where special_rest gives the rest), and without it takes the vector test at
+// width 1.
 QARN_INLINE uint32_t lane_bits(__m128 a) { return uint32_t(_mm_cvtsi128_si32(_mm_castps_si128(a))); }
 QARN_INLINE uint64_t lane_bits(__m128d a) { return uint64_t(_mm_cvtsi128_si64(_mm_castpd_si128(a))); }
 
@@ -927,6 +928,8 @@ struct entry {
       if constexpr (Mode == lanes::some || B::tiny_band) {
         if constexpr (W == 1 && B::band_apart && requires { K::special_band_bits(lane_bits(a)...); }) {
           if (__builtin_expect(K::special_band_bits(lane_bits(a)...), 0)) return cold<A...>(carry(a)...);
+          if constexpr (B::split_test)
+            if (__builtin_expect(b.any_special_rest(), 0)) return cold<A...>(carry(a)...);
         } else if constexpr (W == 1 && !B::band_apart && requires { K::special_bits(lane_bits(a)...); }) {
           if (__builtin_expect(K::special_bits(lane_bits(a)...), 0)) return cold<A...>(carry(a)...);
           if constexpr (B::split_test)

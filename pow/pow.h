@@ -60,6 +60,26 @@ template <class V> QARN_INLINE res<V> powf_short(V x, V y) {
 }
 template <class V> QARN_INLINE V short_range(V z) { return cmp<_CMP_NLE_UQ>(vabs(z), kc<V, 0x42AE9A00u>()); }
 
+// The short path's tiny band: |y| below 2^-110, zeros and subnormals too, for a
+// positive normal finite x (every other x is special).  There |z| = |y ln x| is
+// below 2^-103: the shifter sum is the shifter itself, r = z, and the cubic is 1
+// plus about r, which rounds to 1; the result is 1 whether or not a subnormal z is
+// flushed.  Where z is subnormal the multiplier takes its slow path (2.3x the
+// lane's time); above 2^-110, z and r*c3 stay normal for every x with |ln x| >=
+// 2^-13.  The band's lanes go to the cold part, which gives them 1.  Not at width
+// 16, where the test's extra operations cost more than 3% on ordinary operands.
+template <class V> QARN_INLINE V short_tiny(V x, V y) {
+  return andnot(cmp<_CMP_LT_OQ>(vabs(y), kc<V, 0x08800000u>()), bad_x_float(x));
+}
+// |y| below 2^-110 or not finite.  In 128-bit registers one integer compare: |y|'s
+// pattern plus 2^31 less 2^-110's, as a signed number, above the image of the
+// largest finite float.  In 256-bit registers (integer work in halves) one more
+// float compare beside the test of |y|'s pattern.
+template <class V> QARN_INLINE V short_y_band(V y) {
+  if constexpr (sizeof(V) == 16) return icmpgt(iadd(vabs(y), kc<V, 0x77800000u>()), kc<V, 0xF6FFFFFFu>());
+  else return big_y_float<0x7F800000u>(y) | cmp<_CMP_LT_OQ>(vabs(y), kc<V, 0x08800000u>());
+}
+
 // powrf default.
 template <class V> QARN_INLINE res<V> powrf_dw(V x, V y) {
   dw<V> z = mul_dw(ln_dw(x), y);
@@ -99,9 +119,20 @@ template <var Vr> struct pow_main<float, Vr> {
   static QARN_INLINE bool special_bits(uint32_t x, uint32_t y) {
     return (x - 0x00800000u >= 0x7EFFFFFFu) | ((y & 0x7FFFFFFFu) >= 0x7F800000u);
   }
+  // The patterns' part with the short variants' tiny band (see short_tiny).
+  static QARN_INLINE bool special_band_bits(uint32_t x, uint32_t y) requires(!wide) {
+    return (x - 0x00800000u >= 0x7EFFFFFFu) | ((y & 0x7FFFFFFFu) - 0x08800000u >= 0x7F800000u - 0x08800000u);
+  }
   template <class V, int Lanes = 0> static QARN_INLINE V special_rest(V x, V y) {
     if constexpr (wide) return powf_wide<Lanes>(x, y, true);
     else return short_range(powf_short(x, y).z);
+  }
+  // The tiny band of the short variants, and the test with it.
+  template <int W> static constexpr bool band_at = !wide && W != 16;
+  template <class V> static QARN_INLINE V tiny(V x, V y) { return short_tiny(x, y); }
+  template <class V> static QARN_INLINE void tiny_fix(V, V, V t, V& r) { r = blend(t, r, kc<V, 0x3F800000u>()); }
+  template <class V> static QARN_INLINE V special_band(V x, V y) {
+    return bad_x_float(x) | short_y_band(y) | short_range(powf_short(x, y).z);
   }
 };
 template <var Vr> struct pow_main<double, Vr> {
@@ -153,6 +184,13 @@ template <var Vr> struct powr_k<float, Vr> {
              cmp<_CMP_NLE_UQ>(vabs(powk::powrf_dw(x, y).z), kc<V, 0x42819F00u>());
     else
       return bx | powk::big_y_float<0x7F800000u>(y) | powk::short_range(powk::powf_short(x, y).z);
+  }
+  // _native and _half: pow's tiny band (powk::short_tiny).
+  template <int W> static constexpr bool band_at = Vr != var::def && W != 16;
+  template <class V> static QARN_INLINE V tiny(V x, V y) { return powk::short_tiny(x, y); }
+  template <class V> static QARN_INLINE void tiny_fix(V, V, V t, V& r) { r = blend(t, r, kc<V, 0x3F800000u>()); }
+  template <class V> static QARN_INLINE V special_band(V x, V y) {
+    return powk::bad_x_float(x) | powk::short_y_band(y) | powk::short_range(powk::powf_short(x, y).z);
   }
 };
 template <var Vr> struct powr_k<double, Vr> : powk::pow_main<double, Vr> {

@@ -269,6 +269,18 @@ TEST(PowSpecial, ZerosAndInfinitiesOfX) {
                  {-0.0, -inf, inf}, {inf, 2, inf}, {inf, -2, 0.0}, {-inf, 3, qnan}, {-inf, -2, qnan}});
 }
 
+// Tiny exponents give exactly 1 for every positive finite x, in one call with
+// lanes whose x is special (zero, negative, infinite, NaN): those keep their own
+// results.  Both sides of 2^-110 and subnormal y.
+TEST(PowSpecial, TinyExponents) {
+  const std::vector<Case> mixed = {{2, 0x1p-111, 1},         {-2, 0x1p-120, qnan},  {0.5, -0x1p-110, 1},
+                                   {0.0, 0x1p-120, 0.0},      {1e30, 0x1.fffffep-111, 1}, {inf, 0x1p-120, inf},
+                                   {3, 0x1p-149, 1},          {qnan, 0x1p-120, qnan}, {1e-40, 0x1p-120, 1},
+                                   {7, 1e-30, 1},             {0x1.fffffep127, -0x1p-126, 1}};
+  check("pow", mixed);
+  check("powr", mixed);
+}
+
 TEST(PowSpecial, InfiniteExponents) {
   check("pow", {{-1, inf, 1}, {-1, -inf, 1}, {0.5, inf, 0.0}, {0.5, -inf, inf}, {-0.5, inf, 0.0},
                 {-0.5, -inf, inf}, {2, inf, inf}, {-2, inf, inf}, {2, -inf, 0.0}, {-2, -inf, 0.0},

@@ -46,7 +46,7 @@ std::vector<Case> cases(const std::string& fam, const Fmt& f, int n) {
     uint64_t x = random_pattern(f, r), y = random_pattern(f, r);
     bool nx = r.below(2), ny = r.below(2);
     int ey = int(r.below(f.maxe - 2)) + 1 - f.bias;
-    switch (r.below(6)) {
+    switch (r.below(7)) {
       case 0: case 1: {  // within the main path's gap and just beyond
         int ex = std::min(top, ey + int(r.below(gap + 4)) - 2);
         x = f.make(nx, ex, r.next()), y = f.make(ny, ey, r.next());
@@ -67,6 +67,16 @@ std::vector<Case> cases(const std::string& fam, const Fmt& f, int n) {
         mpfr_div_2ui(a.v, a.v, 1, MPFR_RNDN);
         mpfr_prec_round(a.v, f.p, MPFR_RNDN);
         x = get(f, a.v) ^ (nx ? f.sign : 0);
+        break;
+      }
+      case 5: {  // |x| below |y|: far below (a subnormal quotient), next to |y|/2 and |y|
+        y = f.make(ny, ey, r.next());
+        uint64_t ay = y & ~f.sign, half = ay - (1ull << f.shift);
+        switch (r.below(3)) {
+          case 0: x = f.make(nx, std::max(1 - f.bias, ey - 1 - int(r.below(d ? 1100 : 160))), r.next()); break;
+          case 1: x = (half + r.below(5) - 2) | (nx ? f.sign : 0); break;
+          default: x = (ay - 1 - r.below(3)) | (nx ? f.sign : 0); break;
+        }
         break;
       }
       case 4:  // subnormal operands
@@ -127,6 +137,35 @@ TEST(Remainders, StatedValues) {
   for (int mode = 0; mode < 4; ++mode) {
     check("fmodf", kF, {{{fl(-0x1p127f), fl(0x1.8p-148f)}, fl(-0x1p-149f)}}, mode, {{fl(0.75f), fl(0.75f)}, 0});
     check("remquof", kF, {{{fl(0x1p127f), fl(0x1p-149f)}, fl(0.0f), 0}}, mode, {{fl(0.75f), fl(0.75f)}, 0, 1});
+  }
+}
+
+// x far below y (its quotient subnormal) is x with quotient 0 in every mode, mixed
+// in one call with lanes whose quotient is not 0; |x| just below |y|/2 likewise.
+// At |x| = |y|/2 rounding up or down, the quotient stays the rounded x/y.
+TEST(Remainders, QuotientsBelowOne) {
+  auto fl = [](float v) { return qa::bits_of(v); };
+  const Case lane3{{fl(0.75f), fl(0.75f)}, 0, 1};
+  for (int mode = 0; mode < 4; ++mode) {
+    check("fmodf", kF,
+          {{{fl(0x1p-126f), fl(1000.0f)}, fl(0x1p-126f)}, {{fl(-0x1.234p-110f), fl(3.0f)}, fl(-0x1.234p-110f)},
+           {{fl(7.0f), fl(2.0f)}, fl(1.0f)}, {{fl(-0x1p-100f), fl(-0x1p20f)}, fl(-0x1p-100f)},
+           {{fl(0x1.fffffep-1f), fl(1.0f)}, fl(0x1.fffffep-1f)}, {{fl(-0.0f), fl(5.0f)}, fl(-0.0f)},
+           {{fl(-1000.0f), fl(0x1p-126f)}, fl(-0.0f)}},
+          mode, {{fl(0.75f), fl(0.75f)}, 0});
+    check("remquof", kF,
+          {{{fl(0x1p-126f), fl(-1000.0f)}, fl(0x1p-126f), 0}, {{fl(-0x1.234p-110f), fl(3.0f)}, fl(-0x1.234p-110f), 0},
+           {{fl(10.0f), fl(3.0f)}, fl(1.0f), 3}, {{fl(0x1.7ffffep0f), fl(3.0f)}, fl(0x1.7ffffep0f), 0},
+           {{fl(-0x1.7ffffep0f), fl(-3.0f)}, fl(-0x1.7ffffep0f), 0}, {{fl(-0.0f), fl(5.0f)}, fl(-0.0f), 0}},
+          mode, lane3);
+  }
+  // Exact ties: to nearest the even quotient 0; up and down the quotient x/y rounds to.
+  const struct { int mode; float x, r; int32_t q; } ties[] = {
+      {0, 1.5f, 1.5f, 0}, {0, -1.5f, -1.5f, 0}, {1, 1.5f, 1.5f, 0},  {1, -1.5f, 1.5f, -1},
+      {2, 1.5f, -1.5f, 1}, {2, -1.5f, -1.5f, 0}, {3, 1.5f, 1.5f, 0}, {3, -1.5f, -1.5f, 0}};
+  for (const auto& t : ties) {
+    check("remquof", kF, {{{fl(t.x), fl(3.0f)}, fl(t.r), t.q}}, t.mode, lane3);
+    check("remainderf", kF, {{{fl(t.x), fl(3.0f)}, fl(t.r)}}, t.mode, {{fl(0.75f), fl(0.75f)}, 0});
   }
 }
 

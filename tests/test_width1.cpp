@@ -71,19 +71,31 @@ TEST(WidthOneSpecialTest, BandPatternTestMarksTheBandTestsLanes) {
 }
 
 // Two operands: the lane's patterns, special() on copies of them in every lane,
-// and the width-1 split of it.
-template <class K> struct Split {
+// and the width-1 split of it; with Band, the test with the tiny band
+// (special_band) and its split (special_band_bits and the same rest).
+template <class K, bool Band> struct Split {
   using T = typename K::elem;
   using P = pattern_t<T>;
   using V = std::conditional_t<sizeof(T) == 4, qarn::vf4, qarn::vd2>;
-  static bool vec(P x, P y) { return qarn::movemask(K::special(qarn::bits<V>(x), qarn::bits<V>(y))) & 1; }
+  static V test(V x, V y) {
+    if constexpr (Band) return K::special_band(x, y);
+    else return K::special(x, y);
+  }
+  static bool bits(P x, P y) {
+    if constexpr (Band) return K::special_band_bits(x, y);
+    else return K::special_bits(x, y);
+  }
+  static bool vec(P x, P y) { return qarn::movemask(test(qarn::bits<V>(x), qarn::bits<V>(y))) & 1; }
   static bool split(P x, P y) {
-    return K::special_bits(x, y) || (qarn::movemask(K::template special_rest<V, 1>(qarn::bits<V>(x), qarn::bits<V>(y))) & 1);
+    return bits(x, y) || (qarn::movemask(K::template special_rest<V, 1>(qarn::bits<V>(x), qarn::bits<V>(y))) & 1);
   }
 };
 
-template <class K> void expect_split_agreement(const char* what, std::initializer_list<typename K::elem> held) {
-  using S = Split<K>;
+template <class K, bool Band = false>
+void expect_split_agreement(const char* what, std::initializer_list<typename K::elem> held) {
+  if constexpr (!Band && requires(pattern_t<typename K::elem> p) { K::special_band_bits(p, p); })
+    expect_split_agreement<K, true>(what, held);
+  using S = Split<K, Band>;
   using P = typename S::P;
   const unsigned mxcsr = _mm_getcsr();
   for (unsigned daz_ftz : {0u, 0x8040u}) {
@@ -95,9 +107,9 @@ template <class K> void expect_split_agreement(const char* what, std::initialize
         std::vector<uint64_t> bad = disagreements<P>([&](P p) { return at(p, S::vec); },
                                                      [&](P p) { return at(p, S::split); });
         for (uint64_t p : bad)
-          ADD_FAILURE() << what << (daz_ftz ? " (DAZ, FTZ)" : "") << ": split test and special differ at "
-                        << (line ? "x = " : "y = ") << double(h) << ", " << (line ? "y" : "x") << " pattern 0x"
-                        << std::hex << p << std::dec;
+          ADD_FAILURE() << what << (Band ? " with its tiny band" : "") << (daz_ftz ? " (DAZ, FTZ)" : "")
+                        << ": split test and special differ at " << (line ? "x = " : "y = ") << double(h) << ", "
+                        << (line ? "y" : "x") << " pattern 0x" << std::hex << p << std::dec;
       }
     }
     _mm_setcsr(mxcsr);
@@ -116,6 +128,7 @@ TEST(WidthOneSpecialTest, SplitTestOfPowIsItsVectorTest) {
   expect_split_agreement<qarn::pow_k<double, var::native>>("pow _native", {1.0, 2.0, 0.5, 0x1p-1022, 750.0, -3.0});
   expect_split_agreement<qarn::powr_k<double, var::def>>("powr", {1.0, 2.0, 0x1.fffffffffffffp1023, 1100.0});
   expect_split_agreement<qarn::pow_k<float, var::native>>("powf _native", {1.0f, 2.0f, 0x1p-126f, 150.0f, -3.0f});
+  expect_split_agreement<qarn::pow_k<float, var::rm>>("powf _rm", {1.0f, 0.5f, 0x1p-110f, 0x1.fffffep-111f, 0.0f});
 }
 
 }  // namespace
