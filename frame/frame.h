@@ -924,14 +924,16 @@ struct entry {
         return finish_reg(b, a...);
       }
       take_reg(b, a...);
-      // (At width 1 the pattern test that mirrors the vector test in use.)
+      // (At width 1 the pattern test that mirrors the vector test in use, then
+      // the rest of a split test.)
       if constexpr (Mode == lanes::some || B::tiny_band) {
-        if constexpr (W == 1 && B::band_apart && requires { K::special_band_bits(lane_bits(a)...); }) {
-          if (__builtin_expect(K::special_band_bits(lane_bits(a)...), 0)) return cold<A...>(carry(a)...);
-          if constexpr (B::split_test)
-            if (__builtin_expect(b.any_special_rest(), 0)) return cold<A...>(carry(a)...);
-        } else if constexpr (W == 1 && !B::band_apart && requires { K::special_bits(lane_bits(a)...); }) {
-          if (__builtin_expect(K::special_bits(lane_bits(a)...), 0)) return cold<A...>(carry(a)...);
+        constexpr bool band_bits = B::band_apart && requires { K::special_band_bits(lane_bits(a)...); };
+        constexpr bool plain_bits = !B::band_apart && requires { K::special_bits(lane_bits(a)...); };
+        if constexpr (W == 1 && (band_bits || plain_bits)) {
+          bool out;
+          if constexpr (band_bits) out = K::special_band_bits(lane_bits(a)...);
+          else out = K::special_bits(lane_bits(a)...);
+          if (__builtin_expect(out, 0)) return cold<A...>(carry(a)...);
           if constexpr (B::split_test)
             if (__builtin_expect(b.any_special_rest(), 0)) return cold<A...>(carry(a)...);
         } else {
