@@ -13,6 +13,7 @@
 // shifter sum, which holds k in its low bits (two's complement, so negative m
 // lowers the exponent); this is exact in the main path's range.
 #pragma once
+#include "frame/band.h"
 #include "frame/frame.h"
 #include "frame/variant.h"
 #include "tables/exp_tables.h"
@@ -30,25 +31,6 @@ template <int B, class V> QARN_INLINE V exp52(V S) { return ishl<52 - B>(S) & kc
 template <class V> QARN_INLINE V cubic2(V f) {
   return ((kc<V, 0x3D63582B>() * f + kc<V, 0x3E77D66A>()) * f + kc<V, 0x3F317422>()) * f + kc<V, 0x3F800000>();
 }
-// A tiny band below T (zeros and subnormals in it) together with the range test
-// |x| > Bp (Bp the largest ordinary pattern; NaNs too) in one test.  In 128-bit
-// registers one integer compare: |x|'s pattern plus Off = 2^(n-1) - T is, as a
-// signed number, above Img = Bp + Off exactly there.  In 256-bit ones two float
-// compares.  (The constants are spelled out where they are used, so that each is
-// a row in read-only data.)
-template <class V> using lane_bits_t = typename lanes_of<V>::bits;
-template <class U> inline constexpr U sign_bit = U(1) << (8 * sizeof(U) - 1);
-template <class V, lane_bits_t<V> T, lane_bits_t<V> Bp, lane_bits_t<V> Off, lane_bits_t<V> Img>
-QARN_INLINE V band_or_range(V x) {
-  using U = lane_bits_t<V>;
-  static_assert(Off == U(sign_bit<U> - T) && Img == U(Bp + Off) && T < Bp);
-  V a = vabs(x);
-  if constexpr (std::is_same_v<V, vf4> || std::is_same_v<V, vd2>) return icmpgt(iadd(a, kc<V, Off>()), kc<V, Img>());
-  else return cmp<_CMP_NLE_UQ>(a, kc<V, Bp>()) | cmp<_CMP_LT_OQ>(a, kc<V, T>());
-}
-// The same on one lane's pattern (one unsigned compare).
-template <class U, U T, U Bp> QARN_INLINE bool band_or_range_bits(U x) { return U((x & ~sign_bit<U>) - T) > U(Bp - T); }
-template <class V, lane_bits_t<V> T> QARN_INLINE V below(V x) { return cmp<_CMP_LT_OQ>(vabs(x), kc<V, T>()); }
 }  // namespace expk
 
 template <class T, var Vr> struct exp_k;
@@ -148,15 +130,15 @@ template <var Vr> struct exp_k<double, Vr> {
   // crawls there; below 2^-500 the cold part gives 1.  Not at width 8, where the
   // band's compare and or cost 4% of the main path.
   template <int W> static constexpr bool band_at = W != 8;
-  template <class V> static QARN_INLINE V tiny(V x) requires (Vr == var::def) { return expk::below<V, 0x20B0000000000000ull>(x); }
+  template <class V> static QARN_INLINE V tiny(V x) requires (Vr == var::def) { return bands::below<V, 0x20B0000000000000ull>(x); }
   template <class V> static QARN_INLINE void tiny_fix(V, V t, V& r) requires (Vr == var::def) {
     r = blend(t, r, kc<V, 0x3FF0000000000000ull>());
   }
   template <class V> static QARN_INLINE V special_band(V x) {
-    return expk::band_or_range<V, 0x20B0000000000000ull, 0x4086232AFFFFFFFFull, 0x5F50000000000000ull, 0x9FD6232AFFFFFFFFull>(x);
+    return bands::below_or_above<V, 0x20B0000000000000ull, 0x4086232AFFFFFFFFull, 0x5F50000000000000ull, 0x9FD6232AFFFFFFFFull>(x);
   }
   static QARN_INLINE bool special_band_bits(uint64_t x) {
-    return expk::band_or_range_bits<uint64_t, 0x20B0000000000000ull, 0x4086232AFFFFFFFFull>(x);
+    return bands::below_or_above_bits<uint64_t, 0x20B0000000000000ull, 0x4086232AFFFFFFFFull>(x);
   }
   template <class V> static QARN_INLINE V fixup(V x, V& r) {
     V over = cmp<_CMP_GT_OQ>(x, kc<V, 0x40862E42FEFA39EFull>());
@@ -194,15 +176,15 @@ template <var Vr> struct exp2_k<float, Vr> {
   // and or cost 5% (_rm) to 10% of these short paths.
   template <int W> static constexpr bool band_at = W <= 4;
   static constexpr bool band = Vr != var::def;
-  template <class V> static QARN_INLINE V tiny(V x) requires band { return expk::below<V, 0x0D800000u>(x); }
+  template <class V> static QARN_INLINE V tiny(V x) requires band { return bands::below<V, 0x0D800000u>(x); }
   template <class V> static QARN_INLINE void tiny_fix(V, V t, V& r) requires band {
     if constexpr (Vr == var::rm) r = blend(t, r, kc<V, 0x3F800000u>());
     else r = blend(t, r, kc<V, 0x3F7FFB49u>());
   }
   template <class V> static QARN_INLINE V special_band(V x) {
-    return expk::band_or_range<V, 0x0D800000u, 0x42FC0000u, 0x72800000u, 0xB57C0000u>(x);
+    return bands::below_or_above<V, 0x0D800000u, 0x42FC0000u, 0x72800000u, 0xB57C0000u>(x);
   }
-  static QARN_INLINE bool special_band_bits(uint32_t x) { return expk::band_or_range_bits<uint32_t, 0x0D800000u, 0x42FC0000u>(x); }
+  static QARN_INLINE bool special_band_bits(uint32_t x) { return bands::below_or_above_bits<uint32_t, 0x0D800000u, 0x42FC0000u>(x); }
 };
 
 template <var Vr> struct exp2_k<double, Vr> {
@@ -241,15 +223,15 @@ template <var Vr> struct exp2_k<double, Vr> {
   // In 128-bit registers only: in 256-bit ones the band's compare and or cost 6-8%.
   template <int W> static constexpr bool band_at = W <= 2;
   static constexpr bool band = Vr != var::def;
-  template <class V> static QARN_INLINE V tiny(V x) requires band { return expk::below<V, 0x0170000000000000ull>(x); }
+  template <class V> static QARN_INLINE V tiny(V x) requires band { return bands::below<V, 0x0170000000000000ull>(x); }
   template <class V> static QARN_INLINE void tiny_fix(V, V t, V& r) requires band {
     r = blend(t, r, kc<V, 0x3FF0000000261500ull>());
   }
   template <class V> static QARN_INLINE V special_band(V x) {
-    return expk::band_or_range<V, 0x0170000000000000ull, 0x408FEFFFFFFFFFFFull, 0x7E90000000000000ull, 0xBF1FEFFFFFFFFFFFull>(x);
+    return bands::below_or_above<V, 0x0170000000000000ull, 0x408FEFFFFFFFFFFFull, 0x7E90000000000000ull, 0xBF1FEFFFFFFFFFFFull>(x);
   }
   static QARN_INLINE bool special_band_bits(uint64_t x) {
-    return expk::band_or_range_bits<uint64_t, 0x0170000000000000ull, 0x408FEFFFFFFFFFFFull>(x);
+    return bands::below_or_above_bits<uint64_t, 0x0170000000000000ull, 0x408FEFFFFFFFFFFFull>(x);
   }
 };
 
@@ -280,12 +262,12 @@ template <var Vr> struct exp10_k<float, Vr> {
   // gives 1.  Not at width 16, where the band's compare and or cost 8%.
   template <int W> static constexpr bool band_at = W != 16;
   static constexpr bool band = Vr != var::def;
-  template <class V> static QARN_INLINE V tiny(V x) requires band { return expk::below<V, 0x0D800000u>(x); }
+  template <class V> static QARN_INLINE V tiny(V x) requires band { return bands::below<V, 0x0D800000u>(x); }
   template <class V> static QARN_INLINE void tiny_fix(V, V t, V& r) requires band { r = blend(t, r, kc<V, 0x3F800000u>()); }
   template <class V> static QARN_INLINE V special_band(V x) {
-    return expk::band_or_range<V, 0x0D800000u, 0x4217B818u, 0x72800000u, 0xB497B818u>(x);
+    return bands::below_or_above<V, 0x0D800000u, 0x4217B818u, 0x72800000u, 0xB497B818u>(x);
   }
-  static QARN_INLINE bool special_band_bits(uint32_t x) { return expk::band_or_range_bits<uint32_t, 0x0D800000u, 0x4217B818u>(x); }
+  static QARN_INLINE bool special_band_bits(uint32_t x) { return bands::below_or_above_bits<uint32_t, 0x0D800000u, 0x4217B818u>(x); }
 };
 
 template <var Vr> struct exp10_k<double, Vr> {
@@ -326,15 +308,15 @@ template <var Vr> struct exp10_k<double, Vr> {
   // compare and or cost 4-9%.
   template <int W> static constexpr bool band_at = W <= 4;
   static constexpr bool band = Vr != var::def;
-  template <class V> static QARN_INLINE V tiny(V x) requires band { return expk::below<V, 0x0170000000000000ull>(x); }
+  template <class V> static QARN_INLINE V tiny(V x) requires band { return bands::below<V, 0x0170000000000000ull>(x); }
   template <class V> static QARN_INLINE void tiny_fix(V, V t, V& r) requires band {
     r = blend(t, r, kc<V, 0x3FF0000000000000ull>());
   }
   template <class V> static QARN_INLINE V special_band(V x) {
-    return expk::band_or_range<V, 0x0170000000000000ull, 0x40733A70FFFFFFFFull, 0x7E90000000000000ull, 0xBF033A70FFFFFFFFull>(x);
+    return bands::below_or_above<V, 0x0170000000000000ull, 0x40733A70FFFFFFFFull, 0x7E90000000000000ull, 0xBF033A70FFFFFFFFull>(x);
   }
   static QARN_INLINE bool special_band_bits(uint64_t x) {
-    return expk::band_or_range_bits<uint64_t, 0x0170000000000000ull, 0x40733A70FFFFFFFFull>(x);
+    return bands::below_or_above_bits<uint64_t, 0x0170000000000000ull, 0x40733A70FFFFFFFFull>(x);
   }
 };
 

@@ -27,10 +27,12 @@
 //  * atanh: z = 1 + 2a/(1 - a), the result half its logarithm with the sign of x.
 // Below 2^-588 (float: 2^-20 for asinh, 2^-30 for atanh) asinh and atanh give x
 // itself (their exact values round to x far above that), and the arithmetic runs on
-// 0 instead, so that no lane computes with subnormal intermediates.
+// 0 instead.  In double, from there to 2^-100 squares still go subnormal; those
+// lanes take the cold part, which gives x (the main path's value to nearest).
 // Special lanes (inf, NaN, acosh at or below 1, atanh outside (-1, 1)) go to the
 // lane fallbacks (hyper/asinh_fallback.cpp), which only settle special values.
 #pragma once
+#include "frame/band.h"
 #include "frame/frame.h"
 #include "frame/variant.h"
 #include "tables/log_tables.h"
@@ -212,6 +214,24 @@ template <class T, var Vr> struct asinh_k {
     if constexpr (sizeof(T) == 4) return (x & 0x7FFFFFFFu) > 0x7F7FFFFFu;
     else return (x & 0x7FFFFFFFFFFFFFFFull) > 0x7FEFFFFFFFFFFFFFull;
   }
+  // Double, |x| below 2^-100: 1 + a is 1 with a as its error, h = a^2/2 and the
+  // series' h^2 term add nothing to it, so z = 1 + a; the logarithm's r is a
+  // exactly, its polynomial adding far less than half an ulp, and the table entry
+  // for c = 1024 and the exponent term are 0: the result is x itself, to nearest,
+  // whether or not subnormal results are flushed.  Below 2^-588 (zeros and
+  // subnormals too) the main path picks x outright.  Between the two bounds h^2
+  // goes subnormal (a below 2^-255, and a^2 and r^2 below 2^-511) and the main path
+  // crawls; the cold part gives x.
+  template <class V> static QARN_INLINE V tiny(V x) requires(sizeof(T) == 8) {
+    return bands::below<V, 0x39B0000000000000ull>(x);
+  }
+  template <class V> static QARN_INLINE void tiny_fix(V x, V t, V& r) requires(sizeof(T) == 8) { r = blend(t, r, x); }
+  template <class V> static QARN_INLINE V special_band(V x) requires(sizeof(T) == 8) {
+    return bands::below_or_above<V, 0x39B0000000000000ull, 0x7FEFFFFFFFFFFFFFull, 0x4650000000000000ull, 0xC63FFFFFFFFFFFFFull>(x);
+  }
+  static QARN_INLINE bool special_band_bits(uint64_t x) requires(sizeof(T) == 8) {
+    return bands::below_or_above_bits<uint64_t, 0x39B0000000000000ull, 0x7FEFFFFFFFFFFFFFull>(x);
+  }
 };
 
 // -------------------------------------------------------------------------- acosh
@@ -279,18 +299,12 @@ template <class T, var Vr> struct atanh_k {
   // main path picks x outright.  Between the two bounds r^2 goes subnormal (a below
   // 2^-512) and the main path crawls; the cold part gives x.
   template <class V> static QARN_INLINE V tiny(V x) requires(sizeof(T) == 8) {
-    return cmp<_CMP_LT_OQ>(vabs(x), kc<V, 0x39B0000000000000ull>());
+    return bands::below<V, 0x39B0000000000000ull>(x);
   }
   template <class V> static QARN_INLINE void tiny_fix(V x, V t, V& r) requires(sizeof(T) == 8) { r = blend(t, r, x); }
-  // The test with the band: in 128-bit registers one integer compare (|x|'s pattern
-  // plus 2^63 - 2^-100's is, as a signed number, above 1's image less one exactly
-  // when |x| lies below 2^-100 or at or above 1, or is a NaN); in 256-bit registers
-  // two float compares.
+  // The test with the band: |x| below 2^-100 or at or above 1 (NaN too).
   template <class V> static QARN_INLINE V special_band(V x) requires(sizeof(T) == 8) {
-    if constexpr (std::is_same_v<V, vd2>)
-      return icmpgt(iadd(vabs(x), kc<V, 0x4650000000000000ull>()), kc<V, 0x863FFFFFFFFFFFFFull>());
-    else
-      return special(x) | tiny(x);
+    return bands::below_or_above<V, 0x39B0000000000000ull, 0x3FEFFFFFFFFFFFFFull, 0x4650000000000000ull, 0x863FFFFFFFFFFFFFull>(x);
   }
 };
 

@@ -198,8 +198,8 @@ TEST(LogLanes, FallbacksOnSubnormalsAndNormals) {
   }
 }
 
-// log1p and atanh (evaluated as a logarithm) next to zero: below 2^-40 (log1pf) or
-// 2^-100 (log1p, atanh in double) the result is x to nearest, and some widths
+// log1p, atanh and asinh (evaluated as logarithms) next to zero: below 2^-40
+// (log1pf) or 2^-100 (log1p, atanh, asinh in double) the result is x to nearest, and some widths
 // finish those lanes in closed form in the cold part.  Every width must give the
 // main path's bits: the band's edges, the smallest normal, subnormals and zeros
 // (flushed where subnormal results are flushed), alone, among ordinary lanes and
@@ -221,7 +221,7 @@ TEST(LogLanes, TinyOperandsEveryWidthAndMode) {
         {0x0010000000000000, nearest, 0x0010000000000000}, {0x8000000000000000, nearest, 0x8000000000000000},
         {0x0000000000000001, nearest, 0x0000000000000001}, {0x1F70000000000000, ftz, 0x1F70000000000000},
         {0x39A0000000000000, down, 0x399FFFFFFFFFFFFF}, {0x1F70000000000000, down, 0x1F6FFFFFFFFFFFFF}};
-    // Subnormals where results are flushed: log1p's tail flushes; atanh picks x outright.
+    // Subnormals where results are flushed: log1p's tail flushes; atanh and asinh pick x outright.
     v.push_back({0x0000000000000001, ftz, log1p ? 0x0000000000000000ull : 0x0000000000000001ull});
     v.push_back({0x8000000000000001, ftz, log1p ? 0x8000000000000000ull : 0x8000000000000001ull});
     return v;
@@ -229,7 +229,8 @@ TEST(LogLanes, TinyOperandsEveryWidthAndMode) {
   struct Family { const char* name; std::vector<Case> cases; const char* fallback; };
   const Family families[] = {{"log1pf", single, "log1pf_lane_fallback"},
                              {"log1p", doubles(true), "log1p_lane_fallback"},
-                             {"atanh", doubles(false), "atanh_lane_fallback"}};
+                             {"atanh", doubles(false), "atanh_lane_fallback"},
+                             {"asinh", doubles(false), "asinh_lane_fallback"}};
   int exports = 0;
   for (const Family& f : families)
     for (const char* suffix : {"", "_native"})
@@ -263,7 +264,7 @@ TEST(LogLanes, TinyOperandsEveryWidthAndMode) {
               }
             }
       }
-  EXPECT_EQ(exports, 30);
+  EXPECT_EQ(exports, 42);
 }
 
 }  // namespace

@@ -1,0 +1,32 @@
+// A tiny band and a range test in one piece (see body::run_tiny in frame/frame.h).
+//
+// Lanes below T (zeros and subnormals in it) together with the range test
+// |x| > Bp (Bp the largest ordinary pattern; NaNs too).  In 128-bit registers one
+// integer compare: |x|'s pattern plus Off = 2^(n-1) - T is, as a signed number,
+// above Img = Bp + Off exactly there.  In 256-bit ones two float compares.  (The
+// constants are spelled out where they are used, so that each is a row in
+// read-only data.)
+#pragma once
+#include <type_traits>
+
+#include "frame/frame.h"
+
+namespace qarn::bands {
+
+template <class V> using lane_bits_t = typename lanes_of<V>::bits;
+template <class U> inline constexpr U sign_bit = U(1) << (8 * sizeof(U) - 1);
+
+template <class V, lane_bits_t<V> T, lane_bits_t<V> Bp, lane_bits_t<V> Off, lane_bits_t<V> Img>
+QARN_INLINE V below_or_above(V x) {
+  using U = lane_bits_t<V>;
+  static_assert(Off == U(sign_bit<U> - T) && Img == U(Bp + Off) && T < Bp);
+  V a = vabs(x);
+  if constexpr (std::is_same_v<V, vf4> || std::is_same_v<V, vd2>) return icmpgt(iadd(a, kc<V, Off>()), kc<V, Img>());
+  else return cmp<_CMP_NLE_UQ>(a, kc<V, Bp>()) | cmp<_CMP_LT_OQ>(a, kc<V, T>());
+}
+// The same on one lane's pattern (one unsigned compare).
+template <class U, U T, U Bp> QARN_INLINE bool below_or_above_bits(U x) { return U((x & ~sign_bit<U>) - T) > U(Bp - T); }
+// The band alone: |x| < T.
+template <class V, lane_bits_t<V> T> QARN_INLINE V below(V x) { return cmp<_CMP_LT_OQ>(vabs(x), kc<V, T>()); }
+
+}  // namespace qarn::bands
