@@ -94,6 +94,9 @@ const Band kFallbackBands[] = {
     // results below the smallest normal number (quotients by pi), not stalls of the main path
     {"asinpi atanpi", 'f', 0, -0x1.92p-125, 0x1.92p-125}, {"asinpi atanpi", 'd', 0, -0x1.92p-1021, 0x1.92p-1021},
     {"atan2pi", 'f', 0, -0x1.92p-125, 0x1.92p-125}, {"atan2pi", 'd', 0, -0x1.92p-1021, 0x1.92p-1021},
+    // div: quotients below the smallest normal number (y of the timing loops is at
+    // most 1000), a subnormal result rather than a stall of the main path
+    {"div", 'f', 0, -0x1.f4p-117, 0x1.f4p-117}, {"div", 'd', 0, -0x1.f4p-1013, 0x1.f4p-1013},
     // erfc: results below half the smallest subnormal number (zero), +infinity
     {"erfc", 'f', 0, 10.0541, kInf}, {"erfc", 'd', 0, 27.2263, kInf},
 };

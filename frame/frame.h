@@ -22,6 +22,7 @@
 // main path can never write a register our callers expect preserved; only the
 // lane loop, which calls ordinary Windows x64 code, saves ymm6-ymm15 in full.
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <tuple>
@@ -682,6 +683,42 @@ struct body {
   }
   static constexpr bool band_pass = tiny_band && has_main_band(std::make_index_sequence<NF>{});
 
+  // Width 3: lane 3 holds the filler, never in the band, so a register whose three
+  // lanes all are in it would still run the main path for that one lane.  Under
+  // the ordinary environment that lane's result is the function at the filler to
+  // nearest, the same on every call (the filler meets no subnormal step, flushed
+  // or not): the first such call keeps it, later ones take the closed form alone
+  // and that lane from here.  (Racing first calls store the same bits.)
+  struct filler_memo {
+    std::atomic<bool> ready{false};
+    std::atomic<uint64_t> r{0}, r2{0};
+  };
+  static inline filler_memo memo3;
+  template <class X> static uint64_t lane3_of(const X& v) {
+    constexpr size_t b = sizeof(X) / 4;
+    unsigned char raw[sizeof(X)];
+    uint64_t u = 0;
+    __builtin_memcpy(raw, &v, sizeof(X));
+    __builtin_memcpy(&u, raw + 3 * b, b);
+    return u;
+  }
+  // (A blend in registers: storing the lane over the register in memory and
+  // reading it back stalls the store forwarding, which cost more than the main path.)
+  template <class X> static QARN_INLINE void set_lane3(X& v, uint64_t u) {
+    static_assert(sizeof(X) == 16 || sizeof(X) == 32);
+    if constexpr (sizeof(X) == 16) {
+      __m128 a;
+      __builtin_memcpy(&a, &v, 16);
+      a = _mm_blend_ps(a, _mm_castsi128_ps(_mm_set1_epi32(int(uint32_t(u)))), 8);
+      __builtin_memcpy(&v, &a, 16);
+    } else {
+      __m256d a;
+      __builtin_memcpy(&a, &v, 32);
+      a = _mm256_blend_pd(a, _mm256_castsi256_pd(_mm256_set1_epi64x(int64_t(u))), 8);
+      __builtin_memcpy(&v, &a, 32);
+    }
+  }
+
   // The protocol with a tiny band: main path on calmed operands, the band's
   // closed form, the mask without the band.
   QARN_INLINE uint32_t run_tiny() {
@@ -714,6 +751,13 @@ struct body {
       for (int g = 0; g < n; ++g) s.r[g] = R{}, s.r2[g] = R2{}, close(g);
       return 0;
     }
+    const bool three_in_band = W == 3 && plain && (tm & 7u) == 7u;
+    if (three_in_band && memo3.ready.load(std::memory_order_acquire)) {
+      s.r[0] = R{}, s.r2[0] = R2{}, close(0);
+      set_lane3(s.r[0], memo3.r.load(std::memory_order_relaxed));
+      if constexpr (S::two) set_lane3(s.r2[0], memo3.r2.load(std::memory_order_relaxed));
+      return 0;
+    }
     // No special lane but the band's: nothing to fix up, no lane loop.
     const bool band_only = (sm & ~tm & width_mask<W>) == 0;
     if (plain) {
@@ -741,6 +785,11 @@ struct body {
       }
     } else {
       main_path_unless_fixed();
+    }
+    if (three_in_band) {
+      memo3.r.store(lane3_of(s.r[0]), std::memory_order_relaxed);
+      if constexpr (S::two) memo3.r2.store(lane3_of(s.r2[0]), std::memory_order_relaxed);
+      memo3.ready.store(true, std::memory_order_release);
     }
     if (band_only) return 0;
     return mask(tm);

@@ -13,9 +13,10 @@
 //
 // Exports: float width 8 and double width 4 in the register form, of the kinds
 // f:f, ff:f, fff:f, fi:f, f:fpf, f:fpi and ff:fpi (every result, the one through
-// the pointer too), and width 1 of the kinds f:f and ff:f: one call per input,
-// with other inputs in the register's spare lanes, and the whole result register
-// compared (what the spare lanes come back with too).
+// the pointer too), and widths 1, 2, 3 (float 4 too) of the kinds f:f and ff:f:
+// one call per input (or per two, three, four), with other inputs in the
+// register's spare lanes, and the whole result register compared (what the spare
+// lanes come back with too, width 3's filler lane among them).
 //
 // Operands.  Float exports with one floating operand: every one of the 2^32 inputs
 // (with a second operand drawn from the input's own hash).  fma in float: N random
@@ -176,6 +177,8 @@ struct KindInfo {
   int nf = 0;
   bool int_arg = false, ptr = false, ptr_int = false;
   bool one = false;  // width 1: one call per lane
+  int part = 0;      // widths 2 and 3 (float 4 too): live lanes per call of one narrower register
+  int reg = 32;      // bytes of that register
 };
 bool kind_of(std::string_view k, KindInfo& ki) {
   if (k == "f:f") ki = {1};
@@ -196,7 +199,7 @@ template <class T> struct Block {
   alignas(32) int32_t k[8];
   alignas(32) T r[L];
   alignas(32) uint64_t r2[L];  // the second result's storage (floats or int32 pairs)
-  alignas(16) uint64_t whole[L][2];  // width 1: each call's whole result register
+  alignas(32) uint64_t whole[L][4];  // widths 1 to 3: each call's whole result register
 };
 
 template <class T> void call(const void* fn, const KindInfo& ki, Block<T>& b) {
@@ -221,6 +224,34 @@ template <class T> void call(const void* fn, const KindInfo& ki, Block<T>& b) {
                          : reinterpret_cast<N (*)(N, N)>(const_cast<void*>(fn))(a0, a1);
       std::memcpy(b.whole[l], &res, 16);
       std::memcpy(&b.r[l], &res, sizeof(T));
+    }
+    return;
+  }
+  if (ki.part) {
+    // Lanes l to l + part - 1 in the register's live lanes, the next inputs in its
+    // spare ones (width 3: lane 3, which the filler replaces).
+    using N = std::conditional_t<sizeof(T) == 4, __m128, __m128d>;
+    const int RL = ki.reg / int(sizeof(T));
+    for (int l = 0; l < Block<T>::L; l += ki.part) {
+      alignas(32) T in[3][8] = {};
+      for (int a = 0; a < ki.nf; ++a)
+        for (int j = 0; j < RL; ++j) in[a][j] = b.x[a][(l + j) % Block<T>::L];
+      alignas(32) T res[8];
+      if (ki.reg == 16) {
+        N a0, a1, o;
+        std::memcpy(&a0, in[0], 16), std::memcpy(&a1, in[1], 16);
+        o = ki.nf == 1 ? reinterpret_cast<N (*)(N)>(const_cast<void*>(fn))(a0)
+                       : reinterpret_cast<N (*)(N, N)>(const_cast<void*>(fn))(a0, a1);
+        std::memcpy(res, &o, 16);
+      } else {
+        V a0, a1, o;
+        std::memcpy(&a0, in[0], 32), std::memcpy(&a1, in[1], 32);
+        o = ki.nf == 1 ? reinterpret_cast<V (*)(V)>(const_cast<void*>(fn))(a0)
+                       : reinterpret_cast<V (*)(V, V)>(const_cast<void*>(fn))(a0, a1);
+        std::memcpy(res, &o, 32);
+      }
+      std::memcpy(b.whole[l], res, ki.reg);
+      for (int j = 0; j < ki.part && l + j < Block<T>::L; ++j) b.r[l + j] = res[j];
     }
     return;
   }
@@ -321,7 +352,7 @@ Diff run_range(const Source& src, const void* fa, const void* fb, uint64_t lo, u
     call(fb, src.ki, B);
     bool same = !std::memcmp(A.r, B.r, sizeof A.r) &&
                 (!src.ki.ptr || !std::memcmp(A.r2, B.r2, size_t(r2_bytes) * L)) &&
-                (!src.ki.one || !std::memcmp(A.whole, B.whole, sizeof A.whole));
+                (!(src.ki.one || src.ki.part) || !std::memcmp(A.whole, B.whole, sizeof A.whole));
     if (same) continue;
     for (int l = 0; l < L && base + l < hi; ++l) {
       uint64_t ra = 0, rb = 0, sa = 0, sb = 0;
@@ -330,7 +361,7 @@ Diff run_range(const Source& src, const void* fa, const void* fb, uint64_t lo, u
         std::memcpy(&sa, reinterpret_cast<char*>(A.r2) + l * r2_bytes, r2_bytes);
         std::memcpy(&sb, reinterpret_cast<char*>(B.r2) + l * r2_bytes, r2_bytes);
       }
-      bool spare = src.ki.one && std::memcmp(A.whole[l], B.whole[l], 16);
+      bool spare = (src.ki.one || src.ki.part) && std::memcmp(A.whole[l], B.whole[l], sizeof A.whole[l]);
       if (ra == rb && sa == sb && !spare) continue;
       std::string in;
       for (int a = 0; a < src.ki.nf; ++a) {
@@ -383,7 +414,8 @@ const char kHelp[] =
     "\n"
     "Two builds of the library compared bit for bit on float width-8 and double width-4 exports of\n"
     "the kinds f:f, ff:f, fff:f, fi:f, f:fpf, f:fpi, ff:fpi (expf8, atan24, fmaf8, pownf8, sincos4),\n"
-    "and width-1 exports of the kinds f:f and ff:f (logf1, pow1; the whole result register compared):\n"
+    "and width-1 to 3 (float 4 too) exports of the kinds f:f and ff:f (logf1, pow2, log1pf3; the\n"
+    "whole result register compared):\n"
     "every float input of a float export (fma: 2N random and hard triples), or 2N sampled inputs plus\n"
     "the neighbourhoods of powers of two and small integers for a double export.\n"
     "  --modes        also under the three directed rounding modes, not only to nearest\n"
@@ -444,13 +476,16 @@ int main(int argc, char** argv) {
       const qarn::reg::Export* e = qarn::reg::find(n);
       if (!e) throw qarn::cli::BadInput(std::string("'") + n + "' is not an export");
       KindInfo ki;
+      const bool narrow = (e->prec == 'f' && (e->width == 2 || e->width == 3 || e->width == 4)) ||
+                          (e->prec == 'd' && (e->width == 2 || e->width == 3));
       bool ok = kind_of(e->kind, ki) && !e->by_ref &&
                 ((e->prec == 'f' && e->width == 8) || (e->prec == 'd' && e->width == 4) ||
-                 ((e->prec == 'f' || e->prec == 'd') && e->width == 1 && !ki.int_arg && !ki.ptr && ki.nf <= 2));
+                 ((e->prec == 'f' || e->prec == 'd') && (e->width == 1 || narrow) && !ki.int_arg && !ki.ptr && ki.nf <= 2));
       ki.one = e->width == 1;
+      if (narrow) ki.part = e->width, ki.reg = e->prec == 'd' && e->width == 3 ? 32 : 16;
       if (!ok)
         throw qarn::cli::BadInput(std::string("'") + n +
-                                  "' is not a float width-8, double width-4 or width-1 export of a kind lib_diff calls");
+                                  "' is not a float width-8, double width-4 or width-1 to 3 (float 4) export of a kind lib_diff calls");
       void* fa = dlsym(la, e->name);
       void* fb = dlsym(lb, e->name);
       if (!fa || !fb) throw qarn::cli::BadInput(std::string("'") + n + "' is not in both libraries");
