@@ -65,7 +65,7 @@ template <var Vr> struct exp_k<float, Vr> {
   // adds 0 to the exponent.  Where the main path's products go subnormal (r^2 below
   // 2^-63, x*log2(e) below 2^-126) it crawls; below the bound the cold part gives 1.
   // Not at width 16: there the band's two more operations per register cost more
-  // than the short main path hides.
+  // than the short main path hides (5-8% also with both registers tested at once).
   template <int W> static constexpr bool band_at = W != 16;
   static constexpr uint32_t tiny_bound = Vr == var::def || Vr == var::rm ? 0x2B800000u : 0x0D800000u;  // 2^-40, 2^-100
   template <class V> static QARN_INLINE V tiny(V x) {
@@ -128,7 +128,9 @@ template <var Vr> struct exp_k<double, Vr> {
   // 2^-1000 where r is below 2^-500), so p = r, and E64d[0] = (1, 0) gives 1 + r,
   // which rounds to 1.  Its square goes subnormal below 2^-511 and the main path
   // crawls there; below 2^-500 the cold part gives 1.  Not at width 8, where the
-  // band's compare and or cost 4% of the main path.
+  // band's compare and or cost 4% of the main path (2-9% with both registers tested
+  // at once); at width 16 the hot test takes two registers at once
+  // (special_band_pair), which costs it nothing measurable.
   template <int W> static constexpr bool band_at = W != 8;
   template <class V> static QARN_INLINE V tiny(V x) requires (Vr == var::def) { return bands::below<V, 0x20B0000000000000ull>(x); }
   template <class V> static QARN_INLINE void tiny_fix(V, V t, V& r) requires (Vr == var::def) {
@@ -136,6 +138,9 @@ template <var Vr> struct exp_k<double, Vr> {
   }
   template <class V> static QARN_INLINE V special_band(V x) {
     return bands::below_or_above<V, 0x20B0000000000000ull, 0x4086232AFFFFFFFFull, 0x5F50000000000000ull, 0x9FD6232AFFFFFFFFull>(x);
+  }
+  template <class V> static QARN_INLINE V special_band_pair(V x0, V x1) {
+    return bands::pair_below_or_above<V, 0x20B0000000000000ull, 0x4086232AFFFFFFFFull>(x0, x1);
   }
   static QARN_INLINE bool special_band_bits(uint64_t x) {
     return bands::below_or_above_bits<uint64_t, 0x20B0000000000000ull, 0x4086232AFFFFFFFFull>(x);
@@ -173,7 +178,8 @@ template <var Vr> struct exp2_k<float, Vr> {
   // term (c1 f lies far below half its ulp); _rm: E64f[0] = (1, 0) and 1 + q rounds
   // to 1.  Their products go subnormal below 2^-121; below 2^-100 the cold part
   // gives the value.  In 128-bit registers only: in 256-bit ones the band's compare
-  // and or cost 5% (_rm) to 10% of these short paths.
+  // and or cost 5% (_rm) to 10% of these short paths (width 16: 5% also with both
+  // registers tested at once).
   template <int W> static constexpr bool band_at = W <= 4;
   static constexpr bool band = Vr != var::def;
   template <class V> static QARN_INLINE V tiny(V x) requires band { return bands::below<V, 0x0D800000u>(x); }
@@ -220,8 +226,9 @@ template <var Vr> struct exp2_k<double, Vr> {
   // Tiny x (zeros and subnormals too), every variant but the default: the shifter
   // sum is the shifter, f = x and the polynomial is its constant term.  Its
   // products go subnormal below 2^-1009; below 2^-1000 the cold part gives it.
-  // In 128-bit registers only: in 256-bit ones the band's compare and or cost 6-8%.
-  template <int W> static constexpr bool band_at = W <= 2;
+  // Not at widths 3 and 4: in one 256-bit register the band's compare and or cost
+  // 6-8%; at 8 and 16 the hot test takes two registers at once (special_band_pair).
+  template <int W> static constexpr bool band_at = W <= 2 || W >= 8;
   static constexpr bool band = Vr != var::def;
   template <class V> static QARN_INLINE V tiny(V x) requires band { return bands::below<V, 0x0170000000000000ull>(x); }
   template <class V> static QARN_INLINE void tiny_fix(V, V t, V& r) requires band {
@@ -229,6 +236,9 @@ template <var Vr> struct exp2_k<double, Vr> {
   }
   template <class V> static QARN_INLINE V special_band(V x) {
     return bands::below_or_above<V, 0x0170000000000000ull, 0x408FEFFFFFFFFFFFull, 0x7E90000000000000ull, 0xBF1FEFFFFFFFFFFFull>(x);
+  }
+  template <class V> static QARN_INLINE V special_band_pair(V x0, V x1) {
+    return bands::pair_below_or_above<V, 0x0170000000000000ull, 0x408FEFFFFFFFFFFFull>(x0, x1);
   }
   static QARN_INLINE bool special_band_bits(uint64_t x) {
     return bands::below_or_above_bits<uint64_t, 0x0170000000000000ull, 0x408FEFFFFFFFFFFFull>(x);
@@ -259,7 +269,8 @@ template <var Vr> struct exp10_k<float, Vr> {
   // Tiny x (zeros and subnormals too), every variant but the default: f = t =
   // x*log2(10), the cubic rounds to 1 and the shifter sum adds nothing to the
   // exponent.  Its products go subnormal below 2^-123; below 2^-100 the cold part
-  // gives 1.  Not at width 16, where the band's compare and or cost 8%.
+  // gives 1.  Not at width 16, where the band's compare and or cost 8% (5% with
+  // both registers tested at once).
   template <int W> static constexpr bool band_at = W != 16;
   static constexpr bool band = Vr != var::def;
   template <class V> static QARN_INLINE V tiny(V x) requires band { return bands::below<V, 0x0D800000u>(x); }
@@ -305,7 +316,7 @@ template <var Vr> struct exp10_k<double, Vr> {
   // Tiny x (zeros and subnormals too), every variant but the default: f = t =
   // x*log2(10) and the polynomial is 1.  Its products go subnormal below 2^-1011;
   // below 2^-1000 the cold part gives 1.  Up to width 4: at 8 and 16 the band's
-  // compare and or cost 4-9%.
+  // compare and or cost 4-9% (4-8% with two registers tested at once).
   template <int W> static constexpr bool band_at = W <= 4;
   static constexpr bool band = Vr != var::def;
   template <class V> static QARN_INLINE V tiny(V x) requires band { return bands::below<V, 0x0170000000000000ull>(x); }

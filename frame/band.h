@@ -26,6 +26,15 @@ QARN_INLINE V below_or_above(V x) {
 }
 // The same on one lane's pattern (one unsigned compare).
 template <class U, U T, U Bp> QARN_INLINE bool below_or_above_bits(U x) { return U((x & ~sign_bit<U>) - T) > U(Bp - T); }
+// Two registers at once, for the hot test only (is any lane of either out of
+// range or in the band?): the larger magnitudes against the range, the smaller
+// against the band, two compares and an or for both registers.  max and min
+// return their second operand where either is a NaN, so a NaN of x1 meets the
+// first compare and one of x0 the second, which counts unordered as below.
+template <class V, lane_bits_t<V> T, lane_bits_t<V> Bp> QARN_INLINE V pair_below_or_above(V x0, V x1) {
+  V a0 = vabs(x0), a1 = vabs(x1);
+  return cmp<_CMP_NLE_UQ>(vmax(a0, a1), kc<V, Bp>()) | cmp<_CMP_NGE_UQ>(vmin(a1, a0), kc<V, T>());
+}
 // The band alone: |x| < T.
 template <class V, lane_bits_t<V> T> QARN_INLINE V below(V x) { return cmp<_CMP_LT_OQ>(vabs(x), kc<V, T>()); }
 

@@ -562,9 +562,16 @@ struct body {
   }
 
   QARN_INLINE bool any_special() {
-    V m = special_lanes(0);
-    #pragma GCC unroll 4
-    for (int g = 1; g < n; ++g) m = m | special_lanes(g);
+    V m;
+    if constexpr (pair_test) {
+      m = K::special_band_pair(s.x[0][0], s.x[0][1]);
+      #pragma GCC unroll 4
+      for (int g = 2; g < n; g += 2) m = m | K::special_band_pair(s.x[0][g], s.x[0][g + 1]);
+    } else {
+      m = special_lanes(0);
+      #pragma GCC unroll 4
+      for (int g = 1; g < n; ++g) m = m | special_lanes(g);
+    }
     if constexpr (std::is_same_v<V, vf4>) return !_mm_testz_ps(m.v, m.v);
     else if constexpr (std::is_same_v<V, vf8>) return !_mm256_testz_ps(m.v, m.v);
     else if constexpr (std::is_same_v<V, vd2>) return !_mm_testz_pd(m.v, m.v);
@@ -665,6 +672,15 @@ struct body {
     else return requires { K::special_band(std::declval<input_t<J>&>()...); };
   }
   static constexpr bool band_apart = tiny_band && has_band_test(std::make_index_sequence<NF>{});
+  // A kernel with the band in its test may also give that test for two registers
+  // at once, special_band_pair(x0, x1): all-ones lanes where a lane of either is
+  // special or in the band.  The hot part only asks whether any lane is, and the
+  // cold part takes the exact masks register by register.
+  static constexpr bool pair_test = [] {
+    if constexpr (band_apart && NF == 1 && !S::int_arg && n % 2 == 0)
+      return requires(V a) { K::special_band_pair(a, a); };
+    else return false;
+  }();
   // A kernel may also give its main path with the band's closed form inside it,
   //   main_band(inputs..., V t)        -> result (R2& r2 after t where there is a
   //                                       second result)
