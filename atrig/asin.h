@@ -173,6 +173,39 @@ template <class V> QARN_INLINE V quad_r(V z) {
   return kc<V, 0x3EA2FAD7u>() + z * (kc<V, 0x3D567E9Du>() + kc<V, 0x3CFA8B09u>() * z);
 }
 
+// The float _native band's core a + b0*a (a = |x|) where b0*a is below the
+// smallest normal number: a below 0x1.eb57c8p-112, the least a whose product
+// is normal.  There the float product would take a microcode assist on every
+// register holding such a lane.  Here b0*a is formed exactly in double (24 by 24
+// bits), rounded to a multiple of 2^-149 by adding and subtracting 1.5*2^-97 (to
+// nearest, ties to even, as the float product rounds to a subnormal), and a plus
+// that, exact in double, is rounded once to float, as the float sum rounds it.
+// No exact product lies within half an ulp below 2^-126, so whether the product
+// is subnormal does not depend on when tininess is told.  Where subnormal results
+// are flushed the product is 0 and the core is a: 1.5*2^-1022 - 2^-1022 tells, being
+// 0 there (a subtraction with a subnormal result takes no assist).  The sum is
+// normal: no conversion here has a subnormal operand or result.
+template <class V> QARN_INLINE V low_core_lanes(V a) {
+  return cmp<_CMP_LT_OQ>(a, kc<V, 0x07F5ABE4u>());
+}
+QARN_INLINE vd4 low_core_d(vd4 a, vd4 flushed) {
+  vd4 p = a * kc<vd4, 0x3F00AC3460000000ull>();  // b0
+  p = (p + kc<vd4, 0x39E8000000000000ull>()) - kc<vd4, 0x39E8000000000000ull>();
+  return a + andnot(p, flushed);
+}
+template <class V> QARN_INLINE V low_core(V a) {
+  vd4 h = kc<vd4, 0x0018000000000000ull>();
+  asm("" : "+x"(h.v));
+  vd4 flushed = cmp<_CMP_EQ_OQ>(h - kc<vd4, 0x0010000000000000ull>(), bits<vd4>(0));
+  if constexpr (std::is_same_v<V, vf4>) {
+    return {_mm256_cvtpd_ps(low_core_d({_mm256_cvtps_pd(a.v)}, flushed).v)};
+  } else {
+    __m128 lo = _mm256_cvtpd_ps(low_core_d({_mm256_cvtps_pd(_mm256_castps256_ps128(a.v))}, flushed).v);
+    __m128 hi = _mm256_cvtpd_ps(low_core_d({_mm256_cvtps_pd(_mm256_extractf128_ps(a.v, 1))}, flushed).v);
+    return {_mm256_insertf128_ps(_mm256_castps128_ps256(lo), hi, 1)};
+  }
+}
+
 // 2*sqrt(h) by the form each family, precision and variant uses.
 template <bool Est, bool Long, bool Neg, class V> QARN_INLINE V two_root(V h) {
   if constexpr (Est) return two_root_est<Long, Neg>(h);
@@ -257,8 +290,19 @@ template <class T, var Vr> struct asin_k {
   template <class V> static QARN_INLINE V main(V x) { return run<false>(x, x); }
   // Float: the main path with the lanes t of the band finished on the way.  There
   // z = 0, and the core is w + b0*w (w alone in the default variant), tiny_fix's
-  // operations.
-  template <class V> requires std::is_same_v<T, float> static QARN_INLINE V main_band(V x, V t) { return run<true>(x, t); }
+  // operations; in _native the lanes whose b0*w would be subnormal enter as zero
+  // and take low_core.
+  template <class V> requires std::is_same_v<T, float> static QARN_INLINE V main_band(V x, V t) {
+    using namespace asink;
+    if constexpr (dflt) {
+      return run<true>(x, t);
+    } else {
+      V low = t & low_core_lanes(vabs(x));
+      V r = run<true>(andnot(x, low), t);
+      if (movemask(low) != 0) r = blend(low, r, low_core(vabs(x)) ^ sign(x));
+      return r;
+    }
+  }
   template <bool Band, class V> static QARN_INLINE V run(V x, V t) {
     using namespace asink;
     auto u = reduce_asin<true, dflt, Band>(x, t);
@@ -268,12 +312,17 @@ template <class T, var Vr> struct asin_k {
     return (core + (u.sel & pi_2<V>())) ^ sign(x);
   }
   // Tiny |x|: z = x^2, w = |x|, and the core is w to nearest (float _native:
-  // w + b0*w, b0 = 3.2e-5, with the same operations).
+  // w + b0*w, b0 = 3.2e-5, with the same operations, or low_core's where b0*w
+  // would be subnormal; the float product is then taken of a normal one's a).
   template <class V> static QARN_INLINE V tiny(V x) { return asink::tiny<dflt>(x); }
   template <class V> static QARN_INLINE void tiny_fix(V x, V t, V& r) {
     using namespace asink;
     V a = vabs(x), core = a;
-    if constexpr (single<V> && !dflt) core = a + kc<V, 0x380561A3u>() * a;
+    if constexpr (single<V> && !dflt) {
+      core = a + kc<V, 0x380561A3u>() * vmax(a, kc<V, 0x07F5ABE4u>());
+      V low = t & low_core_lanes(a);
+      if (movemask(low) != 0) core = blend(low, core, low_core(a));
+    }
     r = blend(t, r, core ^ sign(x));
   }
   template <class V> static QARN_INLINE V special(V x) { return cmp<_CMP_GT_OQ>(vabs(x), asink::one<V>()) | tiny(x); }
@@ -337,9 +386,16 @@ template <class T, var Vr> struct asinpi_k {
   // The double native form takes the estimate; the others the instruction.
   static constexpr bool est = std::is_same_v<T, double> && !dflt;
 
-  template <class V> static QARN_INLINE V main(V x) {
+  template <class V> static QARN_INLINE V main(V x) { return run<false>(x, x); }
+  // Float _native: the main path with the lanes t of the band finished on the way.
+  // There z = 0, off = 0 and w = |x|, and the result is w*c, tiny_fix's product.
+  // (The default variant keeps the main path on calmed operands and tiny_fix: with
+  // this pass its registers mixing band and ordinary lanes measured faster at
+  // widths 4 and 8 but slower at width 16.)
+  template <class V> requires (std::is_same_v<T, float> && !dflt) static QARN_INLINE V main_band(V x, V t) { return run<true>(x, t); }
+  template <bool Band, class V> static QARN_INLINE V run(V x, V t) {
     using namespace asink;
-    auto u = reduce_asin<est, dflt>(x);
+    auto u = reduce_asin<est, dflt, Band>(x, t);
     V off = u.sel & half<V>();
     V r;
     if constexpr (dflt) r = (u.w * inv_pi<V>() + off) + (poly_q<true, true>(u.z) * u.z) * u.w;
@@ -374,9 +430,16 @@ template <class T, var Vr> struct acospi_k {
   static constexpr bool dflt = Vr == var::def;
   static constexpr bool est = std::is_same_v<T, double> && !dflt;
 
-  template <class V> static QARN_INLINE V main(V x) {
+  template <class V> static QARN_INLINE V main(V x) { return run<false>(x, x); }
+  // Float: the main path with the lanes t of the band finished on the way.  There
+  // z = 0 and K = 1/2, and the operand is taken as zero below 2^-60, as tiny_fix
+  // does.
+  template <class V> requires std::is_same_v<T, float> static QARN_INLINE V main_band(V x, V t) {
+    return run<true>(andnot(x, t & cmp<_CMP_LT_OQ>(vabs(x), kc<V, 0x21800000u>())), t);
+  }
+  template <bool Band, class V> static QARN_INLINE V run(V x, V t) {
     using namespace asink;
-    auto d = reduce_acos<est, dflt>(x);
+    auto d = reduce_acos<est, dflt, Band>(x, t);
     V R;
     if constexpr (single<V> && !dflt) R = quad_r(d.z);
     else R = inv_pi<V>() + d.z * poly_q<true, dflt>(d.z);

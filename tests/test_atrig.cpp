@@ -8,12 +8,14 @@
 #include <mpfr.h>
 
 #include <cmath>
+#include <xmmintrin.h>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "fallbacks.h"  // before the kernels, which name their fallbacks
+#include "atrig/asin.h"
 #include "atrig/atan.h"
-#include "fallbacks.h"
 #include "support/invoke.h"
 #include "support/rng.h"
 #include "support/oracle.h"
@@ -298,6 +300,65 @@ TEST(Atrig, TinyAsinpiRoundsOnce) {
       ASSERT_EQ(qa::bits_of(got[i]), qa::bits_of(want)) << e->name << "(" << std::hexfloat << xs[i] << ")";
     }
   }
+}
+
+// ---- asin _native below 2^-111 -------------------------------------------------------
+// Where b0*|x| of the band's core is subnormal the cold part forms it without the
+// float product.  Its bits must still be the main path's, rounded as a subnormal
+// product rounds (2^-112 makes it a tie) and flushed where MXCSR flushes: every
+// lane of every width against the kernel's main path run here under the same
+// MXCSR, in registers of the band alone and among ordinary and special lanes.
+TEST(Atrig, AsinNativeSubnormalCoreIsTheMainPath) {
+  using K = qarn::asin_k<float, qarn::var::native>;
+  std::vector<uint32_t> low = {0x00800000u, 0x00800001u, 0x00FFFFFFu, 0x077FFFFFu, 0x07800000u, 0x07800001u,
+                               0x07F5ABE2u, 0x07F5ABE3u, 0x07F5ABE4u, 0x07F5ABE5u, 0x07FFFFFFu, 0x08000000u};
+  Rng r{113};
+  for (int i = 0; i < 3000; ++i)  // log-uniform from 2^-126 up to 2^-110
+    low.push_back(qa::bits_of(float(std::exp2(-126.0 + 16.0 * r.unit()))));
+  for (size_t i = 0, n = low.size(); i < n; ++i) low.push_back(low[i] | 0x80000000u);
+  const float company[] = {0.3f, -0.7f, 0.55f, 2e-3f, -1e-4f, 3e-6f, NAN, 1.5f};
+  // The main path on one lane under `csr` (asin's fallback takes |x| > 1 only).
+  auto want = [](uint32_t b, uint32_t csr) {
+    float x = qa::as_float(b);
+    if (std::fabs(x) > 1) {
+      float f;
+      asinf_lane_fallback(&x, &f);
+      return uint32_t(qa::bits_of(f));
+    }
+    qarn::vf4 v{_mm_set1_ps(x)};
+    asm volatile("" : "+x"(v.v));
+    _mm_setcsr(csr);
+    v = K::main(v);
+    asm volatile("" : "+x"(v.v));
+    _mm_setcsr(0x1F80);
+    return uint32_t(qa::bits_of(_mm_cvtss_f32(v.v)));
+  };
+  const unsigned entry_csr = _mm_getcsr();  // the calls leave their MXCSR behind
+  int checked = 0;
+  for (const Export* e : exports_of({"asin"})) {
+    if (!single(*e) || e->variant != std::string("_native")) continue;
+    const int lanes = qa::shape_of(*e).lanes;
+    for (uint32_t flush : {0u, 0x8000u})
+      for (int mode = 0; mode < 4; ++mode) {
+        self().set_rounding(mode);
+        const uint32_t csr = 0x1F80u | flush | uint32_t(mode) << 13;
+        // company 0: the band alone; 1: every other lane ordinary or special.
+        for (int company_kind = 0; company_kind < 2; ++company_kind)
+          for (size_t b = 0; b < low.size(); b += e->width) {
+            qa::Lanes x(lanes, qa::bits_of(0.25f));
+            for (int i = 0; i < e->width; ++i)
+              x[i] = company_kind && (i + b / e->width) % 2 ? qa::bits_of(company[(b + i) % 8]) : low[(b + i) % low.size()];
+            qa::Outcome o = self().call(*e, {x}, b + 3, 0, 0x1F80u | flush);
+            for (int i = 0; i < e->width; ++i, ++checked)
+              ASSERT_EQ(o.results[0][i], want(uint32_t(x[i]), csr))
+                  << e->name << std::hex << " lane " << i << " x " << x[i] << ", " << qa::kModeNames[mode]
+                  << (flush ? ", flushed" : "");
+          }
+      }
+    self().set_rounding(0);
+  }
+  _mm_setcsr(entry_csr);
+  EXPECT_GT(checked, 100000);
 }
 
 // ---- the zero fix-up of atan2 -------------------------------------------------------

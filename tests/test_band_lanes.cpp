@@ -67,6 +67,8 @@ TEST(BandLanes, MixedRegistersGiveEveryLaneItsOwnBits) {
       {"sincosregf", {"", "_native"}, 1, 0x00800000u, 0x35800000u, {0.3f, -1.7f, 2e-3f, 1e-4f, -3e7f, nan}},
       {"asinf", {"", "_native"}, 1, 0x00800000u, 0x38000000u, {0.3f, -0.7f, 0.55f, 2e-3f, -1e-4f, 1.5f, nan}},
       {"acosf", {"", "_native"}, 1, 0x00800000u, 0x38000000u, {0.3f, -0.7f, -0.55f, 2e-3f, 1e-4f, -2.0f, nan}},
+      {"asinpif", {"", "_native"}, 1, 0x00800000u, 0x38000000u, {0.3f, -0.7f, 0.55f, 2e-3f, -1e-4f, 1.0f, -1.5f, nan}},
+      {"acospif", {"", "_native"}, 1, 0x00800000u, 0x38000000u, {0.3f, -0.7f, -0.55f, 2e-3f, 1e-4f, -1.0f, 2.0f, nan}},
       {"atan2f", {"", "_native"}, 2, 0x00800000u, 0x38000000u, {0.3f, -1.7f, 80.0f, -3e3f, 1e-3f, 0.0f, -inf, nan}},
       {"atan2pif", {"", "_native"}, 2, 0x00800000u, 0x38000000u, {0.3f, -1.7f, 80.0f, -3e3f, 1e-3f, -0.0f, inf, nan}},
   };
