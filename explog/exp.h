@@ -173,18 +173,16 @@ template <var Vr> struct exp2_k<float, Vr> {
     }
   }
   template <class V> static QARN_INLINE V special(V x) { return cmp<_CMP_NLE_UQ>(vabs(x), kc<V, 0x42FC0000>()); }
-  // Tiny x (zeros and subnormals too), every variant but the default: the shifter
-  // sum is the shifter and f = x.  _native and _half: the cubic is its constant
-  // term (c1 f lies far below half its ulp); _rm: E64f[0] = (1, 0) and 1 + q rounds
-  // to 1.  Their products go subnormal below 2^-121; below 2^-100 the cold part
-  // gives the value.  In 128-bit registers only: in 256-bit ones the band's compare
+  // Tiny x (zeros and subnormals too): the shifter sum is the shifter and f = x.
+  // _native and _half: the cubic is its constant term (c1 f lies far below half its
+  // ulp); default and _rm: E64f[0] = (1, 0) and 1 + q rounds to 1.  Their products
+  // go subnormal below 2^-121; below 2^-100 the cold part gives the value.  In 128-bit registers only: in 256-bit ones the band's compare
   // and or cost 5% (_rm) to 10% of these short paths (width 16: 5% also with both
   // registers tested at once).
   template <int W> static constexpr bool band_at = W <= 4;
-  static constexpr bool band = Vr != var::def;
-  template <class V> static QARN_INLINE V tiny(V x) requires band { return bands::below<V, 0x0D800000u>(x); }
-  template <class V> static QARN_INLINE void tiny_fix(V, V t, V& r) requires band {
-    if constexpr (Vr == var::rm) r = blend(t, r, kc<V, 0x3F800000u>());
+  template <class V> static QARN_INLINE V tiny(V x) { return bands::below<V, 0x0D800000u>(x); }
+  template <class V> static QARN_INLINE void tiny_fix(V, V t, V& r) {
+    if constexpr (Vr == var::def || Vr == var::rm) r = blend(t, r, kc<V, 0x3F800000u>());
     else r = blend(t, r, kc<V, 0x3F7FFB49u>());
   }
   template <class V> static QARN_INLINE V special_band(V x) {
@@ -223,16 +221,18 @@ template <var Vr> struct exp2_k<double, Vr> {
   template <class V> static QARN_INLINE V special(V x) {
     return cmp<_CMP_NLT_UQ>(vabs(x), kc<V, 0x408FF00000000000ull>());  // high word > 0x408FEFFF
   }
-  // Tiny x (zeros and subnormals too), every variant but the default: the shifter
-  // sum is the shifter, f = x and the polynomial is its constant term.  Its
-  // products go subnormal below 2^-1009; below 2^-1000 the cold part gives it.
+  // Tiny x (zeros and subnormals too): the shifter sum is the shifter, f = x, and
+  // the polynomial is its constant term (default: E64d[0] = (1, 0) and 1 + q rounds
+  // to 1).  Its products go subnormal below 2^-1009; below 2^-1000 the cold part
+  // gives that value.
   // Not at widths 3 and 4: in one 256-bit register the band's compare and or cost
-  // 6-8%; at 8 and 16 the hot test takes two registers at once (special_band_pair).
-  template <int W> static constexpr bool band_at = W <= 2 || W >= 8;
-  static constexpr bool band = Vr != var::def;
-  template <class V> static QARN_INLINE V tiny(V x) requires band { return bands::below<V, 0x0170000000000000ull>(x); }
-  template <class V> static QARN_INLINE void tiny_fix(V, V t, V& r) requires band {
-    r = blend(t, r, kc<V, 0x3FF0000000261500ull>());
+  // 6-8%; at 8 and 16 the hot test takes two registers at once (special_band_pair),
+  // except in the default variant, where that still cost 1-4% timed, 5-7% modelled.
+  template <int W> static constexpr bool band_at = W <= 2 || (W >= 8 && Vr != var::def);
+  template <class V> static QARN_INLINE V tiny(V x) { return bands::below<V, 0x0170000000000000ull>(x); }
+  template <class V> static QARN_INLINE void tiny_fix(V, V t, V& r) {
+    if constexpr (Vr == var::def) r = blend(t, r, kc<V, 0x3FF0000000000000ull>());
+    else r = blend(t, r, kc<V, 0x3FF0000000261500ull>());
   }
   template <class V> static QARN_INLINE V special_band(V x) {
     return bands::below_or_above<V, 0x0170000000000000ull, 0x408FEFFFFFFFFFFFull, 0x7E90000000000000ull, 0xBF1FEFFFFFFFFFFFull>(x);
