@@ -97,8 +97,16 @@ template <class V> QARN_INLINE V atan_c8(V t) {
   return t * (one<V>() + z * (O + z * E));
 }
 // _native: t*P(z), even and odd chains in z^2 (double 10 terms, float 4).
-template <class V> QARN_INLINE V atan_native(V t) {
-  V z = t * t, z2 = z * z;
+// (With Band, to nearest, lanes with |t| below 2^-16 square zero in place of t:
+// there z and z^2 are far below half an ulp of the constant term, and t times it
+// is what they give.)
+template <bool Band = false, class V> QARN_INLINE V atan_native(V t) {
+  V tq = t;
+  if constexpr (Band) {
+    if constexpr (single<V>) tq = andnot(t, cmp<_CMP_LT_OQ>(vabs(t), kc<V, 0x37800000u>()));
+    else tq = andnot(t, cmp<_CMP_LT_OQ>(vabs(t), kc<V, 0x3EF0000000000000ull>()));
+  }
+  V z = tq * tq, z2 = z * z;
   if constexpr (single<V>) {
     return t * ((kc<V, 0x3F7FF145u>() + kc<V, 0x3E1E481Bu>() * z2) + z * (kc<V, 0xBEA6A8A3u>() + kc<V, 0xBD324820u>() * z2));
   } else {
@@ -318,6 +326,13 @@ template <class T> struct atan_k<T, var::native> {
     V base;
     V t = atank::split<false, false>(x, base);
     return base + atank::atan_native(t);
+  }
+  // The band's lanes in the same pass: t = x and base = +-0 there, and the
+  // polynomial on t's square zeroed gives x*p0, the closed form.
+  template <class V> requires std::is_same_v<T, float> static QARN_INLINE V main_band(V x, V) {
+    V base;
+    V t = atank::split<false, false>(x, base);
+    return base + atank::atan_native<true>(t);
   }
   // Tiny x: t = x, base = +-0, and the result is x*p0 rounded once; from where
   // that is normal (0x1.000ebcp-126, 0x1.0000000a52bdep-1022).  Double up to 2^-120:

@@ -71,6 +71,16 @@ TEST(BandLanes, MixedRegistersGiveEveryLaneItsOwnBits) {
       {"acospif", {"", "_native"}, 1, 0x00800000u, 0x38000000u, {0.3f, -0.7f, -0.55f, 2e-3f, 1e-4f, -1.0f, 2.0f, nan}},
       {"atan2f", {"", "_native"}, 2, 0x00800000u, 0x38000000u, {0.3f, -1.7f, 80.0f, -3e3f, 1e-3f, 0.0f, -inf, nan}},
       {"atan2pif", {"", "_native"}, 2, 0x00800000u, 0x38000000u, {0.3f, -1.7f, 80.0f, -3e3f, 1e-3f, -0.0f, inf, nan}},
+      // These zero the square of every lane below the band's top, so their
+      // neighbours include what lies below the band (subnormal, zero) and lanes
+      // whose reduced argument is tiny although x is not (next to pi, pi/2, and
+      // atan's 1/x beyond 2^16).
+      {"sinf", {"", "_native", "_half", "_rm"}, 1, 0x00800000u, 0x35800000u,
+       {0.3f, -1.7f, 3.14159274f, -1e-40f, 0.0f, 2e5f, -3e30f, nan}},
+      {"tanf", {"", "_native", "_half", "_rm"}, 1, 0x00800000u, 0x30800000u,
+       {0.3f, -1.2f, 1.57079637f, 1e-40f, -0.0f, -3.14159274f, 1e4f, inf, nan}},
+      {"sinpif", {"", "_native"}, 1, 0x00800000u, 0x30800000u, {0.3f, -2.5f, 1.0000001f, -1e-40f, 0.0f, 1e6f, -inf, nan}},
+      {"atanf", {"_native"}, 1, 0x0080075Eu, 0x37800000u, {0.3f, -1.7f, 7e4f, -3e10f, 1e-40f, -0.0f, inf, nan}},
   };
   qarn::test::Rng r(97);
   for (const Family& fam : families) {

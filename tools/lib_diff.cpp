@@ -7,6 +7,7 @@
 //            --samples=N   sampled inputs per export and mode
 //            --band=LO:HI  add N operands log-uniform in LO <= |x| < HI (both signs)
 //            --y=LO:HI     the second floating operand log-uniform in that range
+//            --mixed       each call's inputs from far-apart parts of the inputs
 //            --ftz, --daz  subnormal results flushed to zero, subnormal operands read as
 //                          zero (MXCSR bits 15 and 6), in every mode compared
 // Every argument is checked before the first comparison (lib_diff --help).
@@ -300,7 +301,17 @@ struct Source {
   uint64_t samples;
   Range band, y;
   const std::vector<uint64_t>* xs;  // double x list (f:f family of inputs)
+  bool mixed = false;
   bool is_fma() const { return ki.nf == 3; }
+  // --mixed: the i-th operand set goes to lane i mod L of a block, from the
+  // (i mod L)-th of L equal parts of the inputs (the tail past L whole parts in
+  // order), so that every register holds operands far apart: a bijection of
+  // [0, count()).
+  uint64_t spread(uint64_t i, uint64_t L) const {
+    const uint64_t q = count() / L;
+    if (!mixed || i >= q * L) return i;
+    return (i % L) * q + i / L;
+  }
   bool exhaustive() const { return e->prec == 'f' && !is_fma(); }
   uint64_t count() const {
     if (is_fma()) return 2 * samples;
@@ -345,7 +356,7 @@ Diff run_range(const Source& src, const void* fa, const void* fb, uint64_t lo, u
   uint64_t reported = lo;
   for (uint64_t base = lo; base < hi; base += L) {
     if (base - reported >= 0x100000) done += base - reported, reported = base;
-    for (int l = 0; l < L; ++l) src.fill(std::min(base + l, hi - 1), l, A);
+    for (int l = 0; l < L; ++l) src.fill(src.spread(std::min(base + l, hi - 1), L), l, A);
     std::memcpy(B.x, A.x, sizeof A.x);
     std::memcpy(B.k, A.k, sizeof A.k);
     call(fa, src.ki, A);
@@ -410,7 +421,7 @@ Range parse_range(std::string_view v, const char* what) {
 
 const char kHelp[] =
     "usage: lib_diff OLD.so NEW.so [--modes] [--x87-nearest] [--samples=N] [--band=LO:HI] [--y=LO:HI]\n"
-    "                [--ftz] [--daz] EXPORT...\n"
+    "                [--ftz] [--daz] [--mixed] EXPORT...\n"
     "\n"
     "Two builds of the library compared bit for bit on float width-8 and double width-4 exports of\n"
     "the kinds f:f, ff:f, fff:f, fi:f, f:fpf, f:fpi, ff:fpi (expf8, atan24, fmaf8, pownf8, sincos4),\n"
@@ -426,6 +437,8 @@ const char kHelp[] =
     "  --y=LO:HI      the second floating operand log-uniform in LO <= |y| < HI, both signs\n"
     "  --ftz          subnormal results flushed to zero (MXCSR bit 15) in every mode compared\n"
     "  --daz          subnormal operands read as zero (MXCSR bit 6) in every mode compared\n"
+    "  --mixed        the inputs of one call taken from far-apart parts of the inputs (every\n"
+    "                 input still once): registers mixing tiny, ordinary and huge lanes\n"
     "  -h, --help     this text\n"
     "\n"
     "Exit status: 0 the same bits everywhere, 1 a difference (the first few are printed), 2 bad\n"
@@ -447,7 +460,7 @@ int main(int argc, char** argv) {
       return 0;
     }
   unsigned modes = 1, flush = 0;
-  bool x87_follow = true;
+  bool x87_follow = true, mixed = false;
   uint64_t samples = 1 << 24;
   Range band, y;
   std::vector<Job> jobs;
@@ -459,6 +472,7 @@ int main(int argc, char** argv) {
       else if (arg == "--x87-nearest") x87_follow = false;
       else if (arg == "--ftz") flush |= 0x8000;
       else if (arg == "--daz") flush |= 0x40;
+      else if (arg == "--mixed") mixed = true;
       else if (arg.starts_with("--samples=")) samples = qarn::cli::parse_count(arg.substr(10), "--samples", 1, 1000000000);
       else if (arg.starts_with("--band=")) band = parse_range(arg.substr(7), "--band");
       else if (arg.starts_with("--y=")) y = parse_range(arg.substr(4), "--y");
@@ -500,7 +514,7 @@ int main(int argc, char** argv) {
   unsigned nt = std::max(1u, std::thread::hardware_concurrency());
   int status = 0;
   for (const Job& job : jobs) {
-    Source src{job.e, job.ki, samples, band, y, &xs};
+    Source src{job.e, job.ki, samples, band, y, &xs, mixed};
     if (job.e->prec == 'd' && !src.is_fma() && xs.empty()) xs = double_inputs(samples);
     for (unsigned mode = 0; mode < modes; ++mode) {
       std::vector<Diff> part(nt);

@@ -137,7 +137,13 @@ template <var Vr> struct cos_k<double, Vr> {
 
 namespace trig {
 // The float main path of sin (u = |x|, M = N) and cos (u = |x| + pi/2, M = N - 1/2).
-template <bool Cos, var Vr, class V> QARN_INLINE V sinf_main(V x) {
+// With Band (sin, to nearest only), lanes below 2^-20 square zero in place of r:
+// there N = 0 and r = |x|, r^2 would go subnormal, and the polynomial's correction
+// is far below half an ulp of the leading term, so to nearest zeroing it leaves
+// their bits alone.  The band's lanes come out as its closed form, x (c1*x in the
+// short variants), in the same pass.  (The mask is taken from |x|, not from the
+// band's own, to keep one register free.)
+template <bool Cos, var Vr, bool Band = false, class V> QARN_INLINE V sinf_main(V x) {
   constexpr bool full = Vr == var::def;
   V a = vabs(x);
   V u = a;
@@ -150,7 +156,9 @@ template <bool Cos, var Vr, class V> QARN_INLINE V sinf_main(V x) {
   if constexpr (full) r = (r - M * kc<V, 0x34222000u>()) - M * kc<V, 0x2CB4611Au>();
   else r = r - M * kc<V, 0x34222169u>();
   V rs = r ^ parity_sign(S);
-  V r2 = r * r;
+  V rq = r;
+  if constexpr (Band) rq = andnot(r, cmp<_CMP_LT_OQ>(a, kc<V, 0x35800000u>()));
+  V r2 = rq * rq;
   V y;
   if constexpr (full) {
     V q = kc<V, 0xBE2AAAA6u>() + r2 * (kc<V, 0x3C088766u>() + r2 * (kc<V, 0xB94FB7FFu>() + r2 * kc<V, 0x362EDEF8u>()));
@@ -181,6 +189,7 @@ template <var Vr> struct sin_k<float, Vr> {
     if constexpr (Vr == var::def) r = blend(t, r, x);
     else r = blend(t, r, x * kc<V, 0x3F7FF87Cu>());
   }
+  template <class V> static QARN_INLINE V main_band(V x, V) { return trig::sinf_main<false, Vr, true>(x); }
   template <class V> static QARN_INLINE V special(V x) { return large(x) | tiny(x); }
   // Both on the lane's pattern (width 1).
   static QARN_INLINE bool special_bits(uint32_t x) {

@@ -69,14 +69,21 @@ template <class V> QARN_INLINE V zero() { return bits<V>(0); }
 template <class T, var Vr> struct sinpi_k {
   using elem = T;
   static constexpr bool has_special = false;
-  template <class V> static QARN_INLINE V main(V x) {
+  template <class V> static QARN_INLINE V main(V x) { return run<false>(x); }
+  // To nearest, lanes below 2^-30 may square zero in place of r (n = 0 and r = x
+  // there, r^2 would go subnormal, and S(r^2) rounds to its constant pi): pi*x,
+  // the band's closed form, in the same pass.
+  template <class V> requires std::is_same_v<T, float> static QARN_INLINE V main_band(V x, V) { return run<true>(x); }
+  template <bool Band, class V> static QARN_INLINE V run(V x) {
     V n = vround<_MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC>(x);
     V r = x - n;
     V odd = trigpi::odd_sign(n);
     V nz = cmp<_CMP_NEQ_UQ>(r, trigpi::zero<V>());
     V s = blend(nz, trig::sign_bits(x), odd);
     V rs = r ^ s;
-    return trigpi::S<sizeof(T) == 8, Vr == var::def>(r * r) * rs;
+    V rq = r;
+    if constexpr (Band) rq = andnot(r, cmp<_CMP_LT_OQ>(vabs(x), kc<V, 0x30800000u>()));
+    return trigpi::S<sizeof(T) == 8, Vr == var::def>(rq * rq) * rs;
   }
   // No special lanes, but a tiny band: n = 0, r = x, and S(r^2) is pi to nearest
   // (r^2 goes subnormal below 2^-511, float 2^-63), so the result is pi*x rounded

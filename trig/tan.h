@@ -76,14 +76,21 @@ template <var Vr> struct tan_k<double, Vr> {
 template <var Vr> struct tan_k<float, Vr> {
   using elem = float;
 
-  template <class V> static QARN_INLINE V main(V x) {
+  template <class V> static QARN_INLINE V main(V x) { return run<false>(x); }
+  // To nearest, lanes below 2^-30 may square zero in place of r (N = 0 and r = |x|
+  // there, r^2 would go subnormal, and its terms are far below half an ulp of a0):
+  // Num = r*a0 and Den = a0, the band's closed form, in the same pass.
+  template <class V> static QARN_INLINE V main_band(V x, V) { return run<true>(x); }
+  template <bool Band, class V> static QARN_INLINE V run(V x) {
     V a = vabs(x);
     V S = a * kc<V, 0x3F22F983u>() + kc<V, 0x4B400000u>();
     V N = S - kc<V, 0x4B400000u>();
     V r = (a - N * kc<V, 0x3FC90000u>()) - N * kc<V, 0x39FDA000u>();
     if constexpr (Vr == var::def) r = (r - N * kc<V, 0x33A22000u>()) - N * kc<V, 0x2C34611Au>();
     else r = r - N * kc<V, 0x33A22169u>();
-    V r2 = r * r;
+    V rq = r;
+    if constexpr (Band) rq = andnot(r, cmp<_CMP_LT_OQ>(a, kc<V, 0x30800000u>()));
+    V r2 = rq * rq;
     V num = r * (kc<V, 0x3F7FFFFCu>() + kc<V, 0xBDC433B4u>() * r2);
     V den = kc<V, 0x3F7FFFFCu>() + r2 * (kc<V, 0xBEDBB7ABu>() + kc<V, 0x3C1F336Bu>() * r2);
     V odd = ishl<31>(S);
