@@ -9,6 +9,7 @@
 // fallback, which runs the log fallback on 1 + x.
 #pragma once
 #include "explog/log.h"
+#include "frame/band.h"
 
 namespace qarn {
 
@@ -64,7 +65,8 @@ template <var Vr> struct log1p_k<float, Vr> {
   // cold part gives that value.  (_native keeps no band: its subnormal square costs
   // it nothing measurable.)
   // Not at width 16, where the band's compare and or on two registers cost 5-20%
-  // of the hot path (timed and modelled); at widths 2 to 4 they cost 0-4%.
+  // of the hot path (timed and modelled; 6% modelled with both registers tested at
+  // once, as double does); at widths 2 to 4 they cost 0-4%.
   template <int W> static constexpr bool band_at = W != 16;
   template <class V> static QARN_INLINE V tiny(V x) requires(Vr == var::def) {
     return cmp<_CMP_LT_OQ>(vabs(x), kc<V, 0x2B800000u>());
@@ -125,10 +127,23 @@ template <var Vr> struct log1p_k<double, Vr> {
   // result is 0 + x with the sign of x, to nearest (x itself, or a zero of x's sign
   // where subnormal results are flushed).  The main path gets there through r^2,
   // subnormal below 2^-511, and crawls; the cold part gives that value.
-  // Only at widths where the band's test costs the hot path next to nothing (not
-  // at width 16, nor at 8 in _native: 4-30% there, timed and modelled).
-  template <int W> static constexpr bool band_at = W != 16 && (Vr == var::def || W != 8);
+  // At every width; at 16, and at 8 in _native, the hot test takes two registers at
+  // once (at 8 in _native that costs 2-3% timed, 5.5% modelled; register by
+  // register it cost 10-30%, and the tiny slices crawled at 3.6x the main path).
+  template <int W> static constexpr bool band_at = true;
   template <class V> static QARN_INLINE V tiny(V x) { return cmp<_CMP_LT_OQ>(vabs(x), kc<V, 0x39B0000000000000ull>()); }
+  // Widths 16 (and 8 in _native) test two registers at once (the hot test only
+  // asks whether any lane is special or in the band): max and min return their
+  // second operand where either is a NaN, so x1's NaN meets the first compare and
+  // x0's the second, which counts unordered as below.  The magnitudes are the test's own: shared
+  // with the main path's, they spilled.  (At width 8 the default variant's test
+  // register by register is the faster: the pair cost it 6% timed.)
+  template <int W> static constexpr bool pair_at = W == 16 || Vr != var::def;
+  template <class V> static QARN_INLINE V special_band_pair(V x0, V x1) {
+    return cmp<_CMP_NLE_UQ>(vmax(x0, x1), kc<V, 0x7F3FFFFFFFFFF000ull>()) |
+           cmp<_CMP_NGE_UQ>(vmin(x1, x0), kc<V, 0xBFEFFFFFFFFFFFFFull>()) |
+           cmp<_CMP_LT_OQ>(vmin(bands::own_abs(x0), bands::own_abs(x1)), kc<V, 0x39B0000000000000ull>());
+  }
   template <class V> static QARN_INLINE void tiny_fix(V x, V t, V& r) {
     r = blend(t, r, (bits<V>(0) + x) | (x & bits<V>(0x8000000000000000ull)));
   }

@@ -676,7 +676,10 @@ struct body {
   // at once, special_band_pair(x0, x1): all-ones lanes where a lane of either is
   // special or in the band.  The hot part only asks whether any lane is, and the
   // cold part takes the exact masks register by register.
+  // (A kernel may keep it to some widths: pair_at<W>.)
   static constexpr bool pair_test = [] {
+    if constexpr (requires { K::template pair_at<W>; })
+      if constexpr (!K::template pair_at<W>) return false;
     if constexpr (band_apart && NF == 1 && !S::int_arg && n % 2 == 0)
       return requires(V a) { K::special_band_pair(a, a); };
     else return false;
