@@ -97,14 +97,14 @@ template <class V> QARN_INLINE V atan_c8(V t) {
   return t * (one<V>() + z * (O + z * E));
 }
 // _native: t*P(z), even and odd chains in z^2 (double 10 terms, float 4).
-// (With Band, to nearest, lanes with |t| below 2^-16 square zero in place of t:
-// there z and z^2 are far below half an ulp of the constant term, and t times it
-// is what they give.)
+// (With Band, float, to nearest: lanes with |t| below 2^-16 square zero in place
+// of t; there z and z^2 are far below half an ulp of the constant term, and t
+// times it is what they give.)
 template <bool Band = false, class V> QARN_INLINE V atan_native(V t) {
   V tq = t;
   if constexpr (Band) {
-    if constexpr (single<V>) tq = andnot(t, cmp<_CMP_LT_OQ>(vabs(t), kc<V, 0x37800000u>()));
-    else tq = andnot(t, cmp<_CMP_LT_OQ>(vabs(t), kc<V, 0x3EF0000000000000ull>()));
+    static_assert(single<V>);
+    tq = andnot(t, cmp<_CMP_LT_OQ>(vabs(t), kc<V, 0x37800000u>()));
   }
   V z = tq * tq, z2 = z * z;
   if constexpr (single<V>) {
