@@ -17,7 +17,9 @@
 // the pointer too), and widths 1, 2, 3 (float 4 too) of the kinds f:f and ff:f:
 // one call per input (or per two, three, four), with other inputs in the
 // register's spare lanes, and the whole result register compared (what the spare
-// lanes come back with too, width 3's filler lane among them).
+// lanes come back with too, width 3's filler lane among them); and of those two
+// kinds the wider exports in registers (float 16, double 8, double 16 of f:f),
+// one call per 16 (double 8 or 16) inputs.
 //
 // Operands.  Float exports with one floating operand: every one of the 2^32 inputs
 // (with a second operand drawn from the input's own hash).  fma in float: N random
@@ -180,6 +182,7 @@ struct KindInfo {
   bool one = false;  // width 1: one call per lane
   int part = 0;      // widths 2 and 3 (float 4 too): live lanes per call of one narrower register
   int reg = 32;      // bytes of that register
+  int regs = 1;      // float 16, double 8 and 16: 256-bit registers per operand
 };
 bool kind_of(std::string_view k, KindInfo& ki) {
   if (k == "f:f") ki = {1};
@@ -193,15 +196,42 @@ bool kind_of(std::string_view k, KindInfo& ki) {
   return true;
 }
 
-// One block of lanes: operands in, results out (second result in r2).
+// One block of lanes: operands in, results out (second result in r2).  A block
+// is one 256-bit register's lanes, or all of a wider export's (up to four).
 template <class T> struct Block {
   static constexpr int L = 32 / sizeof(T);
-  alignas(32) T x[3][L];
+  alignas(32) T x[3][4 * L];
   alignas(32) int32_t k[8];
-  alignas(32) T r[L];
+  alignas(32) T r[4 * L];
   alignas(32) uint64_t r2[L];  // the second result's storage (floats or int32 pairs)
   alignas(32) uint64_t whole[L][4];  // widths 1 to 3: each call's whole result register
 };
+
+// The register form with more than one register per operand: the operands'
+// registers in ymm0 up (four at most), the result's registers back from ymm0 up.
+// The call is made here with the stack aligned below the red zone; the entries
+// keep rbx, rbp, rsi, rdi and r12 to r15, as their convention has it.
+__attribute__((noinline)) void call_regs(const void* fn, const void* in, void* out) {
+  asm volatile(
+      "vmovups 0(%[in]), %%ymm0\n\t"
+      "vmovups 32(%[in]), %%ymm1\n\t"
+      "vmovups 64(%[in]), %%ymm2\n\t"
+      "vmovups 96(%[in]), %%ymm3\n\t"
+      "mov %%rsp, %%r12\n\t"
+      "sub $128, %%rsp\n\t"
+      "and $-32, %%rsp\n\t"
+      "call *%[fn]\n\t"
+      "mov %%r12, %%rsp\n\t"
+      "vmovups %%ymm0, 0(%[out])\n\t"
+      "vmovups %%ymm1, 32(%[out])\n\t"
+      "vmovups %%ymm2, 64(%[out])\n\t"
+      "vmovups %%ymm3, 96(%[out])\n\t"
+      "vzeroupper"
+      :
+      : [fn] "a"(fn), [in] "c"(in), [out] "b"(out)
+      : "rdx", "r8", "r9", "r10", "r11", "r12", "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7",
+        "xmm8", "xmm9", "xmm10", "xmm11", "xmm12", "xmm13", "xmm14", "xmm15", "memory", "cc");
+}
 
 template <class T> void call(const void* fn, const KindInfo& ki, Block<T>& b) {
   using V = std::conditional_t<sizeof(T) == 4, __m256, __m256d>;
@@ -254,6 +284,15 @@ template <class T> void call(const void* fn, const KindInfo& ki, Block<T>& b) {
       std::memcpy(b.whole[l], res, ki.reg);
       for (int j = 0; j < ki.part && l + j < Block<T>::L; ++j) b.r[l + j] = res[j];
     }
+    return;
+  }
+  if (ki.regs > 1) {
+    // Operand a's registers follow operand a - 1's; the result is the block's lanes.
+    alignas(32) T in[4 * Block<T>::L] = {}, out[4 * Block<T>::L];
+    const int n = ki.regs * Block<T>::L;
+    for (int a = 0; a < ki.nf; ++a) std::memcpy(in + a * n, b.x[a], n * sizeof(T));
+    call_regs(fn, in, out);
+    std::memcpy(b.r, out, n * sizeof(T));
     return;
   }
   if (ki.ptr) {
@@ -349,7 +388,7 @@ Diff run_range(const Source& src, const void* fa, const void* fb, uint64_t lo, u
   asm volatile("fnstcw %0" : "=m"(cw));
   cw = uint16_t((cw & ~0xC00) | (x87_follow ? mode << 10 : 0));
   asm volatile("fldcw %0" ::"m"(cw));
-  constexpr int L = Block<T>::L;
+  const int L = Block<T>::L * src.ki.regs;
   const int res_bytes = sizeof(T), r2_bytes = src.ki.ptr_int ? 4 : sizeof(T);
   Block<T> A{}, B{};
   Diff d;
@@ -425,8 +464,8 @@ const char kHelp[] =
     "\n"
     "Two builds of the library compared bit for bit on float width-8 and double width-4 exports of\n"
     "the kinds f:f, ff:f, fff:f, fi:f, f:fpf, f:fpi, ff:fpi (expf8, atan24, fmaf8, pownf8, sincos4),\n"
-    "and width-1 to 3 (float 4 too) exports of the kinds f:f and ff:f (logf1, pow2, log1pf3; the\n"
-    "whole result register compared):\n"
+    "and, of the kinds f:f and ff:f, the exports of widths 1 to 3 (float 4 too) and the wider ones\n"
+    "in registers (logf1, pow2, log1pf3, expf16, log1p16, atan28; the whole result compared):\n"
     "every float input of a float export (fma: 2N random and hard triples), or 2N sampled inputs plus\n"
     "the neighbourhoods of powers of two and small integers for a double export.\n"
     "  --modes        also under the three directed rounding modes, not only to nearest\n"
@@ -492,14 +531,18 @@ int main(int argc, char** argv) {
       KindInfo ki;
       const bool narrow = (e->prec == 'f' && (e->width == 2 || e->width == 3 || e->width == 4)) ||
                           (e->prec == 'd' && (e->width == 2 || e->width == 3));
+      const int regs = e->width * (e->prec == 'f' ? 4 : 8) / 32;
+      const bool wide = (e->prec == 'f' || e->prec == 'd') && regs > 1;
       bool ok = kind_of(e->kind, ki) && !e->by_ref &&
                 ((e->prec == 'f' && e->width == 8) || (e->prec == 'd' && e->width == 4) ||
-                 ((e->prec == 'f' || e->prec == 'd') && (e->width == 1 || narrow) && !ki.int_arg && !ki.ptr && ki.nf <= 2));
+                 ((e->prec == 'f' || e->prec == 'd') && (e->width == 1 || narrow || wide) && !ki.int_arg && !ki.ptr &&
+                  ki.nf <= 2 && (!wide || ki.nf * regs <= 4)));
       ki.one = e->width == 1;
       if (narrow) ki.part = e->width, ki.reg = e->prec == 'd' && e->width == 3 ? 32 : 16;
+      if (wide) ki.regs = regs;
       if (!ok)
         throw qarn::cli::BadInput(std::string("'") + n +
-                                  "' is not a float width-8, double width-4 or width-1 to 3 (float 4) export of a kind lib_diff calls");
+                                  "' is not a float width-8, double width-4 or, of the kinds f:f and ff:f, another export in registers that lib_diff calls");
       void* fa = dlsym(la, e->name);
       void* fb = dlsym(lb, e->name);
       if (!fa || !fb) throw qarn::cli::BadInput(std::string("'") + n + "' is not in both libraries");
@@ -521,7 +564,7 @@ int main(int argc, char** argv) {
       std::vector<std::thread> th;
       std::atomic<uint64_t> done{0};
       std::atomic<unsigned> finished{0};
-      const uint64_t total = src.count(), L = job.e->prec == 'f' ? 8 : 4;
+      const uint64_t total = src.count(), L = (job.e->prec == 'f' ? 8 : 4) * uint64_t(job.ki.regs);
       const uint64_t span = (total / nt + L - 1) / L * L;
       for (unsigned t = 0; t < nt; ++t)
         th.emplace_back([&, t, span] {  // span by value: its block ends before the threads do
