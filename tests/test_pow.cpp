@@ -279,6 +279,13 @@ TEST(PowSpecial, TinyExponents) {
                                    {7, 1e-30, 1},             {0x1.fffffep127, -0x1p-126, 1}};
   check("pow", mixed);
   check("powr", mixed);
+  // Float: both sides of 2^-33, where powrf's default variant takes its band, with
+  // |ln x| at its largest.
+  const std::vector<Case> edge = {{0x1.fffffcp127, 0x1.fffffep-34, 1}, {0x1p-126, -0x1p-33, 1},
+                                  {0x1p-126, 0x1.000002p-33, 1},     {0x1.fffffcp127, -0x1p-34, 1},
+                                  {-3, 0x1p-40, qnan},               {1e-40, 0x1p-35, 1}};
+  check("pow", edge, 'f');
+  check("powr", edge, 'f');
 }
 
 TEST(PowSpecial, InfiniteExponents) {
