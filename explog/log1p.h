@@ -73,8 +73,7 @@ template <var Vr> struct log1p_k<float, Vr> {
   }
   template <int W> static constexpr bool pair_at = W == 16;
   template <class V> static QARN_INLINE V special_band_pair(V x0, V x1) requires(Vr == var::def) {
-    return cmp<_CMP_NLE_UQ>(vmax(x0, x1), kc<V, 0x7A800000u>()) | cmp<_CMP_NGE_UQ>(vmin(x1, x0), kc<V, 0xBF7FFFFFu>()) |
-           cmp<_CMP_LT_OQ>(vmin(bands::own_abs(x0), bands::own_abs(x1)), kc<V, 0x2B800000u>());
+    return bands::pair_outside_or_below<V, 0xBF7FFFFFu, 0x7A800000u, 0x2B800000u>(x0, x1);
   }
   template <class V> static QARN_INLINE void tiny_fix(V x, V t, V& r) requires(Vr == var::def) {
     r = blend(t, r, (bits<V>(0) + x) | (x & bits<V>(0x80000000)));
@@ -138,16 +137,12 @@ template <var Vr> struct log1p_k<double, Vr> {
   template <int W> static constexpr bool band_at = true;
   template <class V> static QARN_INLINE V tiny(V x) { return cmp<_CMP_LT_OQ>(vabs(x), kc<V, 0x39B0000000000000ull>()); }
   // Widths 16 (and 8 in _native) test two registers at once (the hot test only
-  // asks whether any lane is special or in the band): max and min return their
-  // second operand where either is a NaN, so x1's NaN meets the first compare and
-  // x0's the second, which counts unordered as below.  The magnitudes are the test's own: shared
-  // with the main path's, they spilled.  (At width 8 the default variant's test
-  // register by register is the faster: the pair cost it 6% timed.)
+  // asks whether any lane is special or in the band).  The magnitudes are the
+  // test's own: shared with the main path's, they spilled.  (At width 8 the default
+  // variant's test register by register is the faster: the pair cost it 6% timed.)
   template <int W> static constexpr bool pair_at = W == 16 || Vr != var::def;
   template <class V> static QARN_INLINE V special_band_pair(V x0, V x1) {
-    return cmp<_CMP_NLE_UQ>(vmax(x0, x1), kc<V, 0x7F3FFFFFFFFFF000ull>()) |
-           cmp<_CMP_NGE_UQ>(vmin(x1, x0), kc<V, 0xBFEFFFFFFFFFFFFFull>()) |
-           cmp<_CMP_LT_OQ>(vmin(bands::own_abs(x0), bands::own_abs(x1)), kc<V, 0x39B0000000000000ull>());
+    return bands::pair_outside_or_below<V, 0xBFEFFFFFFFFFFFFFull, 0x7F3FFFFFFFFFF000ull, 0x39B0000000000000ull>(x0, x1);
   }
   template <class V> static QARN_INLINE void tiny_fix(V x, V t, V& r) {
     r = blend(t, r, (bits<V>(0) + x) | (x & bits<V>(0x8000000000000000ull)));

@@ -42,6 +42,15 @@ template <class V> QARN_INLINE V own_abs(V x) {
   asm("" : "+x"(x.v));
   return vabs(x);
 }
+// Two registers at once against a range that is not symmetric (x below Lo or
+// above Hi, NaN too) and the band |x| < T: max and min return their second
+// operand where either is a NaN, so x1's NaN meets the first compare and x0's the
+// second, which counts unordered as below.  The magnitudes are the test's own.
+template <class V, lane_bits_t<V> Lo, lane_bits_t<V> Hi, lane_bits_t<V> T>
+QARN_INLINE V pair_outside_or_below(V x0, V x1) {
+  return cmp<_CMP_NLE_UQ>(vmax(x0, x1), kc<V, Hi>()) | cmp<_CMP_NGE_UQ>(vmin(x1, x0), kc<V, Lo>()) |
+         cmp<_CMP_LT_OQ>(vmin(own_abs(x0), own_abs(x1)), kc<V, T>());
+}
 // The band alone: |x| < T.
 template <class V, lane_bits_t<V> T> QARN_INLINE V below(V x) { return cmp<_CMP_LT_OQ>(vabs(x), kc<V, T>()); }
 
