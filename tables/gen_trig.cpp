@@ -6,6 +6,7 @@
 //   SinF     256 rows (C_lo, S_hi, S_lo, C_hi) of the angle 2*pi*j/256
 //   Pi32D    64 rows (C_lo, S_hi, S_lo, C_hi) of the angle pi*k/32
 //   K4Pi     50 windows of 25 bits of (4/pi)*2^200
+//   K4PiRun  40 rows of nine consecutive windows as one 225-bit integer
 //   TanD     257 rows of 13 doubles: the tangent steps of pi*j/256 (row 256 is filler)
 //   TanF     128 rows of 10 floats: the tangent steps of pi*j/128
 // The rows quoted in the library's documentation are checked here: a mismatch
@@ -308,6 +309,48 @@ static void emit_windows() {
     if (k == 9) expect_bits("K4Pi", k, d, 0x3FE458EAE0000000ull);
   }
   std::fprintf(out, "};\n");
+
+  // The nine windows K[i] .. K[i+8] as one 225-bit integer, K[i] on top, for every
+  // i the fallback can start from (i <= 39 up to the largest finite double):
+  // floor((4/pi)*2^(25(i+8)-1)) mod 2^225, four 64-bit words, lowest first.  Each
+  // row is checked against the windows above, digit by digit.
+  mpz_t run, part;
+  mpz_inits(run, part, nullptr);
+  std::fprintf(out, "alignas(64) const uint64_t K4PiRun[40 * 4] = {\n");
+  for (int i = 0; i < 40; ++i) {
+    mpfr_const_pi(v, MPFR_RNDN);
+    mpfr_ui_div(v, 4, v, MPFR_RNDN);
+    mpfr_mul_2si(v, v, 25 * (i + 8) - 1, MPFR_RNDN);
+    mpfr_get_z(run, v, MPFR_RNDD);
+    mpz_fdiv_r_2exp(run, run, 225);
+    for (int d = 0; d <= 8; ++d) {
+      int k = i + d;
+      double want = 0;
+      if (k > 0) {
+        mpfr_const_pi(v, MPFR_RNDN);
+        mpfr_ui_div(v, 4, v, MPFR_RNDN);
+        mpfr_mul_2si(v, v, 25 * k - 1, MPFR_RNDN);
+        mpfr_get_z(z, v, MPFR_RNDD);
+        mpz_fdiv_r_2exp(w, z, 25);
+        want = std::ldexp(double(mpz_get_ui(w)), 201 - 25 * k);
+      }
+      mpz_fdiv_q_2exp(part, run, 25 * (8 - d));
+      mpz_fdiv_r_2exp(part, part, 25);
+      double got = k > 0 ? std::ldexp(double(mpz_get_ui(part)), 201 - 25 * k) : double(mpz_get_ui(part));
+      if (got != want) fail("K4PiRun", i, got, want);
+    }
+    std::fprintf(out, "  ");
+    for (int word = 0; word < 4; ++word) {
+      mpz_fdiv_q_2exp(part, run, 64 * word);
+      mpz_fdiv_r_2exp(part, part, 64);
+      unsigned long long lo = mpz_get_ui(part) & 0xFFFFFFFFull;
+      mpz_fdiv_q_2exp(part, part, 32);
+      unsigned long long hi = mpz_get_ui(part) & 0xFFFFFFFFull;
+      std::fprintf(out, "0x%016llXull,%s", (hi << 32) | lo, word == 3 ? "\n" : " ");
+    }
+  }
+  std::fprintf(out, "};\n");
+  mpz_clears(run, part, nullptr);
   mpfr_clear(v);
   mpz_clears(z, w, nullptr);
 }

@@ -9,6 +9,7 @@ QARN_TAB double SinD[512 * 4];       // (C_lo, C_hi, S_hi, S_lo) of 2*pi*j/512
 QARN_TAB float SinF[256 * 4];        // (C_lo, S_hi, S_lo, C_hi) of 2*pi*j/256
 QARN_TAB double Pi32D[64 * 4];       // (C_lo, S_hi, S_lo, C_hi) of pi*k/32
 QARN_TAB double K4Pi[50];            // 25-bit windows of (4/pi)*2^200
+QARN_TAB uint64_t K4PiRun[40 * 4];   // windows K[i] .. K[i+8] as one integer, words low first
 QARN_TAB double TanD[257 * 13];      // tangent steps of pi*j/256 (row 256 filler)
 QARN_TAB float TanF[128 * 10];       // tangent steps of pi*j/128
 #undef QARN_TAB

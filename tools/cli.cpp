@@ -350,7 +350,16 @@ std::string format_lane(uint64_t b, Lane t) {
 }
 
 double parse_finite(std::string_view text, Lane t) {
-  uint64_t b = parse_lane(text, t);
+  uint64_t b;
+  try {
+    b = parse_lane(text, t);
+  } catch (const BadInput& e) {
+    // A number past the largest finite one: here inf is refused too, so the hint
+    // to write it so would only lead to the next refusal.
+    std::string m = e.what();
+    if (auto at = m.find("; infinity is written inf"); at != std::string::npos) m.erase(at);
+    throw BadInput(m);
+  }
   double v = t == Lane::f64 ? std::bit_cast<double>(b) : double(std::bit_cast<float>(uint32_t(b)));
   if (!std::isfinite(v)) throw BadInput(quote(text) + " is not a finite number");
   return v;

@@ -79,45 +79,28 @@ int reduce_quarter(double x, double& r, double& r_lo) {
     uint64_t m = (b & 0x000FFFFFFFFFFFFFull) | 0x0010000000000000ull;
     int i = ((e - 1052) * 83886) >> 21;
     int E0 = e - 1074 - 25 * i;
-    uint64_t acc[6] = {0, 0, 0, 0, 0, 0};  // fixed point, bit 0 of weight 2^(E0 - 200)
-    for (int d = 0; d <= 8; ++d) {
-      // The window as an integer, K[k] / 2^(201 - 25k): 25 bits, read from its pattern.
-      int k = i + d;
-      uint64_t wb = bits_of(qarn::tab::K4Pi[k]), w = 0;
-      if (wb != 0) {
-        int sh = int((wb >> 52) & 0x7FF) - 1075 + 25 * k - 201;
-        uint64_t mant = (wb & 0x000FFFFFFFFFFFFFull) | 0x0010000000000000ull;
-        w = sh >= 0 ? mant << sh : mant >> -sh;
-      }
-      unsigned __int128 p = (unsigned __int128)m * w;  // < 2^78
-      int s = 25 * (8 - d), limb = s / 64, off = s % 64;
-      uint64_t p0 = uint64_t(p), p1 = uint64_t(p >> 64);
-      uint64_t parts[3] = {p0, p1, 0};
-      if (off) parts[0] = p0 << off, parts[1] = (p0 >> (64 - off)) | (p1 << off), parts[2] = p1 >> (64 - off);
-      uint64_t carry = 0;
-      for (int l = limb; l < 6 && (l - limb < 3 || carry); ++l) {
-        unsigned __int128 v = (unsigned __int128)acc[l] + carry + (l - limb < 3 ? parts[l - limb] : 0);
-        acc[l] = uint64_t(v);
-        carry = uint64_t(v >> 64);
-      }
+    // The nine window products summed are m times the windows read as one integer
+    // (K4PiRun[i], 225 bits): four 64x64 -> 128-bit products, exact.
+    const uint64_t* run = qarn::tab::K4PiRun + 4 * i;
+    uint64_t acc[4];  // fixed point, bit 0 of weight 2^(E0 - 200); bits above 255 are whole periods
+    uint64_t carry = 0;
+    for (int l = 0; l < 4; ++l) {
+      unsigned __int128 p = (unsigned __int128)m * run[l] + carry;
+      acc[l] = uint64_t(p);
+      carry = uint64_t(p >> 64);
     }
-    // Bit P of acc has weight 1: octant n = bits P..P+2, fraction below P.
-    int P = 200 - E0;
-    auto bit_field = [&](int lo_bit, int count) -> uint64_t {  // bits lo_bit .. lo_bit+count-1, count <= 64
-      uint64_t v;
-      if (lo_bit < 0) {
-        v = acc[0] << -lo_bit;  // -lo_bit < 64 here
-      } else {
-        int l = lo_bit / 64, o = lo_bit % 64;
-        v = acc[l] >> o;
-        if (o && l + 1 < 6) v |= acc[l + 1] << (64 - o);
-      }
-      return count == 64 ? v : v & ((1ull << count) - 1);
-    };
-    int n = int(bit_field(P, 3));
-    uint64_t f1 = bit_field(P - 53, 53), f2 = bit_field(P - 106, 53), f3 = bit_field(P - 128, 22);
-    double d1 = double(f1) * 0x1p-53, d2 = double(f2) * 0x1p-106, d3 = double(f3) * 0x1p-128;
-    if (n & 1) d1 -= 1.0;  // N = n + 1 is even: f = t - N in [-1, 0)
+    // Bit P = 200 - E0 of acc has weight 1: octant n = bits P..P+2, fraction below P.
+    // Bits P-128 .. P+2 lie in acc[1..3] (P-128 = 64 + o, 6 <= o <= 30).
+    int o = 200 - E0 - 128 - 64;
+    uint64_t v0 = (acc[1] >> o) | (acc[2] << (64 - o)), v1 = (acc[2] >> o) | (acc[3] << (64 - o));
+    int n = int((acc[3] >> o) & 7);
+    uint64_t f1 = v1 >> 11, f2 = (v0 >> 22) | ((v1 & 0x7FF) << 42), f3 = v0 & 0x3FFFFF;
+    // (Each below 2^53: converted as signed integers, exactly.)
+    double d1 = double(int64_t(f1)) * 0x1p-53, d2 = double(int64_t(f2)) * 0x1p-106, d3 = double(int64_t(f3)) * 0x1p-128;
+    // N = n + 1 is even: f = t - N in [-1, 0).  (d1 >= +0, so adding +0 keeps it in
+    // every rounding direction; a table, not a branch on a bit that is random.)
+    static constexpr double kOdd[2] = {0.0, -1.0};
+    d1 += kOdd[n & 1];
     double h = d1 + d2;
     double l = two_sum_err(d1, d2, h) + d3;
     double hh = h + l;
@@ -133,12 +116,11 @@ int reduce_quarter(double x, double& r, double& r_lo) {
     r_lo = (r_hi - r) + tail;
     q = (n + 1) >> 1;
   }
-  if (neg) {
-    r = -r;
-    r_lo = -r_lo;
-    q = -q;
-  }
-  return q;
+  // The sign of x, without a branch: r and r_lo times +-1 (exact), q negated.
+  static constexpr double kSign[2] = {1.0, -1.0};
+  r *= kSign[neg];
+  r_lo *= kSign[neg];
+  return (q ^ -int(neg)) + int(neg);
 }
 
 // sin(q*pi/2 + r + r_lo + phi*pi/32): the step of pi/32, then the table row.

@@ -129,6 +129,7 @@ REFUSED = {
         ('lib_diff', '{old} {new} fmaf1', r"'fmaf1' is not a float width-8, double width-4 or, of the kinds f:f and ff:f, another export in registers that lib_diff calls"),
         ('lib_diff', '{old} {new} --band=1:0.5 exp4', r"--band takes magnitudes 0 < LO < HI"),
         ('lib_diff', '{old} {new} --y=3 atan24', r"--y takes LO:HI"),
+        ('lib_diff', '{old} {new} --band=1:1e309 exp4', r"'1e309' is beyond the largest double \(1\.7976931348623157e\+308\); nothing compared"),
         ('lib_diff', '{old} /nonexistent/libocl_qarn_e9.so expf8', r"cannot load /nonexistent/libocl_qarn_e9.so"),
         ('lib_diff', '{new} {new} expf8', r"are the same library"),
     ],
