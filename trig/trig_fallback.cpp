@@ -2,9 +2,9 @@
 //
 // Finite arguments are reduced modulo pi/2 in double: none below 2^17, Cody-Waite
 // with head-and-tail pieces of pi/4 below 2^30, and above that the product of
-// the significand with 25-bit windows of 4/pi (tables/gen_trig.cpp), summed
-// exactly in 256-bit integer arithmetic, so the remainder keeps well over 100 bits
-// whatever its size.  A second step of pi/32 and a 64-row table of sines and
+// the significand with nine 25-bit windows of 4/pi (tables/gen_trig.cpp), summed
+// exactly as one integer product (the windows read as one 225-bit integer), so
+// the fraction keeps 128 bits whatever the argument's size.  A second step of pi/32 and a 64-row table of sines and
 // cosines leave |r| <= pi/64 for short Taylor polynomials.  The float fallbacks
 // widen the lane, run the same steps and round once.
 // The vector reduction is included for one 128-bit lane; its 256-bit forms stay unused.
