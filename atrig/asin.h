@@ -182,9 +182,10 @@ template <class V> QARN_INLINE V quad_r(V z) {
 // that, exact in double, is rounded once to float, as the float sum rounds it.
 // No exact product lies within half an ulp below 2^-126, so whether the product
 // is subnormal does not depend on when tininess is told.  Where subnormal results
-// are flushed the product is 0 and the core is a: 1.5*2^-1022 - 2^-1022 tells, being
-// 0 there (a subtraction with a subnormal result takes no assist).  The sum is
-// normal: no conversion here has a subnormal operand or result.
+// are flushed the product is 0 and the core is a (frame::flushes_subnormals tells:
+// forming a subnormal to see whether it survives would take the assist this
+// avoids).  The sum is normal: no conversion here has a subnormal operand or
+// result.
 template <class V> QARN_INLINE V low_core_lanes(V a) {
   return cmp<_CMP_LT_OQ>(a, kc<V, 0x07F5ABE4u>());
 }
@@ -194,9 +195,7 @@ QARN_INLINE vd4 low_core_d(vd4 a, vd4 flushed) {
   return a + andnot(p, flushed);
 }
 template <class V> QARN_INLINE V low_core(V a) {
-  vd4 h = kc<vd4, 0x0018000000000000ull>();
-  asm("" : "+x"(h.v));
-  vd4 flushed = cmp<_CMP_EQ_OQ>(h - kc<vd4, 0x0010000000000000ull>(), bits<vd4>(0));
+  vd4 flushed = frame::flushes_subnormals() ? bits<vd4>(~0ull) : bits<vd4>(0);
   if constexpr (std::is_same_v<V, vf4>) {
     return {_mm256_cvtpd_ps(low_core_d({_mm256_cvtps_pd(a.v)}, flushed).v)};
   } else {

@@ -148,6 +148,13 @@ QARN_INLINE bool plain_env() {
   return _mm_movemask_ps(off) == 4;
 }
 
+// Whether subnormal results are flushed to zero: MXCSR's flush bit with the
+// underflow exception masked.  Read from the control register, because arithmetic
+// can only tell it by forming a subnormal result, and on some processors every
+// instruction with a subnormal result, exact or not, takes a microcode assist of
+// well over a hundred cycles (the read costs a few).  For cold parts only.
+QARN_INLINE bool flushes_subnormals() { return (_mm_getcsr() & 0x8800u) == 0x8800u; }
+
 // Widths 1 and 2 copy the live lanes over the others; width 3 writes the filler into lane 3.
 template <int W, class V> QARN_INLINE V fill(V x, elem_t<V> filler) {
   if constexpr (std::is_same_v<V, vf4>) {
