@@ -64,9 +64,15 @@ template <var Vr> struct exp_k<float, Vr> {
   // x*log2(e), the cubic is 1 + (about 0.69 f) and rounds to 1, and the shifter sum
   // adds 0 to the exponent.  Where the main path's products go subnormal (r^2 below
   // 2^-63, x*log2(e) below 2^-126) it crawls; below the bound the cold part gives 1.
-  // Not at width 16: there the band's two more operations per register cost more
-  // than the short main path hides (5-8% also with both registers tested at once).
-  template <int W> static constexpr bool band_at = W != 16;
+  // At width 16 the hot test takes both registers at once (special_band_pair).
+  // That costs 0-3% timed on an Intel processor (where the crawl is 15-23x the
+  // main path: an assist of over a hundred cycles per subnormal result), 2.5-10%
+  // on an AMD one (where the crawl was 2.5-4x).
+  template <int W> static constexpr bool band_at = true;
+  template <class V> static QARN_INLINE V special_band_pair(V x0, V x1) {
+    if constexpr (tiny_bound == 0x2B800000u) return bands::pair_below_or_above<V, 0x2B800000u, 0x42AEAC4Fu>(x0, x1);
+    else return bands::pair_below_or_above<V, 0x0D800000u, 0x42AEAC4Fu>(x0, x1);
+  }
   static constexpr uint32_t tiny_bound = Vr == var::def || Vr == var::rm ? 0x2B800000u : 0x0D800000u;  // 2^-40, 2^-100
   template <class V> static QARN_INLINE V tiny(V x) {
     if constexpr (tiny_bound == 0x2B800000u) return cmp<_CMP_LT_OQ>(vabs(x), kc<V, 0x2B800000>());
@@ -127,11 +133,10 @@ template <var Vr> struct exp_k<double, Vr> {
   // r = x, r^2 times the polynomial lies far below half an ulp of r (it is at most
   // 2^-1000 where r is below 2^-500), so p = r, and E64d[0] = (1, 0) gives 1 + r,
   // which rounds to 1.  Its square goes subnormal below 2^-511 and the main path
-  // crawls there; below 2^-500 the cold part gives 1.  Not at width 8, where the
-  // band's compare and or cost 4% of the main path (2-9% with both registers tested
-  // at once); at width 16 the hot test takes two registers at once
-  // (special_band_pair), which costs it nothing measurable.
-  template <int W> static constexpr bool band_at = W != 8;
+  // crawls there; below 2^-500 the cold part gives 1.  At widths 8 and 16 the hot
+  // test takes two registers at once (special_band_pair): timed on an Intel
+  // processor 0-2% at 8 (2-9% on an AMD one), nothing measurable at 16.
+  template <int W> static constexpr bool band_at = true;
   template <class V> static QARN_INLINE V tiny(V x) requires (Vr == var::def) { return bands::below<V, 0x20B0000000000000ull>(x); }
   template <class V> static QARN_INLINE void tiny_fix(V, V t, V& r) requires (Vr == var::def) {
     r = blend(t, r, kc<V, 0x3FF0000000000000ull>());
@@ -176,10 +181,14 @@ template <var Vr> struct exp2_k<float, Vr> {
   // Tiny x (zeros and subnormals too): the shifter sum is the shifter and f = x.
   // _native and _half: the cubic is its constant term (c1 f lies far below half its
   // ulp); default and _rm: E64f[0] = (1, 0) and 1 + q rounds to 1.  Their products
-  // go subnormal below 2^-121; below 2^-100 the cold part gives the value.  In 128-bit registers only: in 256-bit ones the band's compare
-  // and or cost 5% (_rm) to 10% of these short paths (width 16: 5% also with both
-  // registers tested at once).
-  template <int W> static constexpr bool band_at = W <= 4;
+  // go subnormal below 2^-121; below 2^-100 the cold part gives the value.  Up to
+  // width 4, and at 16 in the default variant and _rm (both registers at once,
+  // 0-2% on an Intel processor): in one 256-bit register the band's compare and or
+  // cost 5% (_rm) to 10% of these short paths, and at 16 6-8% in _native and _half.
+  template <int W> static constexpr bool band_at = W <= 4 || (W == 16 && (Vr == var::def || Vr == var::rm));
+  template <class V> static QARN_INLINE V special_band_pair(V x0, V x1) {
+    return bands::pair_below_or_above<V, 0x0D800000u, 0x42FC0000u>(x0, x1);
+  }
   template <class V> static QARN_INLINE V tiny(V x) { return bands::below<V, 0x0D800000u>(x); }
   template <class V> static QARN_INLINE void tiny_fix(V, V t, V& r) {
     if constexpr (Vr == var::def || Vr == var::rm) r = blend(t, r, kc<V, 0x3F800000u>());
@@ -226,9 +235,9 @@ template <var Vr> struct exp2_k<double, Vr> {
   // to 1).  Its products go subnormal below 2^-1009; below 2^-1000 the cold part
   // gives that value.
   // Not at widths 3 and 4: in one 256-bit register the band's compare and or cost
-  // 6-8%; at 8 and 16 the hot test takes two registers at once (special_band_pair),
-  // except in the default variant, where that still cost 1-4% timed, 5-7% modelled.
-  template <int W> static constexpr bool band_at = W <= 2 || (W >= 8 && Vr != var::def);
+  // 4-10%; at 8 and 16 the hot test takes two registers at once (special_band_pair),
+  // 0-2% timed on an Intel processor (the default variant 1-4% on an AMD one).
+  template <int W> static constexpr bool band_at = W <= 2 || W >= 8;
   template <class V> static QARN_INLINE V tiny(V x) { return bands::below<V, 0x0170000000000000ull>(x); }
   template <class V> static QARN_INLINE void tiny_fix(V, V t, V& r) {
     if constexpr (Vr == var::def) r = blend(t, r, kc<V, 0x3FF0000000000000ull>());
@@ -269,10 +278,13 @@ template <var Vr> struct exp10_k<float, Vr> {
   // Tiny x (zeros and subnormals too), every variant but the default: f = t =
   // x*log2(10), the cubic rounds to 1 and the shifter sum adds nothing to the
   // exponent.  Its products go subnormal below 2^-123; below 2^-100 the cold part
-  // gives 1.  Not at width 16, where the band's compare and or cost 8% (5% with
-  // both registers tested at once).
-  template <int W> static constexpr bool band_at = W != 16;
+  // gives 1.  At width 16 both registers at once (special_band_pair): 0-2% on an
+  // Intel processor (5% on an AMD one).
+  template <int W> static constexpr bool band_at = true;
   static constexpr bool band = Vr != var::def;
+  template <class V> static QARN_INLINE V special_band_pair(V x0, V x1) {
+    return bands::pair_below_or_above<V, 0x0D800000u, 0x4217B818u>(x0, x1);
+  }
   template <class V> static QARN_INLINE V tiny(V x) requires band { return bands::below<V, 0x0D800000u>(x); }
   template <class V> static QARN_INLINE void tiny_fix(V, V t, V& r) requires band { r = blend(t, r, kc<V, 0x3F800000u>()); }
   template <class V> static QARN_INLINE V special_band(V x) {
@@ -315,10 +327,13 @@ template <var Vr> struct exp10_k<double, Vr> {
   }
   // Tiny x (zeros and subnormals too), every variant but the default: f = t =
   // x*log2(10) and the polynomial is 1.  Its products go subnormal below 2^-1011;
-  // below 2^-1000 the cold part gives 1.  Up to width 4: at 8 and 16 the band's
-  // compare and or cost 4-9% (4-8% with two registers tested at once).
-  template <int W> static constexpr bool band_at = W <= 4;
+  // below 2^-1000 the cold part gives 1.  At 8 and 16 two registers at once
+  // (special_band_pair): 0-3% on an Intel processor (4-8% on an AMD one).
+  template <int W> static constexpr bool band_at = true;
   static constexpr bool band = Vr != var::def;
+  template <class V> static QARN_INLINE V special_band_pair(V x0, V x1) {
+    return bands::pair_below_or_above<V, 0x0170000000000000ull, 0x40733A70FFFFFFFFull>(x0, x1);
+  }
   template <class V> static QARN_INLINE V tiny(V x) requires band { return bands::below<V, 0x0170000000000000ull>(x); }
   template <class V> static QARN_INLINE void tiny_fix(V, V t, V& r) requires band {
     r = blend(t, r, kc<V, 0x3FF0000000000000ull>());

@@ -456,7 +456,7 @@ struct body {
     for (int g = 0; g < n; ++g)
       with_inputs(g, [&](auto... in) __attribute__((always_inline)) {
         if constexpr (S::two) s.r[g] = k_main(in..., s.r2[g]);
-        else if constexpr (fused) {
+        else if constexpr (fused && !tiny_band) {
           V sp;
           s.r[g] = K::main_special(in..., sp);
         } else s.r[g] = k_main(in...);
@@ -530,12 +530,24 @@ struct body {
   //   main_special(inputs..., V& sp)   -> the result, with the special lanes in sp
   // and then needs no main() or special() of its own.  The hot part computes it
   // once, before its test, so that nothing but the result and the operands stays
-  // alive across the test.
+  // alive across the test.  With a tiny band its result in the band's lanes may be
+  // anything (they leave for the cold part, whose main path is main()).
   template <size_t... J> static constexpr bool has_fused(std::index_sequence<J...>) {
     if constexpr (S::int_arg || S::two) return false;
     else return requires { K::main_special(std::declval<input_t<J>&>()..., std::declval<V&>()); };
   }
-  static constexpr bool fused = has_fused(std::make_index_sequence<NF>{});
+  // (A kernel may keep it to some widths: fused_at<W>.)
+  static constexpr bool fused = has_fused(std::make_index_sequence<NF>{}) && [] {
+    if constexpr (requires { K::template fused_at<W>; }) return bool(K::template fused_at<W>);
+    else return true;
+  }();
+
+  static QARN_INLINE bool any_lane(V m) {
+    if constexpr (std::is_same_v<V, vf4>) return !_mm_testz_ps(m.v, m.v);
+    else if constexpr (std::is_same_v<V, vf8>) return !_mm256_testz_ps(m.v, m.v);
+    else if constexpr (std::is_same_v<V, vd2>) return !_mm_testz_pd(m.v, m.v);
+    else return !_mm256_testz_pd(m.v, m.v);
+  }
 
   // Fused kernels: every result into the state, and whether a lane is special.
   QARN_INLINE bool main_and_test() {
@@ -547,10 +559,7 @@ struct body {
       asm volatile("" : "+x"(s.r[g].v));  // finished here, not after the test
       m = g ? m | sp : sp;
     }
-    if constexpr (std::is_same_v<V, vf4>) return !_mm_testz_ps(m.v, m.v);
-    else if constexpr (std::is_same_v<V, vf8>) return !_mm256_testz_ps(m.v, m.v);
-    else if constexpr (std::is_same_v<V, vd2>) return !_mm_testz_pd(m.v, m.v);
-    else return !_mm256_testz_pd(m.v, m.v);
+    return any_lane(m);
   }
 
   // Width 1, a kernel whose test is partly on its inputs' patterns (special_bits)
@@ -585,15 +594,46 @@ struct body {
     else return !_mm256_testz_pd(m.v, m.v);
   }
 
+  // A kernel whose special test reads values of its main path (pow's range of
+  // y*log2 x) would run that path on the band's lanes only to mark lanes that
+  // leave the mask anyway, and crawl there as the band was meant to spare it.
+  // With calm_test the cold part tests with the filler in the band's lanes t.
+  static constexpr bool calm_test = [] {
+    if constexpr (requires { K::calm_test; }) return bool(K::calm_test);
+    else return false;
+  }();
+  // (With no fix-up and one result, the cold part then also takes the calmed
+  // operands' results from the same pass: one_pass.)
+  QARN_INLINE V special_lanes_calm(int g, V t) {
+    static_assert(!S::int_arg);
+    const V fill = splat<V>(T(Filler));
+    return [&]<size_t... J>(std::index_sequence<J...>) __attribute__((always_inline)) {
+      if constexpr (fused) {
+        V sp;
+        K::main_special(blend(t, s.x[J][g], fill)..., sp);
+        return sp;
+      } else {
+        return k_special(blend(t, s.x[J][g], fill)...);
+      }
+    }(std::make_index_sequence<NF>{});
+  }
+  // The special lanes of register g with the band's lanes t (calm_test), else as they are.
+  QARN_INLINE V special_lanes(int g, const V* t) {
+    if constexpr (calm_test) {
+      if (t) return special_lanes_calm(g, t[g]);
+    }
+    return special_lanes(g);
+  }
+
   // The packed special-lane mask, after the inline fix-ups; lanes `done` (a tiny
-  // band's, already final) are left out.
-  QARN_INLINE uint32_t mask(uint32_t done = 0) {
+  // band's, already final, t by register) are left out.
+  QARN_INLINE uint32_t mask(uint32_t done = 0, const V* t = nullptr) {
     if constexpr (Mode == lanes::all) {
       return lane_mask<W, Mode>;
     } else {
       uint32_t m = 0;
       #pragma GCC unroll 16
-      for (int g = 0; g < n; ++g) m |= uint32_t(movemask(special_lanes(g))) << (g * L);
+      for (int g = 0; g < n; ++g) m |= uint32_t(movemask(special_lanes(g, t))) << (g * L);
       m &= ~done;
       if constexpr (has_fixup(std::make_index_sequence<NF>{})) {
         #pragma GCC unroll 16
@@ -708,6 +748,9 @@ struct body {
       return requires { K::main_band(std::declval<input_t<J>&>()..., std::declval<V>()); };
   }
   static constexpr bool band_pass = tiny_band && has_main_band(std::make_index_sequence<NF>{});
+  static constexpr bool one_pass = tiny_band && fused && calm_test && !S::two && !S::int_arg &&
+                                   !has_fixup(std::make_index_sequence<NF>{}) &&
+                                   !has_fixable(std::make_index_sequence<NF>{});
 
   // Width 3: lane 3 holds the filler, never in the band, so a register whose three
   // lanes all are in it would still run the main path for that one lane.  Under
@@ -749,12 +792,11 @@ struct body {
   // closed form, the mask without the band.
   QARN_INLINE uint32_t run_tiny() {
     V t[n];
-    uint32_t tm = 0, sm = 0;
+    uint32_t tm = 0;
     #pragma GCC unroll 4
     for (int g = 0; g < n; ++g) {
       t[g] = with_inputs(g, [](auto... in) __attribute__((always_inline)) { return K::tiny(in...); });
       tm |= uint32_t(movemask(t[g])) << (g * L);
-      sm |= uint32_t(movemask(special_lanes(g))) << (g * L);
     }
     const bool plain = plain_env();
     // With main_band and two or more operands the closed form below takes them
@@ -784,7 +826,34 @@ struct body {
       if constexpr (S::two) set_lane3(s.r2[0], memo3.r2.load(std::memory_order_relaxed));
       return 0;
     }
-    // No special lane but the band's: nothing to fix up, no lane loop.
+    // A fused kernel that tests with the band's lanes calmed (calm_test), under
+    // the ordinary environment: its main_special on the calmed operands gives the
+    // other lanes' results and the special lanes in one pass.
+    if constexpr (one_pass) {
+      if (plain) {
+        const V fill = splat<V>(T(Filler));
+        uint32_t sm = 0;
+        #pragma GCC unroll 4
+        for (int g = 0; g < n; ++g) {
+          V sp;
+          s.r[g] = [&]<size_t... J>(std::index_sequence<J...>) __attribute__((always_inline)) {
+            return K::main_special(blend(t[g], s.x[J][g], fill)..., sp);
+          }(std::make_index_sequence<NF>{});
+          sm |= uint32_t(movemask(sp)) << (g * L);
+          close(g);
+        }
+        if (three_in_band) {
+          memo3.r.store(lane3_of(s.r[0]), std::memory_order_relaxed);
+          memo3.ready.store(true, std::memory_order_release);
+        }
+        return sm & ~tm & width_mask<W>;
+      }
+    }
+    // No special lane but the band's: nothing to fix up, no lane loop.  (The
+    // special test only now: registers all in the band never need it.)
+    uint32_t sm = 0;
+    #pragma GCC unroll 4
+    for (int g = 0; g < n; ++g) sm |= uint32_t(movemask(special_lanes(g, t))) << (g * L);
     const bool band_only = (sm & ~tm & width_mask<W>) == 0;
     if (plain) {
       const V fill = splat<V>(T(Filler));
@@ -818,7 +887,7 @@ struct body {
       memo3.ready.store(true, std::memory_order_release);
     }
     if (band_only) return 0;
-    return mask(tm);
+    return mask(tm, t);
   }
 
   // The whole protocol: main path, mask, fix-ups, lane loop.

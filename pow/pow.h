@@ -18,6 +18,7 @@
 //   the other double      ln x with LNd and a quartic, e^z by 2048 steps and a
 //   variants              linear term
 #pragma once
+#include "frame/band.h"
 #include "pow/powcore.h"
 
 namespace qarn {
@@ -142,6 +143,7 @@ template <var Vr> struct pow_main<float, Vr> {
   }
   // The tiny band of the short variants, and the test with it.
   template <int W> static constexpr bool band_at = !wide && W != 16;
+
   template <class V> static QARN_INLINE V tiny(V x, V y) { return short_tiny(x, y); }
   template <class V> static QARN_INLINE void tiny_fix(V, V, V t, V& r) { r = blend(t, r, kc<V, 0x3F800000u>()); }
   template <class V> static QARN_INLINE V special_band(V x, V y) {
@@ -171,6 +173,51 @@ template <var Vr> struct pow_main<double, Vr> {
     else
       return cmp<_CMP_NLT_UQ>(vabs(pow_short<Lanes>(x, y).z), kc<V, 0x4086232B00000000ull>());
   }
+  // The default variant's tiny band: |y| below 2^-900, zeros and subnormals too,
+  // for a positive normal finite x (every other x is special).  There |y log2 x|
+  // is below 2^-889, so the double-word exponential of it is 1 plus far less than
+  // half an ulp, and the result is 1 to nearest, flushed or not.  Below about
+  // 2^-945 the split products of y and log2 x go subnormal and the main path
+  // crawls (on some processors 7x its time).  The test is one compare and an or on
+  // a path of over a hundred operations.  (The other variants' single product
+  // y*ln x meets no subnormal step above y's own.)
+  template <int W> static constexpr bool band_at = Vr == var::def;
+  static constexpr bool calm_test = true;  // the range test forms y*log2 x: not on the band's lanes
+  template <class V> static QARN_INLINE V tiny(V x, V y) requires(Vr == var::def) {
+    return andnot(cmp<_CMP_LT_OQ>(vabs(y), kc<V, 0x07B0000000000000ull>()), bad_x_double(x));
+  }
+  template <class V> static QARN_INLINE void tiny_fix(V, V, V t, V& r) requires(Vr == var::def) {
+    r = blend(t, r, kc<V, 0x3FF0000000000000ull>());
+  }
+  template <class V, int Lanes = 0> static QARN_INLINE V special_band(V x, V y) requires(Vr == var::def) {
+    return special_band(x, y, pow_dd<Lanes>(x, y).z);
+  }
+  // The result and the test at once (the frame's fused form).  The band's lanes
+  // (and those of infinite or huge y) enter the double-word path with y = 0: they
+  // leave for the cold part whatever the path gives them, and a tiny y would make
+  // the hot part crawl on the way.  (Computed apart, the test's double-word product
+  // was not shared with the main path's at width 16, which then formed both: +53%.)
+  // Not at width 1, whose hot part tests the operands' patterns in integer
+  // registers first and reads its tables once for its one lane.
+  template <int W> static constexpr bool fused_at = W != 1;
+  template <class V> static QARN_INLINE V main_special(V x, V y, V& sp) requires(Vr == var::def) {
+    V yb = bands::below_or_above<V, 0x07B0000000000000ull, 0x7F7FFFFFFFFFFFFFull, 0x7850000000000000ull,
+                                 0xF7CFFFFFFFFFFFFFull>(y);
+    res<V> p = pow_dd<0>(x, andnot(y, yb));
+    sp = bad_x_double(x) | yb | cmp<_CMP_NLT_UQ>(vabs(p.z), kc<V, 0x408F3FFF00000000ull>());
+    return p.r;
+  }
+  template <class V> static QARN_INLINE V special_band(V x, V y, V z) requires(Vr == var::def) {
+    return bad_x_double(x) |
+           bands::below_or_above<V, 0x07B0000000000000ull, 0x7F7FFFFFFFFFFFFFull, 0x7850000000000000ull,
+                                 0xF7CFFFFFFFFFFFFFull>(y) |
+           cmp<_CMP_NLT_UQ>(vabs(z), kc<V, 0x408F3FFF00000000ull>());
+  }
+  // The patterns' part with the band (width 1): |y| below 2^-900 or at least 2^1017.
+  static QARN_INLINE bool special_band_bits(uint64_t x, uint64_t y) requires(Vr == var::def) {
+    return logk::not_normal_positive_bits(x) |
+           ((y & 0x7FFFFFFFFFFFFFFFull) - 0x07B0000000000000ull >= 0x7F80000000000000ull - 0x07B0000000000000ull);
+  }
 };
 
 }  // namespace powk
@@ -199,11 +246,20 @@ template <var Vr> struct powr_k<float, Vr> {
       return bx | powk::big_y_float<0x7F800000u>(y) | powk::short_range(powk::powf_short(x, y).z);
   }
   // _native and _half: pow's tiny band (powk::short_tiny); the default variant its
-  // own (powk::dw_tiny), kept to widths 1 and 2 (at 4 and 8 it cost 3-17% timed, at
-  // 16 11% modelled; at 3 a register that mixes the band with ordinary lanes ran
-  // 2.25x the main path, no better than the crawl: the hot test itself forms
-  // y ln x).  The result there is 1.
-  template <int W> static constexpr bool band_at = Vr == var::def ? W <= 2 : W != 16;
+  // own (powk::dw_tiny) up to width 4.  The result there is 1.
+  template <int W> static constexpr bool band_at = Vr == var::def ? W <= 4 : W != 16;
+  // Default variant at widths 2 to 4: the result and the test at once, the band's
+  // lanes (and those of huge or infinite y) entering the double-word path with
+  // y = 0, so that they do not crawl in it on their way to the cold part.  (At 8
+  // and 16 that cost 6% and 12%.)  Width 1 tests the patterns first.
+  template <int W> static constexpr bool fused_at = W != 1 && W <= 4;
+  static constexpr bool calm_test = Vr == var::def;
+  template <class V> static QARN_INLINE V main_special(V x, V y, V& sp) requires(Vr == var::def) {
+    V yb = powk::dw_y_band(y);
+    auto p = powk::powrf_dw(x, andnot(y, yb));
+    sp = powk::bad_x_float(x) | yb | cmp<_CMP_NLE_UQ>(vabs(p.z), kc<V, 0x42819F00u>());
+    return p.r;
+  }
   template <class V> static QARN_INLINE V tiny(V x, V y) {
     if constexpr (Vr == var::def) return powk::dw_tiny(x, y);
     else return powk::short_tiny(x, y);

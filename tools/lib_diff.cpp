@@ -19,7 +19,7 @@
 // register's spare lanes, and the whole result register compared (what the spare
 // lanes come back with too, width 3's filler lane among them); and of those two
 // kinds the wider exports in registers (float 16, double 8, double 16 of f:f),
-// one call per 16 (double 8 or 16) inputs.
+// one call per 16 (double 8 or 16) inputs, or by reference (double 16 of ff:f).
 //
 // Operands.  Float exports with one floating operand: every one of the 2^32 inputs
 // (with a second operand drawn from the input's own hash).  fma in float: N random
@@ -183,6 +183,7 @@ struct KindInfo {
   int part = 0;      // widths 2 and 3 (float 4 too): live lanes per call of one narrower register
   int reg = 32;      // bytes of that register
   int regs = 1;      // float 16, double 8 and 16: 256-bit registers per operand
+  bool ref = false;  // by reference: the result buffer and the operands' addresses
 };
 bool kind_of(std::string_view k, KindInfo& ki) {
   if (k == "f:f") ki = {1};
@@ -284,6 +285,15 @@ template <class T> void call(const void* fn, const KindInfo& ki, Block<T>& b) {
       std::memcpy(b.whole[l], res, ki.reg);
       for (int j = 0; j < ki.part && l + j < Block<T>::L; ++j) b.r[l + j] = res[j];
     }
+    return;
+  }
+  if (ki.ref) {
+    // The by-reference form (the Windows x64 convention): the result buffer, then
+    // each operand's address; the result comes back in the buffer.
+    typedef void* __attribute__((ms_abi)) (*F)(void*, const void*, const void*);
+    alignas(64) T out[4 * Block<T>::L];
+    reinterpret_cast<F>(const_cast<void*>(fn))(out, b.x[0], b.x[1]);
+    std::memcpy(b.r, out, ki.regs * Block<T>::L * sizeof(T));
     return;
   }
   if (ki.regs > 1) {
@@ -465,7 +475,8 @@ const char kHelp[] =
     "Two builds of the library compared bit for bit on float width-8 and double width-4 exports of\n"
     "the kinds f:f, ff:f, fff:f, fi:f, f:fpf, f:fpi, ff:fpi (expf8, atan24, fmaf8, pownf8, sincos4),\n"
     "and, of the kinds f:f and ff:f, the exports of widths 1 to 3 (float 4 too) and the wider ones\n"
-    "in registers (logf1, pow2, log1pf3, expf16, log1p16, atan28; the whole result compared):\n"
+    "in registers or by reference (logf1, pow2, log1pf3, expf16, log1p16, atan28, pow16; the whole\n"
+    "result compared):\n"
     "every float input of a float export (fma: 2N random and hard triples), or 2N sampled inputs plus\n"
     "the neighbourhoods of powers of two and small integers for a double export.\n"
     "  --modes        also under the three directed rounding modes, not only to nearest\n"
@@ -533,16 +544,18 @@ int main(int argc, char** argv) {
                           (e->prec == 'd' && (e->width == 2 || e->width == 3));
       const int regs = e->width * (e->prec == 'f' ? 4 : 8) / 32;
       const bool wide = (e->prec == 'f' || e->prec == 'd') && regs > 1;
-      bool ok = kind_of(e->kind, ki) && !e->by_ref &&
-                ((e->prec == 'f' && e->width == 8) || (e->prec == 'd' && e->width == 4) ||
-                 ((e->prec == 'f' || e->prec == 'd') && (e->width == 1 || narrow || wide) && !ki.int_arg && !ki.ptr &&
-                  ki.nf <= 2 && (!wide || ki.nf * regs <= 4)));
+      bool ok = kind_of(e->kind, ki) &&
+                (e->by_ref ? wide && !ki.int_arg && !ki.ptr && ki.nf <= 2
+                           : ((e->prec == 'f' && e->width == 8) || (e->prec == 'd' && e->width == 4) ||
+                              ((e->prec == 'f' || e->prec == 'd') && (e->width == 1 || narrow || wide) && !ki.int_arg &&
+                               !ki.ptr && ki.nf <= 2 && (!wide || ki.nf * regs <= 4))));
+      ki.ref = e->by_ref;
       ki.one = e->width == 1;
       if (narrow) ki.part = e->width, ki.reg = e->prec == 'd' && e->width == 3 ? 32 : 16;
       if (wide) ki.regs = regs;
       if (!ok)
         throw qarn::cli::BadInput(std::string("'") + n +
-                                  "' is not a float width-8, double width-4 or, of the kinds f:f and ff:f, another export in registers that lib_diff calls");
+                                  "' is not a float width-8, double width-4 or, of the kinds f:f and ff:f, another export that lib_diff calls");
       void* fa = dlsym(la, e->name);
       void* fb = dlsym(lb, e->name);
       if (!fa || !fb) throw qarn::cli::BadInput(std::string("'") + n + "' is not in both libraries");
