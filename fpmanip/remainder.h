@@ -31,6 +31,9 @@ template <> struct fmt<float> {
   static constexpr bits_t fmod_big = 0x7E900000u;  // 1.125 * 2^126
   static constexpr bits_t rem_big = 0x79800000u;   // 2^116
   static constexpr bits_t gap = 0xBu;              // exponent fields apart
+  static constexpr bits_t exp = 0x7F800000u;
+  static constexpr bits_t past_gap = 0x45800000u;  // 2^(gap + 1)
+  static constexpr bits_t gap_top = 0x7A000000u;   // 2^117: no finite x is gap + 1 binades above
   static constexpr bits_t one = 0x3F800000u;
 };
 template <> struct fmt<double> {
@@ -42,19 +45,40 @@ template <> struct fmt<double> {
   static constexpr bits_t fmod_big = 0x7FF0000000000000ull;  // infinity
   static constexpr bits_t rem_big = 0x7E50000000000000ull;   // 2^998
   static constexpr bits_t gap = 0x19ull;
+  static constexpr bits_t exp = 0x7FF0000000000000ull;
+  static constexpr bits_t past_gap = 0x4190000000000000ull;  // 2^(gap + 1)
+  static constexpr bits_t gap_top = 0x7E60000000000000ull;   // 2^999
   static constexpr bits_t one = 0x3FF0000000000000ull;
 };
 template <class V> using F = fmt<elem_t<V>>;
 template <class V, typename lanes_of<V>::bits B> QARN_INLINE V c() { return kc<V, B>(); }
 
+// The exponent fields of |x| and |y| more than `gap` apart.  In 128-bit registers
+// on the fields as integers.  In 256-bit ones, where AVX has integer work on halves
+// only (eleven operations a register), on floats: |x| at least y's power of two
+// times 2^(gap + 1).  That is the same test wherever y's field is not zero and
+// |y| lies below gap_top (where the power overflows, an infinite or NaN x still
+// passes it, as it must up to there).  A zero or subnormal y is below the tiny
+// bound and its lane special anyway, and so is a |y| from gap_top up where the
+// family's bound `Big` lies below it; fmod's lies above, so there the lanes of
+// such a y leave the float test (an and and a compare more).
+template <class V, typename lanes_of<V>::bits Big> QARN_INLINE V gap_over(V ax, V ay) {
+  using Fm = F<V>;
+  if constexpr (sizeof(V) == 16) return icmpgt(isub(ishr<Fm::shift>(ax), ishr<Fm::shift>(ay)), c<V, Fm::gap>());
+  else {
+    V over = cmp<_CMP_NLT_UQ>(ax, (ay & c<V, Fm::exp>()) * c<V, Fm::past_gap>());
+    if constexpr (Big > Fm::gap_top) return over & cmp<_CMP_LT_OQ>(ay, c<V, Fm::gap_top>());
+    else return over;
+  }
+}
+
 // |y| below the tiny bound or not below `Big` (NaN included), or an exponent gap
-// above the limit.  The gap is taken on the exponent fields as integers.
+// above the limit.
 template <class V, typename lanes_of<V>::bits Big> QARN_INLINE V special(V x, V y) {
   using Fm = F<V>;
   V ax = vabs(x), ay = vabs(y);
   V out = cmp<_CMP_LT_OQ>(ay, c<V, Fm::tiny>()) | cmp<_CMP_NLT_UQ>(ay, c<V, Big>());
-  V gap = isub(ishr<Fm::shift>(ax), ishr<Fm::shift>(ay));
-  return out | icmpgt(gap, c<V, Fm::gap>());
+  return out | gap_over<V, Big>(ax, ay);
 }
 
 // A zero remainder becomes a zero of x's sign (sx: x's sign bit alone).
@@ -74,9 +98,9 @@ template <class V> QARN_INLINE V zero_sign(V r, V sx) {
 // In 128-bit registers the band is on the exponent fields, gap < -109, and shares
 // the gap's compare: gap + 109 - 2^31 is above 11 + 109 - 2^31 where the gap
 // exceeds 11, and wraps to the top where it is below -109.  In 256-bit registers
-// (integer work in halves) it is |x|*2^110 < |y|, a product and a float compare.
-// Not at width 16, where the test's two more operations per register cost more
-// than the slow quotient saves on ordinary operands.
+// (integer work in halves) it is |x|*2^110 < |y|, a product and a float compare,
+// beside gap_over's float operations: less than the integer gap test alone cost
+// there, so the band is at every width.
 template <class V> QARN_INLINE V far_below(V ax, V ay) {
   if constexpr (sizeof(V) == 16) return icmpgt(kc<V, 0xFFFFFF93u>(), isub(ishr<23>(ax), ishr<23>(ay)));
   else return cmp<_CMP_LT_OQ>(ax * kc<V, 0x76800000u>(), ay);
@@ -86,9 +110,12 @@ template <class V, typename lanes_of<V>::bits Big> QARN_INLINE V special_band(V 
   static_assert(sizeof(elem_t<V>) == 4 && Fm::gap == 0xBu, "the band is float's");
   V ax = vabs(x), ay = vabs(y);
   V out = cmp<_CMP_LT_OQ>(ay, c<V, Fm::tiny>()) | cmp<_CMP_NLT_UQ>(ay, c<V, Big>());
-  V gap = isub(ishr<Fm::shift>(ax), ishr<Fm::shift>(ay));
-  if constexpr (sizeof(V) == 16) return out | icmpgt(iadd(gap, kc<V, 0x8000006Du>()), kc<V, 0x80000078u>());
-  else return out | icmpgt(gap, c<V, Fm::gap>()) | far_below(ax, ay);
+  if constexpr (sizeof(V) == 16) {
+    V gap = isub(ishr<Fm::shift>(ax), ishr<Fm::shift>(ay));
+    return out | icmpgt(iadd(gap, kc<V, 0x8000006Du>()), kc<V, 0x80000078u>());
+  } else {
+    return out | gap_over<V, Big>(ax, ay) | far_below(ax, ay);
+  }
 }
 // The band's lanes: far below y, and y neither tiny nor large (the gap limit
 // cannot hold with them).
@@ -159,7 +186,7 @@ template <class T, var Vr> struct fmod_k {
   }
   template <class V> static QARN_INLINE V special(V x, V y) { return rem::special<V, rem::F<V>::fmod_big>(x, y); }
   // Float: the band of x far below y (rem::band), whose remainder is x.
-  template <int W> static constexpr bool band_at = sizeof(T) == 4 && W != 16;
+  template <int W> static constexpr bool band_at = sizeof(T) == 4;
   template <class V> static QARN_INLINE V special_band(V x, V y) { return rem::special_band<V, rem::F<V>::fmod_big>(x, y); }
   template <class V> static QARN_INLINE V tiny(V x, V y) { return rem::band<V, rem::F<V>::fmod_big>(x, y); }
   template <class V> static QARN_INLINE void tiny_fix(V x, V, V t, V& r) { r = blend(t, r, rem::band_rem(x)); }
@@ -172,7 +199,7 @@ template <class T, var Vr> struct remainder_k {
     return rem::ieee_rem(x, y, q, step);
   }
   template <class V> static QARN_INLINE V special(V x, V y) { return rem::special<V, rem::F<V>::rem_big>(x, y); }
-  template <int W> static constexpr bool band_at = sizeof(T) == 4 && W != 16;
+  template <int W> static constexpr bool band_at = sizeof(T) == 4;
   template <class V> static QARN_INLINE V special_band(V x, V y) { return rem::special_band<V, rem::F<V>::rem_big>(x, y); }
   template <class V> static QARN_INLINE V tiny(V x, V y) { return rem::band<V, rem::F<V>::rem_big>(x, y); }
   template <class V> static QARN_INLINE void tiny_fix(V x, V, V t, V& r) { r = blend(t, r, rem::band_rem(x)); }
@@ -190,7 +217,7 @@ template <class T, var Vr> struct remquo_k {
     return r;
   }
   template <class V> static QARN_INLINE V special(V x, V y) { return rem::special<V, rem::F<V>::rem_big>(x, y); }
-  template <int W> static constexpr bool band_at = sizeof(T) == 4 && W != 16;
+  template <int W> static constexpr bool band_at = sizeof(T) == 4;
   template <class V> static QARN_INLINE V special_band(V x, V y) { return rem::special_band<V, rem::F<V>::rem_big>(x, y); }
   template <class V> static QARN_INLINE V tiny(V x, V y) { return rem::band<V, rem::F<V>::rem_big>(x, y); }
   // The band's remainder is x and its quotient 0.

@@ -1,5 +1,6 @@
 // fmod, remainder and remquo against MPFR bit for bit, remquo's quotient included,
-// at every width and in every rounding mode: special values against each other,
+// at every width and in every rounding mode: special values against each other
+// (with a y between the top of the gap test's reach and fmod's bound),
 // random patterns of every exponent (long division up to 2^2100 in the lane
 // fallbacks), exponents within and just beyond the main path's reach, divisors at
 // their thresholds, exact ties and zero remainders, subnormal operands.
@@ -37,7 +38,8 @@ std::vector<Case> cases(const std::string& fam, const Fmt& f, int n) {
   std::vector<uint64_t> sp = {0, 1, f.mant, f.make(false, 0, 0), f.make(false, 0, 1), f.make(false, 0, 0) - 1,
                               f.make(false, 1, 0), f.make(false, 1, 1ull << (f.shift - 1)),
                               f.make(false, -1, 1ull << (f.shift - 1)), f.make(false, d ? 60 : 30, 0),
-                              f.make(false, top, f.mant), f.inf(), f.inf() | f.qbit() | 3, f.inf() | 5};
+                              f.make(false, top, f.mant), f.make(false, d ? 1000 : 120, 1), f.inf(),
+                              f.inf() | f.qbit() | 3, f.inf() | 5};
   for (size_t i = 0, m = sp.size(); i < m; ++i) sp.push_back(sp[i] | f.sign);
   std::vector<Case> out;
   for (uint64_t x : sp)
