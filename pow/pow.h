@@ -67,8 +67,10 @@ template <class V> QARN_INLINE V short_range(V z) { return cmp<_CMP_NLE_UQ>(vabs
 // plus about r, which rounds to 1; the result is 1 whether or not a subnormal z is
 // flushed.  Where z is subnormal the multiplier takes its slow path (2.3x the
 // lane's time); above 2^-110, z and r*c3 stay normal for every x with |ln x| >=
-// 2^-13.  The band's lanes go to the cold part, which gives them 1.  Not at width
-// 16, where the test's extra operations cost more than 3% on ordinary operands.
+// 2^-13.  The band's lanes go to the cold part, which gives them 1.  (At width 16
+// the band's compare was too dear beside the integer tests of x and y, which AVX
+// runs on 128-bit halves; with those tests on floats in 256-bit registers the
+// whole test, band included, costs less than it did without the band.)
 template <class V> QARN_INLINE V short_tiny(V x, V y) {
   return andnot(cmp<_CMP_LT_OQ>(vabs(y), kc<V, 0x08800000u>()), bad_x_float(x));
 }
@@ -142,7 +144,7 @@ template <var Vr> struct pow_main<float, Vr> {
     else return short_range(powf_short(x, y).z);
   }
   // The tiny band of the short variants, and the test with it.
-  template <int W> static constexpr bool band_at = !wide && W != 16;
+  template <int W> static constexpr bool band_at = !wide;
 
   template <class V> static QARN_INLINE V tiny(V x, V y) { return short_tiny(x, y); }
   template <class V> static QARN_INLINE void tiny_fix(V, V, V t, V& r) { r = blend(t, r, kc<V, 0x3F800000u>()); }
@@ -246,13 +248,13 @@ template <var Vr> struct powr_k<float, Vr> {
       return bx | powk::big_y_float<0x7F800000u>(y) | powk::short_range(powk::powf_short(x, y).z);
   }
   // _native and _half: pow's tiny band (powk::short_tiny); the default variant its
-  // own (powk::dw_tiny) up to width 4.  The result there is 1.
-  template <int W> static constexpr bool band_at = Vr == var::def ? W <= 4 : W != 16;
-  // Default variant at widths 2 to 4: the result and the test at once, the band's
+  // own (powk::dw_tiny) up to width 8.  The result there is 1.
+  template <int W> static constexpr bool band_at = Vr != var::def || W != 16;
+  // Default variant at widths 2 to 8: the result and the test at once, the band's
   // lanes (and those of huge or infinite y) entering the double-word path with
-  // y = 0, so that they do not crawl in it on their way to the cold part.  (At 8
-  // and 16 that cost 6% and 12%.)  Width 1 tests the patterns first.
-  template <int W> static constexpr bool fused_at = W != 1 && W <= 4;
+  // y = 0, so that they do not crawl in it on their way to the cold part.  (At 16
+  // that cost 9%.)  Width 1 tests the patterns first.
+  template <int W> static constexpr bool fused_at = W != 1 && W != 16;
   static constexpr bool calm_test = Vr == var::def;
   template <class V> static QARN_INLINE V main_special(V x, V y, V& sp) requires(Vr == var::def) {
     V yb = powk::dw_y_band(y);

@@ -262,12 +262,18 @@ template <class V> QARN_INLINE V ln_half(V x) {
 
 // ---- special tests -----------------------------------------------------------------------
 // x outside [2^-126, 0x7F7FFFFF): zero, subnormal, negative, the largest float, inf, NaN.
+// In 128-bit registers one integer compare on the pattern; in 256-bit ones, where
+// AVX has integer work on halves only, two float compares (a subnormal x is below
+// 2^-126 whether or not operands are read as zero).
 template <class V> QARN_INLINE V bad_x_float(V x) {
-  return icmpgt(isub(x, kc<V, 0x80800000u>()), kc<V, 0xFEFFFFFEu>());
+  if constexpr (sizeof(V) == 16) return icmpgt(isub(x, kc<V, 0x80800000u>()), kc<V, 0xFEFFFFFEu>());
+  else return cmp<_CMP_NGE_UQ>(x, kc<V, 0x00800000u>()) | cmp<_CMP_NLT_UQ>(x, kc<V, 0x7F7FFFFFu>());
 }
-// y with a pattern of at least `lim` in magnitude.
+// y with a pattern of at least `lim` in magnitude (a normal number or infinity;
+// NaN patterns lie above it).
 template <uint32_t Lim, class V> QARN_INLINE V big_y_float(V y) {
-  return icmpgt(vabs(y), kc<V, Lim - 1>());
+  if constexpr (sizeof(V) == 16) return icmpgt(vabs(y), kc<V, Lim - 1>());
+  else return cmp<_CMP_NLT_UQ>(vabs(y), kc<V, Lim>());
 }
 // x not a positive normal finite double.
 template <class V> QARN_INLINE V bad_x_double(V x) { return logk::not_normal_positive(x); }
