@@ -137,7 +137,10 @@ template <var Vr> struct log_k<float, Vr> {
       return e * kc<V, 0x3F317218>() + P;
     }
   }
-  template <class V> static QARN_INLINE V special(V x) { return logk::not_normal_positive_int(x); }
+  template <class V> static QARN_INLINE V special(V x) {
+    if constexpr (sizeof(V) == 16) return logk::not_normal_positive_int(x);
+    else return logk::not_normal_positive(x);
+  }
   static QARN_INLINE bool special_bits(pattern_t<elem> x) { return logk::not_normal_positive_bits(x); }
 };
 

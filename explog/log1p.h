@@ -87,7 +87,8 @@ template <var Vr> struct log1p_k<float, Vr> {
       return cmp<_CMP_LT_OQ>(x, bits<V>(0xBF7FFFFF)) | cmp<_CMP_NLE_UQ>(x, bits<V>(0x7A800000));
     } else {
       V u = bits<V>(0x3F800000) + x;  // u not in [2^-126, 2^127)
-      return icmpgt(bits<V>(0x01800000), iadd(u, bits<V>(0x01000000)));
+      if constexpr (sizeof(V) == 16) return icmpgt(bits<V>(0x01800000), iadd(u, bits<V>(0x01000000)));
+      else return cmp<_CMP_NGE_UQ>(u, bits<V>(0x00800000)) | cmp<_CMP_NLT_UQ>(u, bits<V>(0x7F000000));
     }
   }
 };
