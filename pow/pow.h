@@ -76,8 +76,8 @@ template <class V> QARN_INLINE V short_tiny(V x, V y) {
 }
 // |y| below 2^-110 or not finite.  In 128-bit registers one integer compare: |y|'s
 // pattern plus 2^31 less 2^-110's, as a signed number, above the image of the
-// largest finite float.  In 256-bit registers (integer work in halves) one more
-// float compare beside the test of |y|'s pattern.
+// largest finite float.  In 256-bit registers (integer work in halves) two float
+// compares: big_y_float's and the band's.
 template <class V> QARN_INLINE V short_y_band(V y) {
   if constexpr (sizeof(V) == 16) return icmpgt(iadd(vabs(y), kc<V, 0x77800000u>()), kc<V, 0xF6FFFFFFu>());
   else return big_y_float<0x7F800000u>(y) | cmp<_CMP_LT_OQ>(vabs(y), kc<V, 0x08800000u>());
