@@ -565,8 +565,9 @@ struct body {
     else return !_mm256_testz_pd(m.v, m.v);
   }
 
-  // Fused kernels: every result into the state, and whether a lane is special.
-  QARN_INLINE bool main_and_test() {
+  // Fused kernels: every result into the state, and the special lanes of all
+  // registers in one.
+  QARN_INLINE V main_and_mask() {
     V m;
     #pragma GCC unroll 4
     for (int g = 0; g < n; ++g) {
@@ -575,7 +576,7 @@ struct body {
       asm volatile("" : "+x"(s.r[g].v));  // finished here, not after the test
       m = g ? m | sp : sp;
     }
-    return any_lane(m);
+    return m;
   }
 
   // Width 1, a kernel whose test is partly on its inputs' patterns (special_bits)
@@ -767,6 +768,11 @@ struct body {
   static constexpr bool one_pass = tiny_band && fused && calm_test && !S::two && !S::int_arg &&
                                    !has_fixup(std::make_index_sequence<NF>{}) &&
                                    !has_fixable(std::make_index_sequence<NF>{});
+  // Such a kernel's hot part has run that pass already, on the operands as they
+  // are; outside the band each lane's result and test are the calmed pass's, so
+  // with one register per operand (all in the argument registers) it hands both to
+  // the cold part, which then only fills in the band.
+  static constexpr bool hand_over = one_pass && Mode == lanes::some && n == 1;
 
   // Width 3: lane 3 holds the filler, never in the band, so a register whose three
   // lanes all are in it would still run the main path for that one lane.  Under
@@ -804,44 +810,92 @@ struct body {
     }
   }
 
-  // The protocol with a tiny band: main path on calmed operands, the band's
-  // closed form, the mask without the band.
-  QARN_INLINE uint32_t run_tiny() {
-    V t[n];
+  // The band's lanes of every register (t) and their packed mask.
+  QARN_INLINE uint32_t band_lanes_of(V* t) {
     uint32_t tm = 0;
     #pragma GCC unroll 4
     for (int g = 0; g < n; ++g) {
       t[g] = with_inputs(g, [](auto... in) __attribute__((always_inline)) { return K::tiny(in...); });
       tm |= uint32_t(movemask(t[g])) << (g * L);
     }
-    const bool plain = plain_env();
-    // With main_band and two or more operands the closed form below takes them
-    // afresh (an empty asm), so that what main_band derives from them (magnitudes,
-    // signs, masks) is not computed before the branch and kept on the stack for it.
+    return tm;
+  }
+  static constexpr uint32_t all_lanes_mask = n * L >= 32 ? ~0u : (1u << (n * L)) - 1;
+  // The closed form into the band's lanes t of register g.  With main_band and two
+  // or more operands it takes them afresh (an empty asm), so that what main_band
+  // derives from them (magnitudes, signs, masks) is not computed before the branch
+  // and kept on the stack for it.
+  QARN_INLINE void close(int g, V t) {
     auto fresh = [](auto v) __attribute__((always_inline)) {
       if constexpr (band_pass && NF > 1) asm("" : "+x"(v.v));
       return v;
     };
-    auto close = [&](int g) __attribute__((always_inline)) {
-      with_inputs(g, [&](auto... in) __attribute__((always_inline)) {
-        if constexpr (S::two) K::tiny_fix(fresh(in)..., t[g], s.r[g], s.r2[g]);
-        else K::tiny_fix(fresh(in)..., t[g], s.r[g]);
-      });
-    };
+    with_inputs(g, [&](auto... in) __attribute__((always_inline)) {
+      if constexpr (S::two) K::tiny_fix(fresh(in)..., t, s.r[g], s.r2[g]);
+      else K::tiny_fix(fresh(in)..., t, s.r[g]);
+    });
+  }
+  // Every register's results under the ordinary environment, the band's lanes t
+  // included: main_band, or the main path on calmed operands and the closed form.
+  // Without band_only, registers whose every result a fix-up replaces are skipped.
+  QARN_INLINE void plain_results(const V* t, bool band_only) {
+    const V fill = splat<V>(T(Filler));
+    #pragma GCC unroll 4
+    for (int g = 0; g < n; ++g) {
+      if (!band_only && all_fixable(g)) {  // no lane of the band here, and every result replaced
+        s.r[g] = R{};
+        if constexpr (S::two) s.r2[g] = R2{};
+        continue;
+      }
+      if constexpr (band_pass) {
+        with_inputs(g, [&](auto... in) __attribute__((always_inline)) {
+          if constexpr (S::two) s.r[g] = K::main_band(in..., t[g], s.r2[g]);
+          else s.r[g] = K::main_band(in..., t[g]);
+        });
+      } else {
+        [&]<size_t... J>(std::index_sequence<J...>) __attribute__((always_inline)) {
+          if constexpr (S::int_arg) s.r[g] = k_main(blend(t[g], s.x[J][g], fill)..., s.k[g]);
+          else if constexpr (S::two) s.r[g] = k_main(blend(t[g], s.x[J][g], fill)..., s.r2[g]);
+          else s.r[g] = k_main(blend(t[g], s.x[J][g], fill)...);
+        }(std::make_index_sequence<NF>{});
+        close(g, t[g]);
+      }
+    }
+  }
+  // Lanes special for another reason than the band (t), packed.
+  QARN_INLINE uint32_t special_beyond_band(const V* t, uint32_t tm) {
+    uint32_t sm = 0;
+    #pragma GCC unroll 4
+    for (int g = 0; g < n; ++g) sm |= uint32_t(movemask(special_lanes(g, t))) << (g * L);
+    return sm & ~tm & width_mask<W>;
+  }
+
+  // Width 3, its three lanes in the band under the ordinary environment: the
+  // closed form and lane 3 from the memo, once a call has kept it.
+  QARN_INLINE bool from_memo3(const V* t) {
+    if (!memo3.ready.load(std::memory_order_acquire)) return false;
+    s.r[0] = R{}, s.r2[0] = R2{}, close(0, t[0]);
+    set_lane3(s.r[0], memo3.r.load(std::memory_order_relaxed));
+    if constexpr (S::two) set_lane3(s.r2[0], memo3.r2.load(std::memory_order_relaxed));
+    return true;
+  }
+
+  // The protocol with a tiny band: main path on calmed operands, the band's
+  // closed form, the mask without the band.
+  // (given: the hot part's result and special lanes, where it hands them over.)
+  QARN_INLINE uint32_t run_tiny(const V* given = nullptr) {
+    V t[n];
+    const uint32_t tm = band_lanes_of(t);
+    const bool plain = plain_env();
     // Every lane of every register in the band (width 3 never: lane 3 holds the
     // filler, whose result the main path gives): the closed form alone.
-    if (plain && tm == (n * L >= 32 ? ~0u : (1u << (n * L)) - 1)) {
+    if (plain && tm == all_lanes_mask) {
       #pragma GCC unroll 4
-      for (int g = 0; g < n; ++g) s.r[g] = R{}, s.r2[g] = R2{}, close(g);
+      for (int g = 0; g < n; ++g) s.r[g] = R{}, s.r2[g] = R2{}, close(g, t[g]);
       return 0;
     }
     const bool three_in_band = W == 3 && plain && (tm & 7u) == 7u;
-    if (three_in_band && memo3.ready.load(std::memory_order_acquire)) {
-      s.r[0] = R{}, s.r2[0] = R2{}, close(0);
-      set_lane3(s.r[0], memo3.r.load(std::memory_order_relaxed));
-      if constexpr (S::two) set_lane3(s.r2[0], memo3.r2.load(std::memory_order_relaxed));
-      return 0;
-    }
+    if (three_in_band && from_memo3(t)) return 0;
     // A fused kernel that tests with the band's lanes calmed (calm_test), under
     // the ordinary environment: its main_special on the calmed operands gives the
     // other lanes' results and the special lanes in one pass.
@@ -849,14 +903,22 @@ struct body {
       if (plain) {
         const V fill = splat<V>(T(Filler));
         uint32_t sm = 0;
-        #pragma GCC unroll 4
-        for (int g = 0; g < n; ++g) {
-          V sp;
-          s.r[g] = [&]<size_t... J>(std::index_sequence<J...>) __attribute__((always_inline)) {
-            return K::main_special(blend(t[g], s.x[J][g], fill)..., sp);
-          }(std::make_index_sequence<NF>{});
-          sm |= uint32_t(movemask(sp)) << (g * L);
-          close(g);
+        // The hot part's pass gave the same on every lane outside the band.
+        const bool passed = hand_over && given;
+        if (passed) {
+          s.r[0] = given[0];
+          sm = uint32_t(movemask(given[1]));
+          close(0, t[0]);
+        } else {
+          #pragma GCC unroll 4
+          for (int g = 0; g < n; ++g) {
+            V sp;
+            s.r[g] = [&]<size_t... J>(std::index_sequence<J...>) __attribute__((always_inline)) {
+              return K::main_special(blend(t[g], s.x[J][g], fill)..., sp);
+            }(std::make_index_sequence<NF>{});
+            sm |= uint32_t(movemask(sp)) << (g * L);
+            close(g, t[g]);
+          }
         }
         if (three_in_band) {
           memo3.r.store(lane3_of(s.r[0]), std::memory_order_relaxed);
@@ -867,36 +929,9 @@ struct body {
     }
     // No special lane but the band's: nothing to fix up, no lane loop.  (The
     // special test only now: registers all in the band never need it.)
-    uint32_t sm = 0;
-    #pragma GCC unroll 4
-    for (int g = 0; g < n; ++g) sm |= uint32_t(movemask(special_lanes(g, t))) << (g * L);
-    const bool band_only = (sm & ~tm & width_mask<W>) == 0;
-    if (plain) {
-      const V fill = splat<V>(T(Filler));
-      #pragma GCC unroll 4
-      for (int g = 0; g < n; ++g) {
-        if (!band_only && all_fixable(g)) {  // no lane of the band here, and every result replaced
-          s.r[g] = R{};
-          if constexpr (S::two) s.r2[g] = R2{};
-          continue;
-        }
-        if constexpr (band_pass) {
-          with_inputs(g, [&](auto... in) __attribute__((always_inline)) {
-            if constexpr (S::two) s.r[g] = K::main_band(in..., t[g], s.r2[g]);
-            else s.r[g] = K::main_band(in..., t[g]);
-          });
-        } else {
-          [&]<size_t... J>(std::index_sequence<J...>) __attribute__((always_inline)) {
-            if constexpr (S::int_arg) s.r[g] = k_main(blend(t[g], s.x[J][g], fill)..., s.k[g]);
-            else if constexpr (S::two) s.r[g] = k_main(blend(t[g], s.x[J][g], fill)..., s.r2[g]);
-            else s.r[g] = k_main(blend(t[g], s.x[J][g], fill)...);
-          }(std::make_index_sequence<NF>{});
-          close(g);
-        }
-      }
-    } else {
-      main_path_unless_fixed();
-    }
+    const bool band_only = special_beyond_band(t, tm) == 0;
+    if (plain) plain_results(t, band_only);
+    else main_path_unless_fixed();
     if (three_in_band) {
       memo3.r.store(lane3_of(s.r[0]), std::memory_order_relaxed);
       if constexpr (S::two) memo3.r2.store(lane3_of(s.r2[0]), std::memory_order_relaxed);
@@ -906,12 +941,35 @@ struct body {
     return mask(tm, t);
   }
 
+  // The common case of the band, first and without the whole protocol's frame
+  // (its aligned spill area, the saved registers): under the ordinary
+  // environment, registers whose only special lanes are the band's.  False where
+  // the whole protocol must run (it then starts afresh).  Width 3 with its three
+  // lanes in the band takes the memo, or leaves it to the protocol to keep.
+  static constexpr bool light = Mode == lanes::some && tiny_band && !one_pass;
+  QARN_INLINE bool run_light() {
+    V t[n];
+    const uint32_t tm = band_lanes_of(t);
+    if (tm == all_lanes_mask) {
+      if (!plain_env()) return false;
+      #pragma GCC unroll 4
+      for (int g = 0; g < n; ++g) s.r[g] = R{}, s.r2[g] = R2{}, close(g, t[g]);
+      return true;
+    }
+    // (The special test before the environment's: registers with lanes beyond the
+    // main path's bound leave here at the least cost.)
+    if (W == 3 && (tm & 7u) == 7u) return plain_env() && from_memo3(t);
+    if (special_beyond_band(t, tm) != 0 || !plain_env()) return false;
+    plain_results(t, true);
+    return true;
+  }
+
   // The whole protocol: main path, mask, fix-ups, lane loop.
-  QARN_INLINE void run() {
+  QARN_INLINE void run(const V* given = nullptr) {
     // A kernel without special lanes may still have a tiny band: its special()
     // is the band alone, and nothing is left for a fallback.
     if constexpr (Mode != lanes::all && tiny_band) {
-      uint32_t m = run_tiny();
+      uint32_t m = run_tiny(given);
       if constexpr (Mode == lanes::some)
         if (m != 0) finish_lanes(m);
       return;
@@ -1072,6 +1130,31 @@ struct entry {
     return finish_reg(b, unload<A>(c)...);
   }
 
+  // The light cold part (body::run_light), which leaves the rest to cold().
+  template <class... A> [[gnu::noinline, gnu::cold]] QARN_REG static auto cold_light(carrier<A>... c) {
+    {
+      typename B::state st;
+      B b{{st}};
+      take_reg(b, unload<A>(c)...);
+      if (b.run_light()) return finish_reg(b, unload<A>(c)...);
+    }
+    return cold<A...>(c...);
+  }
+  // The cold part of a kernel that hands over its pass (body::hand_over).
+  template <class... A>
+  [[gnu::noinline, gnu::cold]] QARN_REG static auto cold_given(carrier<A>... c, typename B::G::N r, typename B::G::N sp) {
+    typename B::state st;
+    B b{{st}};
+    take_reg(b, unload<A>(c)...);
+    const typename B::V given[2] = {{r}, {sp}};
+    b.run(given);
+    return finish_reg(b, unload<A>(c)...);
+  }
+  template <class... A> QARN_INLINE static auto to_cold(A... a) {
+    if constexpr (B::light) return cold_light<A...>(carry(a)...);
+    else return cold<A...>(carry(a)...);
+  }
+
   template <class... A> QARN_INLINE static auto hot(A... a) {
     if constexpr (Mode == lanes::all) {
       return cold<A...>(carry(a)...);
@@ -1080,7 +1163,11 @@ struct entry {
       B b{{st}};
       if constexpr (Mode == lanes::some && B::fused) {
         take_reg(b, a...);
-        if (__builtin_expect(b.main_and_test(), 0)) return cold<A...>(carry(a)...);
+        const auto m = b.main_and_mask();
+        if (__builtin_expect(B::any_lane(m), 0)) {
+          if constexpr (B::hand_over) return cold_given<A...>(carry(a)..., st.r[0].v, m.v);
+          else return to_cold(a...);
+        }
         return finish_reg(b, a...);
       }
       take_reg(b, a...);
@@ -1093,11 +1180,11 @@ struct entry {
           bool out;
           if constexpr (band_bits) out = K::special_band_bits(lane_bits(a)...);
           else out = K::special_bits(lane_bits(a)...);
-          if (__builtin_expect(out, 0)) return cold<A...>(carry(a)...);
+          if (__builtin_expect(out, 0)) return to_cold(a...);
           if constexpr (B::split_test)
-            if (__builtin_expect(b.any_special_rest(), 0)) return cold<A...>(carry(a)...);
+            if (__builtin_expect(b.any_special_rest(), 0)) return to_cold(a...);
         } else {
-          if (__builtin_expect(b.any_special(), 0)) return cold<A...>(carry(a)...);
+          if (__builtin_expect(b.any_special(), 0)) return to_cold(a...);
         }
       }
       b.main_path();
@@ -1116,7 +1203,7 @@ struct entry {
       B b{{st}};
       const void* args[] = {p...};
       b.take_ref(args);
-      if (__builtin_expect(b.main_and_test(), 0)) return ref_cold(out, p...);
+      if (__builtin_expect(B::any_lane(b.main_and_mask()), 0)) return ref_cold(out, p...);
       put_row<W>(out, st.r);
       return out;
     } else {
