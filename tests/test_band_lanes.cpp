@@ -81,6 +81,9 @@ TEST(BandLanes, MixedRegistersGiveEveryLaneItsOwnBits) {
        {0.3f, -1.2f, 1.57079637f, 1e-40f, -0.0f, -3.14159274f, 1e4f, inf, nan}},
       {"sinpif", {"", "_native"}, 1, 0x00800000u, 0x30800000u, {0.3f, -2.5f, 1.0000001f, -1e-40f, 0.0f, 1e6f, -inf, nan}},
       {"atanf", {"_native"}, 1, 0x0080075Eu, 0x37800000u, {0.3f, -1.7f, 7e4f, -3e10f, 1e-40f, -0.0f, inf, nan}},
+      // pow (x, y): the band is a tiny y over an ordinary x, among lanes whose
+      // huge or infinite y the main path does not finish.
+      {"powf", {"", "_native", "_rm"}, 2, 0x00800000u, 0x30000000u, {0.3f, 1.7f, 80.0f, 3e3f, -1e-3f, -2.0f, -1e30f, -inf, nan}},
   };
   qarn::test::Rng r(97);
   for (const Family& fam : families) {
