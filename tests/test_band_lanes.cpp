@@ -82,7 +82,10 @@ TEST(BandLanes, MixedRegistersGiveEveryLaneItsOwnBits) {
       {"sinpif", {"", "_native"}, 1, 0x00800000u, 0x30800000u, {0.3f, -2.5f, 1.0000001f, -1e-40f, 0.0f, 1e6f, -inf, nan}},
       {"atanf", {"_native"}, 1, 0x0080075Eu, 0x37800000u, {0.3f, -1.7f, 7e4f, -3e10f, 1e-40f, -0.0f, inf, nan}},
       // pow (x, y): the band is a tiny y over an ordinary x, among lanes whose
-      // huge or infinite y the main path does not finish.
+      // huge or infinite y the main path does not finish.  powrf's default variant
+      // hands its hot pass (results and special lanes) to the cold part, which
+      // fills in only the band: a lane taken from the wrong pass shows here.
+      {"powrf", {"", "_native", "_half"}, 2, 0x00800000u, 0x30000000u, {0.3f, 1.7f, 80.0f, 3e3f, 1e-3f, -2.0f, 1e30f, inf, nan}},
       {"powf", {"", "_native", "_rm"}, 2, 0x00800000u, 0x30000000u, {0.3f, 1.7f, 80.0f, 3e3f, -1e-3f, -2.0f, -1e30f, -inf, nan}},
   };
   qarn::test::Rng r(97);
