@@ -80,6 +80,8 @@ TEST(BandLanes, MixedRegistersGiveEveryLaneItsOwnBits) {
       {"tanf", {"", "_native", "_half", "_rm"}, 1, 0x00800000u, 0x30800000u,
        {0.3f, -1.2f, 1.57079637f, 1e-40f, -0.0f, -3.14159274f, 1e4f, inf, nan}},
       {"sinpif", {"", "_native"}, 1, 0x00800000u, 0x30800000u, {0.3f, -2.5f, 1.0000001f, -1e-40f, 0.0f, 1e6f, -inf, nan}},
+      {"tanpif", {"", "_native"}, 1, 0x00800000u, 0x30800000u,
+       {0.3f, -2.5f, 0.5f, 1.0000001f, -0.49999997f, -1e-40f, 0.0f, 3e6f, 5e9f, -inf, nan}},
       {"atanf", {"_native"}, 1, 0x0080075Eu, 0x37800000u, {0.3f, -1.7f, 7e4f, -3e10f, 1e-40f, -0.0f, inf, nan}},
       // pow (x, y): the band is a tiny y over an ordinary x, among lanes whose
       // huge or infinite y the main path does not finish.  powrf's default variant

@@ -116,7 +116,12 @@ template <class T, var Vr> struct cospi_k {
 
 template <class T, var Vr> struct tanpi_k {
   using elem = T;
-  template <class V> static QARN_INLINE V main(V x) {
+  template <class V> static QARN_INLINE V main(V x) { return run<false>(x); }
+  // To nearest, lanes below the band's top may square zero in place of r (h = 0
+  // and r = |x| there, and the r^2 terms of Num and Den lie far below half an ulp
+  // of their leading ones): the band's closed form, (|x|*c)/d, in the same pass.
+  template <class V> static QARN_INLINE V main_band(V x, V) { return run<true>(x); }
+  template <bool Band, class V> static QARN_INLINE V run(V x) {
     constexpr bool dbl = sizeof(T) == 8;
     V a = vabs(x);
     // Far out, whole numbers of periods go first: multiples of 256 below 2^59 (2^31),
@@ -139,7 +144,12 @@ template <class T, var Vr> struct tanpi_k {
     if constexpr (dbl) h = H - kc<V, 0x4328000000000000ull>();
     else h = H - kc<V, 0x4AC00000u>();
     V r = a - h;
-    V r2 = r * r;
+    V rq = r;
+    if constexpr (Band) {
+      if constexpr (dbl) rq = andnot(r, cmp<_CMP_LT_OQ>(vabs(x), kc<V, 0x3050000000000000ull>()));
+      else rq = andnot(r, cmp<_CMP_LT_OQ>(vabs(x), kc<V, 0x30800000u>()));
+    }
+    V r2 = rq * rq;
     V num, den;
     if constexpr (dbl && Vr == var::def) {
       num = r * (kc<V, 0x400921FB54442D18ull>() +
