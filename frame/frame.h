@@ -956,8 +956,10 @@ struct body {
       for (int g = 0; g < n; ++g) s.r[g] = R{}, s.r2[g] = R2{}, close(g, t[g]);
       return true;
     }
-    // (The special test before the environment's: registers with lanes beyond the
-    // main path's bound leave here at the least cost.)
+    // (Registers without a lane in the band leave first, then those with other
+    // special lanes, before the environment is probed: registers of arguments
+    // beyond the main path's bound pay the least here.)
+    if (tm == 0) return false;
     if (W == 3 && (tm & 7u) == 7u) return plain_env() && from_memo3(t);
     if (special_beyond_band(t, tm) != 0 || !plain_env()) return false;
     plain_results(t, true);
