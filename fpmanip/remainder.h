@@ -151,9 +151,12 @@ template <class V> QARN_INLINE void split(V y, V& yh, V& yl) {
 // of the two is the remainder: the nearest quotient's is exact and below |y|/2,
 // the other one's is at least |y|/2 however it rounds, and at a tie, where both
 // are exact, the first quotient stays.
-template <class V> QARN_INLINE V ieee_rem(V x, V y, V& q, V& step) {
+//
+// The quotient is that of d: x itself, or x with the band's lanes cleared (their
+// quotient a zero, their remainder x, see fmod_k::main_band).
+template <class V> QARN_INLINE V ieee_rem(V x, V y, V& q, V& step, V d) {
   using Fm = F<V>;
-  q = vround<_MM_FROUND_CUR_DIRECTION | _MM_FROUND_NO_EXC>(x / y);
+  q = vround<_MM_FROUND_CUR_DIRECTION | _MM_FROUND_NO_EXC>(d / y);
   V yh, yl;
   split(y, yh, yl);
   V r = (x - q * yh) - q * yl;
@@ -169,11 +172,17 @@ template <class V> QARN_INLINE V ieee_rem(V x, V y, V& q, V& step) {
 
 template <class T, var Vr> struct fmod_k {
   using elem = T;
-  template <class V> static QARN_INLINE V main(V x, V y) {
+  template <class V> static QARN_INLINE V main(V x, V y) { return with_dividend(x, y, x); }
+  // The band's lanes t in the same pass: their dividend is +0, so the quotient is
+  // a zero and the remainder |x| - 0 - 0 with x's sign, which is x, as tiny_fix
+  // has it under the ordinary environment; the division meets no subnormal quotient.
+  template <class V> static QARN_INLINE V main_band(V x, V y, V t) { return with_dividend(x, y, andnot(x, t)); }
+  // The main path with the quotient of d (x itself, or x with the band's lanes cleared).
+  template <class V> static QARN_INLINE V with_dividend(V x, V y, V d) {
     using Fm = rem::F<V>;
     V sx = x & rem::c<V, Fm::sign>();
     V ax = vabs(x), ay = vabs(y);
-    V q = vround<_MM_FROUND_TO_ZERO>(x / y);
+    V q = vround<_MM_FROUND_TO_ZERO>(d / y);
     V yh, yl;
     rem::split(y, yh, yl);
     // Both products are |q|*|y-part|: the sign of x folded into the divisor
@@ -196,7 +205,11 @@ template <class T, var Vr> struct remainder_k {
   using elem = T;
   template <class V> static QARN_INLINE V main(V x, V y) {
     V q, step;
-    return rem::ieee_rem(x, y, q, step);
+    return rem::ieee_rem(x, y, q, step, x);
+  }
+  template <class V> static QARN_INLINE V main_band(V x, V y, V t) {
+    V q, step;
+    return rem::ieee_rem(x, y, q, step, andnot(x, t));
   }
   template <class V> static QARN_INLINE V special(V x, V y) { return rem::special<V, rem::F<V>::rem_big>(x, y); }
   template <int W> static constexpr bool band_at = sizeof(T) == 4;
@@ -210,9 +223,14 @@ template <class T, var Vr> struct remainder_k {
 template <class T, var Vr> struct remquo_k {
   using elem = T;
   using second = int32_t;
-  template <class V> static QARN_INLINE V main(V x, V y, idx_t<V>& k) {
+  template <class V> static QARN_INLINE V main(V x, V y, idx_t<V>& k) { return with_dividend(x, y, x, k); }
+  // The band's quotient is a zero, and step 0 there: k = 0, as tiny_fix has it.
+  template <class V> static QARN_INLINE V main_band(V x, V y, V t, idx_t<V>& k) {
+    return with_dividend(x, y, andnot(x, t), k);
+  }
+  template <class V> static QARN_INLINE V with_dividend(V x, V y, V d, idx_t<V>& k) {
     V q, step;
-    V r = rem::ieee_rem(x, y, q, step);
+    V r = rem::ieee_rem(x, y, q, step, d);
     k = to_idx(q + step);  // exact: an integer of at most 2^26
     return r;
   }
