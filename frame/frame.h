@@ -217,26 +217,45 @@ template <class N> QARN_INLINE N give(N r0, N r1, N r2, N r3) {
   return a;
 }
 
-// The lane loop: ymm6-ymm15 saved in full, upper halves cleared before every
-// call, each marked lane finished once, in increasing lane order.
-template <class... P>
-[[gnu::noinline, gnu::cold]] QARN_MS QARN_HIDDEN void lane_loop(uint32_t mask, void (*fb)(P...) QARN_MS, P... base) {
-  alignas(32) unsigned char keep[10 * 32];
+// ymm6-ymm15 in full, into 320 bytes aligned to 32 and back.
+QARN_INLINE void keep_upper_vectors(unsigned char* keep) {
   asm volatile(
       "vmovdqa %%ymm6, 0(%0)\n\tvmovdqa %%ymm7, 32(%0)\n\tvmovdqa %%ymm8, 64(%0)\n\t"
       "vmovdqa %%ymm9, 96(%0)\n\tvmovdqa %%ymm10, 128(%0)\n\tvmovdqa %%ymm11, 160(%0)\n\t"
       "vmovdqa %%ymm12, 192(%0)\n\tvmovdqa %%ymm13, 224(%0)\n\tvmovdqa %%ymm14, 256(%0)\n\t"
       "vmovdqa %%ymm15, 288(%0)" ::"r"(keep) : "memory");
-  for (uint32_t m = mask; m != 0; m &= m - 1) {
-    int i = __builtin_ctz(m);
-    asm volatile("vzeroupper" ::: "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5");
-    fb((base + i)...);
-  }
+}
+QARN_INLINE void restore_upper_vectors(const unsigned char* keep) {
   asm volatile(
       "vmovdqa 0(%0), %%ymm6\n\tvmovdqa 32(%0), %%ymm7\n\tvmovdqa 64(%0), %%ymm8\n\t"
       "vmovdqa 96(%0), %%ymm9\n\tvmovdqa 128(%0), %%ymm10\n\tvmovdqa 160(%0), %%ymm11\n\t"
       "vmovdqa 192(%0), %%ymm12\n\tvmovdqa 224(%0), %%ymm13\n\tvmovdqa 256(%0), %%ymm14\n\t"
       "vmovdqa 288(%0), %%ymm15" ::"r"(keep) : "memory");
+}
+
+// The lane loop: ymm6-ymm15 saved in full, upper halves cleared before every
+// call, each marked lane finished once, in increasing lane order.
+template <class... P>
+[[gnu::noinline, gnu::cold]] QARN_MS QARN_HIDDEN void lane_loop(uint32_t mask, void (*fb)(P...) QARN_MS, P... base) {
+  alignas(32) unsigned char keep[10 * 32];
+  keep_upper_vectors(keep);
+  for (uint32_t m = mask; m != 0; m &= m - 1) {
+    int i = __builtin_ctz(m);
+    asm volatile("vzeroupper" ::: "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5");
+    fb((base + i)...);
+  }
+  restore_upper_vectors(keep);
+}
+// The same for a kernel that finishes all marked lanes in one call of its own
+// (K::lanes_fallback: the mask, then the spill arrays), each lane as its lane
+// fallback would.
+template <class... P>
+[[gnu::noinline, gnu::cold]] QARN_MS QARN_HIDDEN void lane_batch(uint32_t mask, void (*fb)(unsigned, P...) QARN_MS, P... base) {
+  alignas(32) unsigned char keep[10 * 32];
+  keep_upper_vectors(keep);
+  asm volatile("vzeroupper" ::: "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5");
+  fb(mask, base...);
+  restore_upper_vectors(keep);
 }
 
 // ---- routines with more vector registers ----------------------------------------------
@@ -666,7 +685,14 @@ struct body {
     }
   }
 
-  // Spill, finish the marked lanes one by one, reload.
+  // A kernel may finish the marked lanes in one call (K::lanes_fallback, null where
+  // a variant keeps the lane loop).
+  static constexpr bool batch_fallback = [] {
+    if constexpr (requires { K::lanes_fallback; }) return K::lanes_fallback != nullptr;
+    else return false;
+  }();
+
+  // Spill, finish the marked lanes one by one (or all at once), reload.
   QARN_INLINE void finish_lanes(uint32_t m) {
     alignas(64) T xs[NF > 0 ? NF : 1][spill_len<T, W>];
     alignas(64) int32_t ks[16];
@@ -685,7 +711,10 @@ struct body {
       if constexpr (S::two) return std::tuple<RT*, R2T*>(rs, r2s);
       else return std::tuple<RT*>(rs);
     }();
-    std::apply([&](auto... p) { lane_loop<decltype(p)...>(m, Fallback, p...); }, std::tuple_cat(ins, outs));
+    std::apply([&](auto... p) {
+      if constexpr (batch_fallback) lane_batch<decltype(p)...>(m, K::lanes_fallback, p...);
+      else lane_loop<decltype(p)...>(m, Fallback, p...);
+    }, std::tuple_cat(ins, outs));
     // Width 1: only lane 0 came back through memory.  Loading that lane alone is
     // forwarded from the fallback's store; a full-width load would wait for the
     // store to reach the cache.  The other lanes are the register's own.

@@ -392,4 +392,41 @@ TEST(Trig, FallbackScalarReduction) {
   }
 }
 
+// The double variants without the inline reduction finish a call's marked lanes in
+// one call: each marked lane must get its lane fallback's bits, whatever lanes
+// share the call (tiny, moderate, either reduction, infinite, NaN), and unmarked
+// lanes must stay untouched.
+TEST(Trig, MarkedLanesAtOnceAsOneByOne) {
+  const double pool[] = {0x1p-300, -0.0, 0.3, -1e4, 0x1p17, -0x1.fffffffffffffp29, 0x1p30, 1e22, -0x1p1000,
+                         0x1.fffffffffffffp+1023, 6381956970095103.0 * 0x1p797, INFINITY, -INFINITY, NAN,
+                         qa::as_double(0x7FF0000000000001ull), 5e5, -3e9};
+  const uint64_t fence = 0x5A5A5A5A5A5A5A5Aull;
+  uint64_t s = 17;
+  auto rnd = [&] { s = s * 6364136223846793005ull + 1442695040888963407ull; return s >> 11; };
+  for (int round = 0; round < 400; ++round) {
+    double x[16];
+    for (double& v : x) v = rnd() % 4 ? pool[rnd() % std::size(pool)] : std::ldexp(1 + double(rnd()) * 0x1p-53, int(rnd() % 1100) - 60);
+    unsigned m = unsigned(rnd()) & 0xFFFFu;
+    double sa[16], ca[16], ss[16], sc[16];
+    for (int i = 0; i < 16; ++i) sa[i] = ca[i] = ss[i] = sc[i] = qa::as_double(fence);
+    sin_lanes_fallback(m, x, sa);
+    cos_lanes_fallback(m, x, ca);
+    sincos_lanes_fallback(m, x, ss, sc);
+    for (int i = 0; i < 16; ++i) {
+      if (!(m >> i & 1)) {
+        for (double v : {sa[i], ca[i], ss[i], sc[i]}) EXPECT_EQ(qa::bits_of(v), fence) << "lane " << i << " not marked";
+        continue;
+      }
+      double s1, c1, s2, c2;
+      sin_lane_fallback(&x[i], &s1);
+      cos_lane_fallback(&x[i], &c1);
+      sincos_lane_fallback(&x[i], &s2, &c2);
+      EXPECT_EQ(qa::bits_of(sa[i]), qa::bits_of(s1)) << "sin x = " << x[i];
+      EXPECT_EQ(qa::bits_of(ca[i]), qa::bits_of(c1)) << "cos x = " << x[i];
+      EXPECT_EQ(qa::bits_of(ss[i]), qa::bits_of(s2)) << "sincos x = " << x[i];
+      EXPECT_EQ(qa::bits_of(sc[i]), qa::bits_of(c2)) << "sincos x = " << x[i];
+    }
+  }
+}
+
 }  // namespace

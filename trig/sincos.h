@@ -77,6 +77,9 @@ template <var Vr> struct sin_k<double, Vr> {
   }
   // 2^-1022 <= |x| < 2^-170: N = 0, r = |x|, and r^3/6 is far below half an ulp
   // of r (it goes subnormal below 2^-340), so to nearest the result is x.
+  // Without the inline reduction every large lane goes to the fallback: all of a
+  // call's at once.
+  static constexpr decltype(&sin_lanes_fallback) lanes_fallback = full ? nullptr : &sin_lanes_fallback;
   template <class V> static QARN_INLINE V tiny(V x) { return band_lanes<V, 0x0010000000000000ull, 0x3550000000000000ull>(x); }
   template <class V> static QARN_INLINE void tiny_fix(V x, V t, V& r) { r = blend(t, r, x); }
   template <class V> static QARN_INLINE V special(V x) { return large(x) | tiny(x); }
@@ -122,6 +125,7 @@ template <var Vr> struct cos_k<double, Vr> {
     V res = rs + (r2 * q) * rs;
     return blend(cmp<_CMP_EQ_OQ>(y, kc<V, 0x3FF921FB54442D18ull>()), res, kc<V, 0x3FF0000000000000ull>());
   }
+  static constexpr decltype(&cos_lanes_fallback) lanes_fallback = full ? nullptr : &cos_lanes_fallback;
   template <class V> static QARN_INLINE V special(V x) {
     return cmp<_CMP_NLE_UQ>(vabs(kc<V, 0x3FF921FB54442D18ull>() - vabs(x)), kc<V, 0x4160000000000000ull>());
   }

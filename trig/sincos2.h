@@ -24,6 +24,8 @@ template <var Vr, auto Fb> struct sincos_kernel<double, Vr, Fb> {
   using elem = double;
   using second = double;
   static constexpr bool full = Vr == var::def;
+  // (sincos and sincosreg share their lane fallback's arithmetic.)
+  static constexpr decltype(&sincos_lanes_fallback) lanes_fallback = full ? nullptr : &sincos_lanes_fallback;
 
   template <class V> static QARN_INLINE V poly(V r) {
     V r2 = r * r;

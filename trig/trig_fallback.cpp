@@ -8,6 +8,8 @@
 // cosines leave |r| <= pi/64 for short Taylor polynomials.  The float fallbacks
 // widen the lane, run the same steps and round once.
 // The vector reduction is included for one 128-bit lane; its 256-bit forms stay unused.
+// The double variants without an inline reduction finish a call's marked lanes all
+// at once (sin_lanes_fallback, cos_lanes_fallback, sincos_lanes_fallback).
 #pragma GCC diagnostic ignored "-Wpsabi"
 #include <bit>
 #include <cstdint>
@@ -260,3 +262,41 @@ static void sincosf_lane(float x, float* s, float* c) {
 }
 QARN_FALLBACK void sincosf_lane_fallback(const float* x, float* s, float* c) { sincosf_lane(*x, s, c); }
 QARN_FALLBACK void sincosregf_lane_fallback(const float* x, float* s, float* c) { sincosf_lane(*x, s, c); }
+
+// A call's marked lanes at once.  A lane's reduction and its step of pi/32 are one
+// long dependent chain (some 160 cycles), and one lane at a time the processor
+// overlaps little of the next; here the reductions of all lanes run first and the
+// steps after them, each a loop over the lanes, so the chains overlap.  Every lane
+// takes the operations the lane fallback gives it: lanes that reach the reduction
+// (finite, not tiny) as below, the others through the same scalar routine.
+namespace {
+template <class One, class Reduced>
+inline void lanes_at_once(unsigned m, const double* x, One one, Reduced reduced) {
+  double r[16], r_lo[16];
+  int q[16], at[16], n = 0;
+  for (int i = 0; i < 16; ++i) {
+    if (!(m >> i & 1)) continue;
+    int e = biased(x[i]);
+    if (e >= 771 && e != 0x7FF) at[n++] = i;
+    else one(i);
+  }
+  for (int j = 0; j < n; ++j) q[j] = reduce_quarter(x[at[j]], r[j], r_lo[j]);
+  for (int j = 0; j < n; ++j) reduced(at[j], q[j], r[j], r_lo[j]);
+}
+}  // namespace
+
+QARN_FALLBACK void sin_lanes_fallback(unsigned m, const double* x, double* y) {
+  lanes_at_once(m, x, [&](int i) { y[i] = sin_scalar(x[i]); },
+                [&](int i, int q, double r, double r_lo) { y[i] = sin_reduced(q, r, r_lo, 0); });
+}
+QARN_FALLBACK void cos_lanes_fallback(unsigned m, const double* x, double* y) {
+  lanes_at_once(m, x, [&](int i) { y[i] = cos_scalar(x[i]); },
+                [&](int i, int q, double r, double r_lo) { y[i] = sin_reduced(q, r, r_lo, 16); });
+}
+QARN_FALLBACK void sincos_lanes_fallback(unsigned m, const double* x, double* s, double* c) {
+  lanes_at_once(m, x, [&](int i) { sincos_scalar(x[i], s[i], c[i]); },
+                [&](int i, int q, double r, double r_lo) {
+                  s[i] = sin_reduced(q, r, r_lo, 0);
+                  c[i] = sin_reduced(q, r, r_lo, 16);
+                });
+}
