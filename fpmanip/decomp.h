@@ -94,6 +94,7 @@ template <class T, var Vr> struct frexp_k : dk::base<T> {
 // k, clamped to [-65536, 65536], is added to the exponent field; lanes whose field
 // or result field leaves 1..max-1 go to the fallback.
 template <class T, var Vr> struct ldexp_k : dk::base<T> {
+  static constexpr bool test_shares_main = true;
   template <class V> static QARN_INLINE V kk(idx_t<V> k) { return widen<V>(clamp(k, -65536, 65536)); }
   template <class V> static QARN_INLINE V main(V x, idx_t<V> k) { return iadd(x, ishl<dk::F<V>::shift>(kk<V>(k))); }
   template <class V> static QARN_INLINE V special(V x, idx_t<V> k) {
@@ -133,6 +134,7 @@ template <class T, var Vr> struct fract_k : dk::base<T> {
 // the result is below the smallest normal or at the top of the range (float:
 // infinity or NaN; double: 2^1022 and above) go to the fallback.
 template <class T, var Vr> struct nextafter_k : dk::base<T> {
+  static constexpr bool test_shares_main = true;
   template <class V> static QARN_INLINE V main(V x, V y) {
     V one = dk::c<V, 1>();
     V down = (x ^ y) | icmpgt(x, y);

@@ -172,6 +172,7 @@ template <class V> QARN_INLINE V ieee_rem(V x, V y, V& q, V& step, V d) {
 
 template <class T, var Vr> struct fmod_k {
   using elem = T;
+  static constexpr bool test_shares_main = true;  // |x| and |y| (by-reference form)
   template <class V> static QARN_INLINE V main(V x, V y) { return with_dividend(x, y, x); }
   // The band's lanes t in the same pass: their dividend is +0, so the quotient is
   // a zero and the remainder |x| - 0 - 0 with x's sign, which is x, as tiny_fix
@@ -203,6 +204,7 @@ template <class T, var Vr> struct fmod_k {
 
 template <class T, var Vr> struct remainder_k {
   using elem = T;
+  static constexpr bool test_shares_main = true;  // |x| and |y| (by-reference form)
   template <class V> static QARN_INLINE V main(V x, V y) {
     V q, step;
     return rem::ieee_rem(x, y, q, step, x);

@@ -685,6 +685,14 @@ struct body {
     }
   }
 
+  // A kernel whose special test repeats most of its main path (nextafter's tests
+  // the result; ldexp's forms the same exponent fields) says so: the by-reference
+  // form then runs both in one pass on every call.
+  static constexpr bool test_shares_main = [] {
+    if constexpr (requires { K::test_shares_main; }) return bool(K::test_shares_main);
+    else return false;
+  }();
+
   // A kernel may finish the marked lanes in one call (K::lanes_fallback, null where
   // a variant keeps the lane loop).
   static constexpr bool batch_fallback = [] {
@@ -1237,6 +1245,18 @@ struct entry {
       if (__builtin_expect(B::any_lane(b.main_and_mask()), 0)) return ref_cold(out, p...);
       put_row<W>(out, st.r);
       return out;
+    } else if constexpr (Mode == lanes::some && !B::test_shares_main) {
+      // Others as in the register form: the special test, then the main path, and
+      // the whole protocol out of line where a lane is special.  (Run inline on
+      // every call, the protocol's band test, environment probe and second pass
+      // made these exports 1.6-1.8 times slower per element than width 8.)
+      typename B::state st;
+      B b{{st}};
+      const void* args[] = {p...};
+      b.take_ref(args);
+      if (__builtin_expect(b.any_special(), 0)) return ref_cold(out, p...);
+      b.main_path();
+      return put_results(b, out, args);
     } else {
       return ref_all(out, p...);
     }
@@ -1250,9 +1270,13 @@ struct entry {
     const void* args[] = {p...};
     b.take_ref(args);
     b.run();
-    put_row<W>(out, st.r);
-    if constexpr (S::second_reg) put_row<W>(static_cast<char*>(out) + storage<sizeof(typename B::RT), W>, st.r2);
-    if constexpr (S::second_ptr) b.put_second(const_cast<void*>(args[sizeof...(P) - 1]));
+    return put_results(b, out, args);
+  }
+  // The results into the buffer (and a second result through its pointer, the last argument).
+  template <size_t NA> QARN_INLINE static void* put_results(B& b, void* out, const void* const (&args)[NA]) {
+    put_row<W>(out, b.s.r);
+    if constexpr (S::second_reg) put_row<W>(static_cast<char*>(out) + storage<sizeof(typename B::RT), W>, b.s.r2);
+    if constexpr (S::second_ptr) b.put_second(const_cast<void*>(args[NA - 1]));
     return out;
   }
 };
