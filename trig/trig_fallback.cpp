@@ -125,8 +125,13 @@ int reduce_quarter(double x, double& r, double& r_lo) {
   return (q ^ -int(neg)) + int(neg);
 }
 
-// sin(q*pi/2 + r + r_lo + phi*pi/32): the step of pi/32, then the table row.
-double sin_reduced(int q, double r, double r_lo, int phi) {
+// The step of pi/32: q*pi/2 + r + r_lo = (16q + k)*pi/32 + rr + rl, with the
+// polynomials of rr (sin rr - rr and cos rr - 1), which sin and cos share.
+struct stepped {
+  double rr, rl, ps, pc;
+  unsigned row;  // 16q + k: only its low six bits matter (unsigned, which wraps by definition)
+};
+stepped step_pi32(int q, double r, double r_lo) {
   double kd = (r * 10.185916357881302 + 6755399441055744.0) - 6755399441055744.0;
   int k = int(kd);
   const double Q1 = 0.09817477042088285, Q2 = 3.798187816439979e-12, Q3 = 1.2639164054974691e-22;
@@ -140,22 +145,26 @@ double sin_reduced(int q, double r, double r_lo, int phi) {
   lo = (lo - kd * Q3) + r_lo;
   double rr = hi + lo;
   double rl = (hi - rr) + lo;
-  // (Only the low six bits of the step count matter, and q may be any int: unsigned
-  // arithmetic, which wraps by definition.)
-  const double* w = qarn::tab::Pi32D + 4 * ((16u * unsigned(q) + unsigned(k) + unsigned(phi)) & 63u);
-  double c_lo = w[0], s_hi = w[1], s_lo = w[2], c_hi = w[3];
   double r2 = rr * rr;
+  double ps = rr * r2 * (-0.16666666666666666 + r2 * (0.008333333333333333 + r2 * (-0.0001984126984126984 +
+                                                                                   r2 * 2.7557319223985893e-06)));
+  double pc = r2 * (-0.5 + r2 * (0.041666666666666664 + r2 * (-0.001388888888888889 + r2 * 2.48015873015873e-05)));
+  return {rr, rl, ps, pc, 16u * unsigned(q) + unsigned(k)};
+}
+// sin(q*pi/2 + r + r_lo + phi*pi/32) from the step and the table row.
+double from_row(const stepped& p, int phi) {
+  const double* w = qarn::tab::Pi32D + 4 * ((p.row + unsigned(phi)) & 63u);
+  double c_lo = w[0], s_hi = w[1], s_lo = w[2], c_hi = w[3];
+  double rr = p.rr;
   double a = s_hi + rr * c_hi;
   double e1 = (s_hi - a) + rr * c_hi;
   double b = a + c_lo * rr;
   double e2 = (a - b) + c_lo * rr;
   double C = c_hi + c_lo;
-  double ps = rr * r2 * (-0.16666666666666666 + r2 * (0.008333333333333333 + r2 * (-0.0001984126984126984 +
-                                                                                   r2 * 2.7557319223985893e-06)));
-  double pc = r2 * (-0.5 + r2 * (0.041666666666666664 + r2 * (-0.001388888888888889 + r2 * 2.48015873015873e-05)));
-  double t = (((e2 + e1) + ps * C) + pc * s_hi) + (rl * (C - rr * s_hi) + s_lo);
+  double t = (((e2 + e1) + p.ps * C) + p.pc * s_hi) + (p.rl * (C - rr * s_hi) + s_lo);
   return b + t;
 }
+double sin_reduced(int q, double r, double r_lo, int phi) { return from_row(step_pi32(q, r, r_lo), phi); }
 
 int biased(double x) { return int((bits_of(x) >> 52) & 0x7FF); }
 
@@ -196,8 +205,9 @@ void sincos_scalar(double x, double& s, double& c) {
   }
   double r, r_lo;
   int q = reduce_quarter(x, r, r_lo);
-  s = sin_reduced(q, r, r_lo, 0);
-  c = sin_reduced(q, r, r_lo, 16);
+  stepped p = step_pi32(q, r, r_lo);
+  s = from_row(p, 0);
+  c = from_row(p, 16);
 }
 double tan_scalar(double x) {
   int e = biased(x);
@@ -205,7 +215,8 @@ double tan_scalar(double x) {
   if (e < 771) return tiny_sin(x);
   double r, r_lo;
   int q = reduce_quarter(x, r, r_lo);
-  return sin_reduced(q, r, r_lo, 0) / sin_reduced(q, r, r_lo, 16);
+  stepped p = step_pi32(q, r, r_lo);
+  return from_row(p, 0) / from_row(p, 16);
 }
 // tan(pi*x) for a finite x: the nearest half-integer removed exactly, then a
 // quotient of the sine and cosine of the rest (only the non-finite lanes reach
@@ -219,7 +230,8 @@ double tanpi_scalar(double x) {
   int64_t qh = int64_t(2 * h);
   double pr = f * d_of(0x400921FB54442D18ull);
   double pr_lo = two_prod_err(f, d_of(0x400921FB54442D18ull), pr) + f * d_of(0x3CA1A62633145C07ull);
-  double sn = sin_reduced(0, pr, pr_lo, 0), cs = sin_reduced(0, pr, pr_lo, 16);
+  stepped p = step_pi32(0, pr, pr_lo);
+  double sn = from_row(p, 0), cs = from_row(p, 16);
   double v;
   if (f == 0) v = (qh & 1) ? __builtin_inf() : 0.0;
   else v = (qh & 1) ? -(cs / sn) : sn / cs;
@@ -296,7 +308,8 @@ QARN_FALLBACK void cos_lanes_fallback(unsigned m, const double* x, double* y) {
 QARN_FALLBACK void sincos_lanes_fallback(unsigned m, const double* x, double* s, double* c) {
   lanes_at_once(m, x, [&](int i) { sincos_scalar(x[i], s[i], c[i]); },
                 [&](int i, int q, double r, double r_lo) {
-                  s[i] = sin_reduced(q, r, r_lo, 0);
-                  c[i] = sin_reduced(q, r, r_lo, 16);
+                  stepped p = step_pi32(q, r, r_lo);
+                  s[i] = from_row(p, 0);
+                  c[i] = from_row(p, 16);
                 });
 }
