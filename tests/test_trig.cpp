@@ -2,8 +2,9 @@
 // cover: arguments nearest the multiples of pi/2 in every binade (found with MPFR
 // from the continued fraction of 2^e/(pi/2), not typed in), the arguments either
 // side of each main-path bound, the signed zeros and the exact values of the
-// pi-scaled functions, sincos in both of its results, and the scalar reduction of
-// the lane fallbacks on its three ranges.  Accuracy is in ulps against MPFR with
+// pi-scaled functions, sincos in both of its results, the scalar reduction of
+// the lane fallbacks on its three ranges, and the routines that finish all marked
+// lanes of a call at once against the lane fallbacks.  Accuracy is in ulps against MPFR with
 // the registry's bounds.
 #include <gtest/gtest.h>
 #include <mpfr.h>
