@@ -177,15 +177,58 @@ template <var Vr> struct exp2_k<float, Vr> {
       return expk::add_exp23(p, S);
     }
   }
+  // The hot part in 256-bit registers scales by a factor 2^k instead: the integer
+  // add takes the result apart into 128-bit halves, while the factor comes from S
+  // alone (its halves shifted while the polynomial runs) and costs one multiply.
+  // The shifter gains the exponent bias, an integer of even units, so that S - C
+  // and f, ties included, and the step's index are those of main(); S's low bits
+  // shifted into the exponent field are then the pattern of the factor.  A product
+  // by a power of two is the integer add's value wherever both are normal numbers:
+  // - default, _rm: 2^k times E64f[j](1 + q), which is at least 1 but where j = 0
+  //   and f < 0, that is where x < k; with k >= -126 that puts x below -126,
+  //   a special lane.
+  // - _native, _half: the cubic's constant term is below 1, so near x = -126
+  //   (k = -126) the integer add gives a pattern the product would round.  The
+  //   factor is 2^(k+1) (a bias of 128: 127 would be odd) times the cubic with
+  //   every coefficient halved, its exact half wherever its steps stay normal
+  //   (|f| >= 2^-100, the band's bound); and the hot test sends |x| > 125.5 to the
+  //   cold part, whose main() gives those lanes the integer add's bits.  Within
+  //   125.5, k = -126 comes with f >= 0.5 in every rounding direction.
+  template <class V, int Lanes = 0> static QARN_INLINE V hot_main(V x) {
+    if constexpr (sizeof(V) != 32) {
+      return main<V, Lanes>(x);
+    } else if constexpr (Vr == var::def || Vr == var::rm) {
+      V S = x + kc<V, 0x48401FC0>();  // 1.5*2^17 + 127
+      V f = x - (S - kc<V, 0x48401FC0>());
+      V q = f * (kc<V, 0x3F317243>() + kc<V, 0x3E75FDFC>() * f);
+      auto e = lookup2<0>(tab::E64f, low_idx<0>(S, 63));
+      return (e.hi + (e.hi * q + e.lo)) * (ishl<17>(S) & kc<V, 0xFF800000>());
+    } else {
+      V S = x + kc<V, 0x4B400080>();  // 1.5*2^23 + 128
+      V f = x - (S - kc<V, 0x4B400080>());
+      V p = ((kc<V, 0x3CE1FBCC>() * f + kc<V, 0x3DF86F13>()) * f + kc<V, 0x3EB1798D>()) * f + kc<V, 0x3EFFFB49>();
+      return p * ishl<23>(S);
+    }
+  }
+  // (Not the default variant and _rm at width 16: there the factor cost 2-6%
+  // timed, the band being in the test already.)
+  template <int W> static constexpr bool hot_at = W != 16 || (Vr != var::def && Vr != var::rm);
+  template <class V> static QARN_INLINE V hot_special(V x) {
+    if constexpr (sizeof(V) == 32 && Vr != var::def && Vr != var::rm)
+      return bands::below_or_above<V, 0x0D800000u, 0x42FB0000u, 0x72800000u, 0xB57B0000u>(x);
+    else return special_band(x);
+  }
+  template <class V> static QARN_INLINE V hot_special_pair(V x0, V x1) {
+    if constexpr (Vr != var::def && Vr != var::rm) return bands::pair_below_or_above<V, 0x0D800000u, 0x42FB0000u>(x0, x1);
+    else return special_band_pair(x0, x1);
+  }
   template <class V> static QARN_INLINE V special(V x) { return cmp<_CMP_NLE_UQ>(vabs(x), kc<V, 0x42FC0000>()); }
   // Tiny x (zeros and subnormals too): the shifter sum is the shifter and f = x.
   // _native and _half: the cubic is its constant term (c1 f lies far below half its
   // ulp); default and _rm: E64f[0] = (1, 0) and 1 + q rounds to 1.  Their products
-  // go subnormal below 2^-121; below 2^-100 the cold part gives the value.  Up to
-  // width 4, and at 16 in the default variant and _rm (both registers at once,
-  // 0-2% on an Intel processor): in one 256-bit register the band's compare and or
-  // cost 5% (_rm) to 10% of these short paths, and at 16 6-8% in _native and _half.
-  template <int W> static constexpr bool band_at = W <= 4 || (W == 16 && (Vr == var::def || Vr == var::rm));
+  // go subnormal below 2^-121; below 2^-100 the cold part gives the value.  At
+  // every width: in 256-bit registers hot_main's factor pays for the band's compare
+  // and or.
   template <class V> static QARN_INLINE V special_band_pair(V x0, V x1) {
     return bands::pair_below_or_above<V, 0x0D800000u, 0x42FC0000u>(x0, x1);
   }
@@ -227,17 +270,48 @@ template <var Vr> struct exp2_k<double, Vr> {
       return iadd(p, m);
     }
   }
+  // The hot part in 256-bit registers scales by a factor 2^k, as exp2f's does:
+  // the shifter gains the exponent bias in even units (default: 1023 in steps of
+  // 1/64, the factor 2^k; the others: 1024, the factor 2^(k+1) times the
+  // polynomial with every coefficient halved, its exact half for |f| >= 2^-1000,
+  // the band's bound).  The polynomial's value is at least 1 wherever k = -1022 in
+  // the main path (x > -1022, so f >= 0 there in every rounding direction, and the
+  // others' constant term is above 1), so the product is the integer add's value.
+  template <class V, int Lanes = 0> static QARN_INLINE V hot_main(V x) {
+    if constexpr (sizeof(V) != 32) {
+      return main<V, Lanes>(x);
+    } else if constexpr (Vr == var::def) {
+      V S = x + kc<V, 0x42D800000000FFC0ull>();  // 1.5*2^46 + 1023
+      V m = expk::exp52<6>(S);
+      V f = x - (S - kc<V, 0x42D800000000FFC0ull>());
+      V q = f * (kc<V, 0x3FE62E42FEFA39EFull>() +
+                 f * (kc<V, 0x3FCEBFBDFF82A23Aull>() +
+                      f * (kc<V, 0x3FAC6B08D7076268ull>() +
+                           f * (kc<V, 0x3F83B2AD33F8B48Bull>() + f * kc<V, 0x3F55D870C4D8440Aull>()))));
+      auto e = lookup2<0>(tab::E64d, low_idx<0>(S, 63));
+      return (e.hi + (e.hi * q + e.lo)) * m;
+    } else {
+      V S = x + kc<V, 0x4338000000000400ull>();  // 1.5*2^52 + 1024
+      V m = ishl<52>(S);
+      V f = x - (S - kc<V, 0x4338000000000400ull>());
+      V p = kc<V, 0x3FE0000000261500ull>() +
+            f * (kc<V, 0x3FD62E430C7E923Cull>() +
+                 f * (kc<V, 0x3FBEBFBDADCB0BA8ull>() +
+                      f * (kc<V, 0x3F9C6AED4B950AE1ull>() +
+                           f * (kc<V, 0x3F73B2DBBC0FE08Eull>() +
+                                f * (kc<V, 0x3F45F456A8ADF058ull>() + f * kc<V, 0x3F141D3336B2AE61ull>())))));
+      return p * m;
+    }
+  }
   template <class V> static QARN_INLINE V special(V x) {
     return cmp<_CMP_NLT_UQ>(vabs(x), kc<V, 0x408FF00000000000ull>());  // high word > 0x408FEFFF
   }
   // Tiny x (zeros and subnormals too): the shifter sum is the shifter, f = x, and
   // the polynomial is its constant term (default: E64d[0] = (1, 0) and 1 + q rounds
   // to 1).  Its products go subnormal below 2^-1009; below 2^-1000 the cold part
-  // gives that value.
-  // Not at widths 3 and 4: in one 256-bit register the band's compare and or cost
-  // 4-10%; at 8 and 16 the hot test takes two registers at once (special_band_pair),
-  // 0-2% timed on an Intel processor (the default variant 1-4% on an AMD one).
-  template <int W> static constexpr bool band_at = W <= 2 || W >= 8;
+  // gives that value.  At every width: at 8 and 16 the hot test takes two
+  // registers at once (special_band_pair), and in 256-bit registers hot_main's
+  // factor pays for the band's compare and or.
   template <class V> static QARN_INLINE V tiny(V x) { return bands::below<V, 0x0170000000000000ull>(x); }
   template <class V> static QARN_INLINE void tiny_fix(V, V t, V& r) {
     if constexpr (Vr == var::def) r = blend(t, r, kc<V, 0x3FF0000000000000ull>());

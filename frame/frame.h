@@ -613,16 +613,57 @@ struct body {
     else return !_mm_testz_pd(m.v, m.v);
   }
 
+  // A kernel may give its hot part a main path of its own, hot_main(inputs...),
+  // and with it a test of its own, hot_special(inputs...) (hot_special_pair(x0,
+  // x1) where the test takes two registers at once; at width 1 the pattern test
+  // stays), which marks every lane the special test and the band mark and perhaps
+  // more (without one, the usual test): on every lane the hot test passes,
+  // hot_main gives main()'s bits.  The cold part keeps main() and the special
+  // test, so a lane only the hot test marks gets main()'s bits there.
+  template <size_t... J> static constexpr bool has_hot_main(std::index_sequence<J...>) {
+    if constexpr (S::int_arg || S::two) return false;
+    else return requires { K::hot_main(std::declval<input_t<J>&>()...); };
+  }
+  template <size_t... J> static constexpr bool has_hot_special(std::index_sequence<J...>) {
+    return requires { K::hot_special(std::declval<input_t<J>&>()...); };
+  }
+  // (A kernel may keep it to some widths: hot_at<W>.)
+  static constexpr bool own_hot = !fused && Mode == lanes::some && has_hot_main(std::make_index_sequence<NF>{}) && [] {
+    if constexpr (requires { K::template hot_at<W>; }) return bool(K::template hot_at<W>);
+    else return true;
+  }();
+  QARN_INLINE V hot_lanes(int g) {
+    if constexpr (own_hot && has_hot_special(std::make_index_sequence<NF>{}))
+      return with_inputs(g, [](auto... in) __attribute__((always_inline)) { return K::hot_special(in...); });
+    else return special_lanes(g);
+  }
+  static QARN_INLINE V hot_pair(V x0, V x1) {
+    if constexpr (own_hot && requires { K::hot_special_pair(x0, x1); }) return K::hot_special_pair(x0, x1);
+    else return K::special_band_pair(x0, x1);
+  }
+  QARN_INLINE void hot_main_path() {
+    if constexpr (own_hot) {
+      #pragma GCC unroll 16
+      for (int g = 0; g < n; ++g)
+        s.r[g] = with_inputs(g, [](auto... in) __attribute__((always_inline)) {
+          if constexpr (W == 1 && requires { K::template hot_main<V, 1>(in...); }) return K::template hot_main<V, 1>(in...);
+          else return K::hot_main(in...);
+        });
+    } else {
+      main_path();
+    }
+  }
+
   QARN_INLINE bool any_special() {
     V m;
     if constexpr (pair_test) {
-      m = K::special_band_pair(s.x[0][0], s.x[0][1]);
+      m = hot_pair(s.x[0][0], s.x[0][1]);
       #pragma GCC unroll 4
-      for (int g = 2; g < n; g += 2) m = m | K::special_band_pair(s.x[0][g], s.x[0][g + 1]);
+      for (int g = 2; g < n; g += 2) m = m | hot_pair(s.x[0][g], s.x[0][g + 1]);
     } else {
-      m = special_lanes(0);
+      m = hot_lanes(0);
       #pragma GCC unroll 4
-      for (int g = 1; g < n; ++g) m = m | special_lanes(g);
+      for (int g = 1; g < n; ++g) m = m | hot_lanes(g);
     }
     if constexpr (std::is_same_v<V, vf4>) return !_mm_testz_ps(m.v, m.v);
     else if constexpr (std::is_same_v<V, vf8>) return !_mm256_testz_ps(m.v, m.v);
@@ -1226,7 +1267,7 @@ struct entry {
           if (__builtin_expect(b.any_special(), 0)) return to_cold(a...);
         }
       }
-      b.main_path();
+      b.hot_main_path();
       return finish_reg(b, a...);
     }
   }
@@ -1255,7 +1296,7 @@ struct entry {
       const void* args[] = {p...};
       b.take_ref(args);
       if (__builtin_expect(b.any_special(), 0)) return ref_cold(out, p...);
-      b.main_path();
+      b.hot_main_path();
       return put_results(b, out, args);
     } else {
       return ref_all(out, p...);

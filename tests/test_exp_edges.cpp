@@ -194,3 +194,58 @@ TEST(ExpLanes, TinyBandsOfExp2Exp10AndExp) {
 }
 
 }  // namespace
+
+namespace {
+
+// exp2's exports in 256-bit registers scale by a factor 2^k on their hot path,
+// where width 1 adds k to the result's exponent field.  The two agree wherever the
+// result is a normal number; exp2f's short variants reach the one place they would
+// not (x near -126, where the cubic's value is below 1 and the integer add leaves a
+// pattern the product would round), and send it to the cold part.  Every float
+// from -126 to a little above it, the steps of 1/128 on either side of the hot
+// test's bound, and double's neighbours of +-1022 and of +-1021.5, in every lane
+// position of every width, all four rounding directions, with subnormal results
+// flushed and not: width 1's bits.
+TEST(ExpLanes, Exp2WideFactorMatchesWidthOneAtTheRangeEnds) {
+  std::vector<uint64_t> f_ops, d_ops;
+  for (float x = -126.0f; x <= -125.97f; x = std::nextafter(x, 0.0f)) f_ops.push_back(qa::bits_of(x));
+  for (int i = -128; i <= 128; ++i)
+    for (float s : {1.0f, -1.0f}) f_ops.push_back(qa::bits_of(s * (125.5f + float(i) / 256.0f)));
+  for (double c : {1022.0, 1021.5, 1021.0})
+    for (double s : {1.0, -1.0}) {
+      double x = s * c, y = x;
+      for (int i = 0; i < 40; ++i) {
+        d_ops.push_back(qa::bits_of(x)), d_ops.push_back(qa::bits_of(y));
+        x = std::nextafter(x, 0.0), y = std::nextafter(y, s * 2000.0);
+      }
+    }
+  const uint32_t csrs[] = {0x1F80, 0x3F80, 0x5F80, 0x7F80, 0x9F80, 0xDF80};
+  for (const char* stem : {"exp2f", "exp2"}) {
+    const bool dbl = std::string(stem) == "exp2";
+    const std::vector<uint64_t>& ops = dbl ? d_ops : f_ops;
+    for (const char* suffix : {"", "_native", "_half", "_rm"}) {
+      const Export* w1 = qarn::reg::find(std::string(stem) + "1" + suffix);
+      ASSERT_TRUE(w1 && w1->present);
+      for (uint32_t csr : csrs) {
+        std::vector<uint64_t> want(ops.size());
+        for (size_t k = 0; k < ops.size(); ++k) want[k] = self().call(*w1, {qa::Lanes(1, ops[k])}, 7, 0, csr).results[0][0];
+        for (int w : {3, 4, 8, 16}) {
+          const Export* e = qarn::reg::find(std::string(stem) + std::to_string(w) + suffix);
+          ASSERT_TRUE(e && e->present);
+          const int lanes = qa::shape_of(*e).lanes;
+          // Each operand in turn at every lane position, the other lanes ordinary.
+          for (size_t k = 0; k < ops.size(); ++k) {
+            qa::Lanes l(lanes, dbl ? qa::bits_of(0.75) : qa::bits_of(0.75f));
+            for (int i = 0; i < w; ++i) l[i] = ops[(k + size_t(i) * 7) % ops.size()];
+            qa::Outcome o = self().call(*e, {l}, 7, 0, csr);
+            for (int i = 0; i < w; ++i)
+              ASSERT_EQ(o.results[0][i], want[(k + size_t(i) * 7) % ops.size()])
+                  << e->name << " lane " << i << " of " << std::hex << l[i] << ", mxcsr " << csr;
+          }
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
