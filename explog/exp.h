@@ -12,6 +12,28 @@
 // The integer m is added to the result's exponent field straight from the
 // shifter sum, which holds k in its low bits (two's complement, so negative m
 // lowers the exponent); this is exact in the main path's range.
+//
+// In 256-bit registers (no integer add there) the hot part multiplies by a factor
+// 2^k instead (hot_main): the add takes the result apart into 128-bit halves,
+// while the factor comes from S alone (its halves shifted while the polynomial
+// runs) and costs one multiply.  The shifter gains the exponent bias in an even
+// number of its units, so that S - C, f or r (ties included) and the step's index
+// are main()'s; S's low bits shifted into the exponent field are then the factor's
+// pattern.  Where the polynomial's constant term is 1 or a table step precedes it,
+// the bias is 127 (1023) and the factor 2^k; where the path steps by whole k the
+// bias is 128 (1024; 127 would be odd), the factor 2^(k+1), and every coefficient
+// of the polynomial is halved, which gives its exact half wherever its steps stay
+// normal (above the tiny band's bound).  A product by a power of two is the integer
+// add's value wherever that value is a normal number.  With a table step the
+// value before the factor lies within 2^(+-1/64) of a step, and at the lowest k the
+// main path reaches the reduced argument is not negative (the range bound lies
+// below that k's edge, -126 log(2) for expf, -1022 log(2) for exp, in every
+// rounding direction), so it is at least 1 there.  Without one the shifter's
+// rounding puts f anywhere in (-1, 1) under a directed rounding, where the value
+// may fall below 1/2; those hot paths test a lower bound (hot_special), at which
+// the lowest k comes with f >= 0 and the next with f >= -1/2 in every direction,
+// and send the lanes above it to the cold part, whose main() gives them the
+// integer add's bits.
 #pragma once
 #include "frame/band.h"
 #include "frame/frame.h"
@@ -52,6 +74,29 @@ template <var Vr> struct exp_k<float, Vr> {
       V S = t + kc<V, 0x4B400000>();
       V f = t - (S - kc<V, 0x4B400000>());
       return expk::add_exp23(expk::cubic2(f), S);
+    }
+  }
+  // The hot part's factor (see the top of the file), for _native and _half (the
+  // default variant and _rm multiply by theirs already), which test |x| <= 86.5
+  // (|t| <= 124.8).
+  template <class V> static QARN_INLINE V hot_special(V x) {
+    if constexpr (sizeof(V) == 32 && Vr != var::def && Vr != var::rm)
+      return bands::below_or_above<V, 0x0D800000u, 0x42AD0000u, 0x72800000u, 0xB52D0000u>(x);
+    else return special_band(x);
+  }
+  template <class V> static QARN_INLINE V hot_special_pair(V x0, V x1) {
+    if constexpr (Vr != var::def && Vr != var::rm) return bands::pair_below_or_above<V, 0x0D800000u, 0x42AD0000u>(x0, x1);
+    else return special_band_pair(x0, x1);
+  }
+  template <class V> static QARN_INLINE V hot_main(V x) {
+    if constexpr (sizeof(V) != 32 || Vr == var::def || Vr == var::rm) {
+      return main(x);
+    } else {
+      V t = x * kc<V, 0x3FB8AA3B>();
+      V S = t + kc<V, 0x4B400080>();  // 1.5*2^23 + 128
+      V f = t - (S - kc<V, 0x4B400080>());
+      V p = ((kc<V, 0x3CE3582B>() * f + kc<V, 0x3DF7D66A>()) * f + kc<V, 0x3EB17422>()) * f + kc<V, 0x3F000000>();
+      return p * ishl<23>(S);
     }
   }
   template <class V> static QARN_INLINE V special(V x) { return cmp<_CMP_NLE_UQ>(vabs(x), kc<V, 0x42AEAC4F>()); }
@@ -125,6 +170,29 @@ template <var Vr> struct exp_k<double, Vr> {
       return iadd(p * lookup(tab::P128d, low32(S) & 127), m);
     }
   }
+  // The hot part's factor (see the top of the file).
+  template <class V, int Lanes = 0> static QARN_INLINE V hot_main(V x) {
+    if constexpr (sizeof(V) != 32) {
+      return main<V, Lanes>(x);
+    } else if constexpr (Vr == var::def) {
+      V S = x * kc<V, 0x40571547652B82FEull>() + kc<V, 0x433800000000FFC0ull>();  // + 1023 steps of 64
+      V m = expk::exp52<6>(S);
+      V k = S - kc<V, 0x433800000000FFC0ull>();
+      V r = (x - k * kc<V, 0x3F862E42FEFA0000ull>()) - k * kc<V, 0x3D1CF79ABC9E3B3Aull>();
+      V p = r + (r * r) * (kc<V, 0x3FDFFFFFFFFFDB3Bull>() +
+                           r * (kc<V, 0x3FC555555555653Eull>() +
+                                r * (kc<V, 0x3FA555573F218B93ull>() + r * kc<V, 0x3F8111112D9F549Bull>())));
+      auto e = lookup2<0>(tab::E64d, low_idx<0>(S, 63));
+      return (e.hi + (e.hi * p + e.lo)) * m;
+    } else {
+      V S = x * kc<V, 0x40671547652B82FEull>() + kc<V, 0x433800000001FF80ull>();  // + 1023 steps of 128
+      V m = expk::exp52<7>(S);
+      V k = S - kc<V, 0x433800000001FF80ull>();
+      V r = x - k * kc<V, 0x3F762E42FEFA39EFull>();
+      V p = (kc<V, 0x3FDFFFFC2808F7E8ull>() * r + kc<V, 0x3FF0000000000000ull>()) * r + kc<V, 0x3FF0000000000000ull>();
+      return (p * lookup(tab::P128d, low32(S) & 127)) * m;
+    }
+  }
   template <class V> static QARN_INLINE V special(V x) {
     return cmp<_CMP_NLT_UQ>(vabs(x), kc<V, 0x4086232B00000000ull>());  // high word > 0x4086232A
   }
@@ -177,23 +245,8 @@ template <var Vr> struct exp2_k<float, Vr> {
       return expk::add_exp23(p, S);
     }
   }
-  // The hot part in 256-bit registers scales by a factor 2^k instead: the integer
-  // add takes the result apart into 128-bit halves, while the factor comes from S
-  // alone (its halves shifted while the polynomial runs) and costs one multiply.
-  // The shifter gains the exponent bias, an integer of even units, so that S - C
-  // and f, ties included, and the step's index are those of main(); S's low bits
-  // shifted into the exponent field are then the pattern of the factor.  A product
-  // by a power of two is the integer add's value wherever both are normal numbers:
-  // - default, _rm: 2^k times E64f[j](1 + q), which is at least 1 but where j = 0
-  //   and f < 0, that is where x < k; with k >= -126 that puts x below -126,
-  //   a special lane.
-  // - _native, _half: the cubic's constant term is below 1, so near x = -126
-  //   (k = -126) the integer add gives a pattern the product would round.  The
-  //   factor is 2^(k+1) (a bias of 128: 127 would be odd) times the cubic with
-  //   every coefficient halved, its exact half wherever its steps stay normal
-  //   (|f| >= 2^-100, the band's bound); and the hot test sends |x| > 125.5 to the
-  //   cold part, whose main() gives those lanes the integer add's bits.  Within
-  //   125.5, k = -126 comes with f >= 0.5 in every rounding direction.
+  // The hot part's factor (see the top of the file); _native and _half test
+  // |x| <= 125.5.
   template <class V, int Lanes = 0> static QARN_INLINE V hot_main(V x) {
     if constexpr (sizeof(V) != 32) {
       return main<V, Lanes>(x);
@@ -211,7 +264,7 @@ template <var Vr> struct exp2_k<float, Vr> {
     }
   }
   // (Not the default variant and _rm at width 16: there the factor cost 2-6%
-  // timed, the band being in the test already.)
+  // timed, the band being in its test already.)
   template <int W> static constexpr bool hot_at = W != 16 || (Vr != var::def && Vr != var::rm);
   template <class V> static QARN_INLINE V hot_special(V x) {
     if constexpr (sizeof(V) == 32 && Vr != var::def && Vr != var::rm)
@@ -270,13 +323,17 @@ template <var Vr> struct exp2_k<double, Vr> {
       return iadd(p, m);
     }
   }
-  // The hot part in 256-bit registers scales by a factor 2^k, as exp2f's does:
-  // the shifter gains the exponent bias in even units (default: 1023 in steps of
-  // 1/64, the factor 2^k; the others: 1024, the factor 2^(k+1) times the
-  // polynomial with every coefficient halved, its exact half for |f| >= 2^-1000,
-  // the band's bound).  The polynomial's value is at least 1 wherever k = -1022 in
-  // the main path (x > -1022, so f >= 0 there in every rounding direction, and the
-  // others' constant term is above 1), so the product is the integer add's value.
+  // The hot part's factor (see the top of the file); _native, _half and _rm test
+  // |x| <= 1021.5.
+  template <class V> static QARN_INLINE V hot_special(V x) {
+    if constexpr (sizeof(V) == 32 && Vr != var::def)
+      return bands::below_or_above<V, 0x0170000000000000ull, 0x408FEC0000000000ull, 0x7E90000000000000ull, 0xBF1FEC0000000000ull>(x);
+    else return special_band(x);
+  }
+  template <class V> static QARN_INLINE V hot_special_pair(V x0, V x1) {
+    if constexpr (Vr != var::def) return bands::pair_below_or_above<V, 0x0170000000000000ull, 0x408FEC0000000000ull>(x0, x1);
+    else return special_band_pair(x0, x1);
+  }
   template <class V, int Lanes = 0> static QARN_INLINE V hot_main(V x) {
     if constexpr (sizeof(V) != 32) {
       return main<V, Lanes>(x);
@@ -348,6 +405,37 @@ template <var Vr> struct exp10_k<float, Vr> {
       return expk::add_exp23(expk::cubic2(f), S);
     }
   }
+  // The hot part's factor (see the top of the file); not the default variant at
+  // width 16, where it cost 2% timed, as exp2f's does.  The others test
+  // |x| <= 37.75 (|t| <= 125.4).
+  template <int W> static constexpr bool hot_at = W != 16 || Vr != var::def;
+  template <class V> static QARN_INLINE V hot_special(V x) {
+    if constexpr (sizeof(V) == 32 && band)
+      return bands::below_or_above<V, 0x0D800000u, 0x42170000u, 0x72800000u, 0xB4970000u>(x);
+    else if constexpr (band) return special_band(x);
+    else return special(x);
+  }
+  template <class V> static QARN_INLINE V hot_special_pair(V x0, V x1) {
+    return bands::pair_below_or_above<V, 0x0D800000u, 0x42170000u>(x0, x1);
+  }
+  template <class V, int Lanes = 0> static QARN_INLINE V hot_main(V x) {
+    if constexpr (sizeof(V) != 32) {
+      return main<V, Lanes>(x);
+    } else if constexpr (Vr == var::def) {
+      V S = x * kc<V, 0x43D49A78>() + kc<V, 0x4B403F80>();  // + 127 steps of 128
+      V k = S - kc<V, 0x4B403F80>();
+      V r = (x - k * kc<V, 0x3B1A4000>()) - k * kc<V, 0xB5FB2BD8>();
+      V q = r * (kc<V, 0x40135D97>() + kc<V, 0x4029A929>() * r);
+      auto e = lookup2<0>(tab::E128f, low_idx<0>(S, 127));
+      return (e.hi + (e.hi * q + e.lo)) * (ishl<16>(S) & kc<V, 0xFF800000>());
+    } else {
+      V t = x * kc<V, 0x40549A78>();
+      V S = t + kc<V, 0x4B400080>();  // 1.5*2^23 + 128
+      V f = t - (S - kc<V, 0x4B400080>());
+      V p = ((kc<V, 0x3CE3582B>() * f + kc<V, 0x3DF7D66A>()) * f + kc<V, 0x3EB17422>()) * f + kc<V, 0x3F000000>();
+      return p * ishl<23>(S);
+    }
+  }
   template <class V> static QARN_INLINE V special(V x) { return cmp<_CMP_NLE_UQ>(vabs(x), kc<V, 0x4217B818>()); }
   // Tiny x (zeros and subnormals too), every variant but the default: f = t =
   // x*log2(10), the cubic rounds to 1 and the shifter sum adds nothing to the
@@ -394,6 +482,45 @@ template <var Vr> struct exp10_k<double, Vr> {
                            f * (kc<V, 0x3F83B2B9FBD8970Full>() +
                                 f * (kc<V, 0x3F55F07B4611E454ull>() + f * kc<V, 0x3F24308FABC18DECull>())))));
       return iadd(p, m);
+    }
+  }
+  // The hot part's factor (see the top of the file); _native, _half and _rm test
+  // |x| <= 307.5 (|t| <= 1021.5).
+  template <class V> static QARN_INLINE V hot_special(V x) {
+    if constexpr (sizeof(V) == 32 && band)
+      return bands::below_or_above<V, 0x0170000000000000ull, 0x4073380000000000ull, 0x7E90000000000000ull, 0xBF03380000000000ull>(x);
+    else if constexpr (band) return special_band(x);
+    else return special(x);
+  }
+  template <class V> static QARN_INLINE V hot_special_pair(V x0, V x1) {
+    return bands::pair_below_or_above<V, 0x0170000000000000ull, 0x4073380000000000ull>(x0, x1);
+  }
+  template <class V, int Lanes = 0> static QARN_INLINE V hot_main(V x) {
+    if constexpr (sizeof(V) != 32) {
+      return main<V, Lanes>(x);
+    } else if constexpr (Vr == var::def) {
+      V S = x * kc<V, 0x407A934F0979A371ull>() + kc<V, 0x433880000001FF80ull>();  // + 1023 steps of 128
+      V m = expk::exp52<7>(S);
+      V k = S - kc<V, 0x433880000001FF80ull>();
+      V r = (x - k * kc<V, 0x3F63441350A00000ull>()) - k * kc<V, 0xBD10C0219DC1DA99ull>();
+      V q = r * (kc<V, 0x40026BB1BBB55516ull>() +
+                 r * (kc<V, 0x40053524C73CE8E3ull>() +
+                      r * (kc<V, 0x4000470591CCEA8Bull>() +
+                           r * (kc<V, 0x3FF2BD767584DB59ull>() + r * kc<V, 0x3FE144C03EFAFB54ull>()))));
+      auto e = lookup2<0>(tab::E128d, low_idx<0>(S, 127));
+      return (e.hi + (e.hi * q + e.lo)) * m;
+    } else {
+      V t = x * kc<V, 0x400A934F0979A371ull>();
+      V S = t + kc<V, 0x4338800000000400ull>();  // + 1024
+      V m = ishl<52>(S);
+      V f = t - (S - kc<V, 0x4338800000000400ull>());
+      V p = kc<V, 0x3FE0000000000000ull>() +
+            f * (kc<V, 0x3FD62E4302EEB44Dull>() +
+                 f * (kc<V, 0x3FBEBFBDEC29C82Aull>() +
+                      f * (kc<V, 0x3F9C6AF6E92BE375ull>() +
+                           f * (kc<V, 0x3F73B2B9FBD8970Full>() +
+                                f * (kc<V, 0x3F45F07B4611E454ull>() + f * kc<V, 0x3F14308FABC18DECull>())))));
+      return p * m;
     }
   }
   template <class V> static QARN_INLINE V special(V x) {

@@ -197,32 +197,38 @@ TEST(ExpLanes, TinyBandsOfExp2Exp10AndExp) {
 
 namespace {
 
-// exp2's exports in 256-bit registers scale by a factor 2^k on their hot path,
+// The exponentials in 256-bit registers scale by a factor 2^k on their hot path,
 // where width 1 adds k to the result's exponent field.  The two agree wherever the
-// result is a normal number; exp2f's short variants reach the one place they would
-// not (x near -126, where the cubic's value is below 1 and the integer add leaves a
-// pattern the product would round), and send it to the cold part.  Every float
-// from -126 to a little above it, the steps of 1/128 on either side of the hot
-// test's bound, and double's neighbours of +-1022 and of +-1021.5, in every lane
-// position of every width, all four rounding directions, with subnormal results
-// flushed and not: width 1's bits.
-TEST(ExpLanes, Exp2WideFactorMatchesWidthOneAtTheRangeEnds) {
-  std::vector<uint64_t> f_ops, d_ops;
-  for (float x = -126.0f; x <= -125.97f; x = std::nextafter(x, 0.0f)) f_ops.push_back(qa::bits_of(x));
-  for (int i = -128; i <= 128; ++i)
-    for (float s : {1.0f, -1.0f}) f_ops.push_back(qa::bits_of(s * (125.5f + float(i) / 256.0f)));
-  for (double c : {1022.0, 1021.5, 1021.0})
-    for (double s : {1.0, -1.0}) {
-      double x = s * c, y = x;
-      for (int i = 0; i < 40; ++i) {
-        d_ops.push_back(qa::bits_of(x)), d_ops.push_back(qa::bits_of(y));
-        x = std::nextafter(x, 0.0), y = std::nextafter(y, s * 2000.0);
+// result is a normal number, which the main path's range bound keeps so at its
+// lowest k; exp2f's short variants are the exception (near x = -126 their cubic
+// lies below 1 and the integer add leaves a pattern the product would round) and
+// send those lanes to the cold part.  Each family's last floats or doubles inside
+// the range bound and the bound itself (both signs), steps of 1/256 across the
+// last unit below the bound, and for exp2f every float from -126 up to -125.97, in
+// every lane position of every width, all four rounding directions, with
+// subnormal results flushed and not: width 1's bits.
+TEST(ExpLanes, WideFactorMatchesWidthOneAtTheRangeEnds) {
+  struct Family { const char* stem; double bound; };
+  const Family families[] = {{"exp2f", 126.0}, {"expf", double(0x1.5d589ep6f)}, {"exp10f", double(0x1.2f7030p5f)},
+                             {"exp2", 1022.0}, {"exp", 0x1.6232bp9}, {"exp10", 0x1.33a71p8}};
+  const uint32_t csrs[] = {0x1F80, 0x3F80, 0x5F80, 0x7F80, 0x9F80, 0xDF80};
+  for (const Family& fam : families) {
+    const char* stem = fam.stem;
+    const bool dbl = std::string(stem).back() != 'f';
+    std::vector<uint64_t> ops;
+    for (double sg : {1.0, -1.0}) {
+      if (dbl) {
+        double x = sg * fam.bound;
+        for (int i = 0; i < 60; ++i, x = std::nextafter(x, 0.0)) ops.push_back(qa::bits_of(x));
+        for (int i = 1; i <= 256; ++i) ops.push_back(qa::bits_of(sg * (fam.bound - i / 256.0)));
+      } else {
+        float x = float(sg * fam.bound);
+        for (int i = 0; i < 60; ++i, x = std::nextafter(x, 0.0f)) ops.push_back(qa::bits_of(x));
+        for (int i = 1; i <= 256; ++i) ops.push_back(qa::bits_of(float(sg * (fam.bound - i / 256.0))));
       }
     }
-  const uint32_t csrs[] = {0x1F80, 0x3F80, 0x5F80, 0x7F80, 0x9F80, 0xDF80};
-  for (const char* stem : {"exp2f", "exp2"}) {
-    const bool dbl = std::string(stem) == "exp2";
-    const std::vector<uint64_t>& ops = dbl ? d_ops : f_ops;
+    if (std::string(stem) == "exp2f")
+      for (float x = -126.0f; x <= -125.97f; x = std::nextafter(x, 0.0f)) ops.push_back(qa::bits_of(x));
     for (const char* suffix : {"", "_native", "_half", "_rm"}) {
       const Export* w1 = qarn::reg::find(std::string(stem) + "1" + suffix);
       ASSERT_TRUE(w1 && w1->present);
