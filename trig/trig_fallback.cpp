@@ -25,16 +25,23 @@ namespace {
 
 struct dd { double hi, lo; };
 
+// Two doubles: the steps after the reduction run on two lanes at once in the
+// double variants' all-at-once fallback, through the same templates as one lane.
+typedef double v2d __attribute__((vector_size(16)));
+template <class D> inline D splat(double c) {
+  if constexpr (sizeof(D) == sizeof(double)) return c;
+  else return D{c, c};
+}
+
 // a*b = p + e exactly (Veltkamp splitting, no fused multiply-add).
-inline double two_prod_err(double a, double b, double p) {
-  const double c = 134217729.0;  // 2^27 + 1
-  double ac = a * c, bc = b * c;
-  double ah = ac - (ac - a), bh = bc - (bc - b);
-  double al = a - ah, bl = b - bh;
+template <class D> [[gnu::always_inline]] inline D two_prod_err(D a, D b, D p) {
+  D ac = a * 134217729.0, bc = b * 134217729.0;  // 2^27 + 1
+  D ah = ac - (ac - a), bh = bc - (bc - b);
+  D al = a - ah, bl = b - bh;
   return ((ah * bh - p) + ah * bl + al * bh) + al * bl;
 }
-inline double two_sum_err(double a, double b, double s) {
-  double bb = s - a;
+template <class D> [[gnu::always_inline]] inline D two_sum_err(D a, D b, D s) {
+  D bb = s - a;
   return (a - (s - bb)) + (b - bb);
 }
 
@@ -131,38 +138,45 @@ struct stepped {
   double rr, rl, ps, pc;
   unsigned row;  // 16q + k: only its low six bits matter (unsigned, which wraps by definition)
 };
-stepped step_pi32(int q, double r, double r_lo) {
-  double kd = (r * 10.185916357881302 + 6755399441055744.0) - 6755399441055744.0;
-  int k = int(kd);
+// The floating part of the step, on one lane (D = double) or two (v2d): kd the
+// step k as a double.
+template <class D> struct steps_of { D kd, rr, rl, ps, pc; };
+template <class D> [[gnu::always_inline]] inline steps_of<D> step_core(D r, D r_lo) {
+  D kd = (r * 10.185916357881302 + 6755399441055744.0) - 6755399441055744.0;
   const double Q1 = 0.09817477042088285, Q2 = 3.798187816439979e-12, Q3 = 1.2639164054974691e-22;
-  double p1 = kd * Q1;  // exact: Q1 has 31 bits
-  double hi = r - p1;
-  double lo = two_sum_err(r, -p1, hi);
-  double p2 = kd * Q2;
-  double s = hi - p2;
-  lo += two_sum_err(hi, -p2, s) - two_prod_err(kd, Q2, p2);
+  D p1 = kd * Q1;  // exact: Q1 has 31 bits
+  D hi = r - p1;
+  D lo = two_sum_err<D>(r, -p1, hi);
+  D p2 = kd * Q2;
+  D s = hi - p2;
+  lo += two_sum_err<D>(hi, -p2, s) - two_prod_err<D>(kd, splat<D>(Q2), p2);
   hi = s;
   lo = (lo - kd * Q3) + r_lo;
-  double rr = hi + lo;
-  double rl = (hi - rr) + lo;
-  double r2 = rr * rr;
-  double ps = rr * r2 * (-0.16666666666666666 + r2 * (0.008333333333333333 + r2 * (-0.0001984126984126984 +
-                                                                                   r2 * 2.7557319223985893e-06)));
-  double pc = r2 * (-0.5 + r2 * (0.041666666666666664 + r2 * (-0.001388888888888889 + r2 * 2.48015873015873e-05)));
-  return {rr, rl, ps, pc, 16u * unsigned(q) + unsigned(k)};
+  D rr = hi + lo;
+  D rl = (hi - rr) + lo;
+  D r2 = rr * rr;
+  D ps = rr * r2 * (-0.16666666666666666 + r2 * (0.008333333333333333 + r2 * (-0.0001984126984126984 +
+                                                                              r2 * 2.7557319223985893e-06)));
+  D pc = r2 * (-0.5 + r2 * (0.041666666666666664 + r2 * (-0.001388888888888889 + r2 * 2.48015873015873e-05)));
+  return {kd, rr, rl, ps, pc};
 }
-// sin(q*pi/2 + r + r_lo + phi*pi/32) from the step and the table row.
+stepped step_pi32(int q, double r, double r_lo) {
+  steps_of<double> t = step_core<double>(r, r_lo);
+  return {t.rr, t.rl, t.ps, t.pc, 16u * unsigned(q) + unsigned(int(t.kd))};
+}
+// sin(q*pi/2 + r + r_lo + phi*pi/32) from the step and the table row's fields.
+template <class D> [[gnu::always_inline]] inline D row_core(D c_lo, D s_hi, D s_lo, D c_hi, D rr, D rl, D ps, D pc) {
+  D a = s_hi + rr * c_hi;
+  D e1 = (s_hi - a) + rr * c_hi;
+  D b = a + c_lo * rr;
+  D e2 = (a - b) + c_lo * rr;
+  D C = c_hi + c_lo;
+  D t = (((e2 + e1) + ps * C) + pc * s_hi) + (rl * (C - rr * s_hi) + s_lo);
+  return b + t;
+}
 double from_row(const stepped& p, int phi) {
   const double* w = qarn::tab::Pi32D + 4 * ((p.row + unsigned(phi)) & 63u);
-  double c_lo = w[0], s_hi = w[1], s_lo = w[2], c_hi = w[3];
-  double rr = p.rr;
-  double a = s_hi + rr * c_hi;
-  double e1 = (s_hi - a) + rr * c_hi;
-  double b = a + c_lo * rr;
-  double e2 = (a - b) + c_lo * rr;
-  double C = c_hi + c_lo;
-  double t = (((e2 + e1) + p.ps * C) + p.pc * s_hi) + (p.rl * (C - rr * s_hi) + s_lo);
-  return b + t;
+  return row_core<double>(w[0], w[1], w[2], w[3], p.rr, p.rl, p.ps, p.pc);
 }
 double sin_reduced(int q, double r, double r_lo, int phi) { return from_row(step_pi32(q, r, r_lo), phi); }
 
@@ -275,15 +289,37 @@ static void sincosf_lane(float x, float* s, float* c) {
 QARN_FALLBACK void sincosf_lane_fallback(const float* x, float* s, float* c) { sincosf_lane(*x, s, c); }
 QARN_FALLBACK void sincosregf_lane_fallback(const float* x, float* s, float* c) { sincosf_lane(*x, s, c); }
 
-// A call's marked lanes at once.  A lane's reduction and its step of pi/32 are one
-// long dependent chain (some 160 cycles), and one lane at a time the processor
-// overlaps little of the next; here the reductions of all lanes run first and the
-// steps after them, each a loop over the lanes, so the chains overlap.  Every lane
-// takes the operations the lane fallback gives it: lanes that reach the reduction
-// (finite, not tiny) as below, the others through the same scalar routine.
+// A call's marked lanes at once.
 namespace {
-template <class One, class Reduced>
-inline void lanes_at_once(unsigned m, const double* x, One one, Reduced reduced) {
+// The steps of the reduced lanes, two at a time in one register (the same
+// operations as step_pi32 on each lane; an odd count repeats its last lane), then
+// `finish(j0, st, row)`: step_core's values of lanes j0 and j0 + 1, their rows
+// 16q + k.
+template <class Finish>
+inline void steps_by_two(int n, const int* q, const double* r, const double* r_lo, Finish finish) {
+  for (int j0 = 0; j0 < n; j0 += 2) {
+    const int j1 = j0 + 1 < n ? j0 + 1 : j0;
+    steps_of<v2d> st = step_core<v2d>(v2d{r[j0], r[j1]}, v2d{r_lo[j0], r_lo[j1]});
+    const unsigned row[2] = {16u * unsigned(q[j0]) + unsigned(int(st.kd[0])), 16u * unsigned(q[j1]) + unsigned(int(st.kd[1]))};
+    finish(j0, st, row);
+  }
+}
+// sin(q*pi/2 + r + r_lo + phi*pi/32) of two lanes from their steps (from_row's
+// operations on each lane).
+inline v2d from_rows(const steps_of<v2d>& st, const unsigned* row, int phi) {
+  const double* a = qarn::tab::Pi32D + 4 * ((row[0] + unsigned(phi)) & 63u);
+  const double* b = qarn::tab::Pi32D + 4 * ((row[1] + unsigned(phi)) & 63u);
+  return row_core<v2d>(v2d{a[0], b[0]}, v2d{a[1], b[1]}, v2d{a[2], b[2]}, v2d{a[3], b[3]}, st.rr, st.rl, st.ps, st.pc);
+}
+
+// A call's marked lanes: one at a time, each lane is a dependent chain of about
+// 160 cycles (reduction, step, row) of which the processor overlaps little with
+// the next; here the reductions of all lanes run first, then their steps two
+// lanes to a register.  Every lane takes the operations the lane fallback gives
+// it: lanes that reach the reduction (finite, not tiny) as below, the others
+// through the same scalar routine.
+template <class One, class Stepped>
+inline void lanes_at_once(unsigned m, const double* x, One one, Stepped stepped) {
   double r[16], r_lo[16];
   int q[16], at[16], n = 0;
   for (int i = 0; i < 16; ++i) {
@@ -293,23 +329,30 @@ inline void lanes_at_once(unsigned m, const double* x, One one, Reduced reduced)
     else one(i);
   }
   for (int j = 0; j < n; ++j) q[j] = reduce_quarter(x[at[j]], r[j], r_lo[j]);
-  for (int j = 0; j < n; ++j) reduced(at[j], q[j], r[j], r_lo[j]);
+  steps_by_two(n, q, r, r_lo, [&](int j0, const steps_of<v2d>& st, const unsigned* row) {
+    stepped(at + j0, n - j0 < 2 ? 1 : 2, st, row);
+  });
 }
 }  // namespace
 
 QARN_FALLBACK void sin_lanes_fallback(unsigned m, const double* x, double* y) {
   lanes_at_once(m, x, [&](int i) { y[i] = sin_scalar(x[i]); },
-                [&](int i, int q, double r, double r_lo) { y[i] = sin_reduced(q, r, r_lo, 0); });
+                [&](const int* at, int k, const steps_of<v2d>& st, const unsigned* row) {
+                  v2d v = from_rows(st, row, 0);
+                  for (int l = 0; l < k; ++l) y[at[l]] = v[l];
+                });
 }
 QARN_FALLBACK void cos_lanes_fallback(unsigned m, const double* x, double* y) {
   lanes_at_once(m, x, [&](int i) { y[i] = cos_scalar(x[i]); },
-                [&](int i, int q, double r, double r_lo) { y[i] = sin_reduced(q, r, r_lo, 16); });
+                [&](const int* at, int k, const steps_of<v2d>& st, const unsigned* row) {
+                  v2d v = from_rows(st, row, 16);
+                  for (int l = 0; l < k; ++l) y[at[l]] = v[l];
+                });
 }
 QARN_FALLBACK void sincos_lanes_fallback(unsigned m, const double* x, double* s, double* c) {
   lanes_at_once(m, x, [&](int i) { sincos_scalar(x[i], s[i], c[i]); },
-                [&](int i, int q, double r, double r_lo) {
-                  stepped p = step_pi32(q, r, r_lo);
-                  s[i] = from_row(p, 0);
-                  c[i] = from_row(p, 16);
+                [&](const int* at, int k, const steps_of<v2d>& st, const unsigned* row) {
+                  v2d vs = from_rows(st, row, 0), vc = from_rows(st, row, 16);
+                  for (int l = 0; l < k; ++l) s[at[l]] = vs[l], c[at[l]] = vc[l];
                 });
 }
