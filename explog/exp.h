@@ -19,21 +19,21 @@
 // runs) and costs one multiply.  The shifter gains the exponent bias in an even
 // number of its units, so that S - C, f or r (ties included) and the step's index
 // are main()'s; S's low bits shifted into the exponent field are then the factor's
-// pattern.  Where the polynomial's constant term is 1 or a table step precedes it,
-// the bias is 127 (1023) and the factor 2^k; where the path steps by whole k the
-// bias is 128 (1024; 127 would be odd), the factor 2^(k+1), and every coefficient
-// of the polynomial is halved, which gives its exact half wherever its steps stay
-// normal (above the tiny band's bound).  A product by a power of two is the integer
-// add's value wherever that value is a normal number.  With a table step the
-// value before the factor lies within 2^(+-1/64) of a step, and at the lowest k the
-// main path reaches the reduced argument is not negative (the range bound lies
-// below that k's edge, -126 log(2) for expf, -1022 log(2) for exp, in every
-// rounding direction), so it is at least 1 there.  Without one the shifter's
-// rounding puts f anywhere in (-1, 1) under a directed rounding, where the value
-// may fall below 1/2; those hot paths test a lower bound (hot_special), at which
-// the lowest k comes with f >= 0 and the next with f >= -1/2 in every direction,
-// and send the lanes above it to the cold part, whose main() gives them the
-// integer add's bits.
+// pattern.  Where a table splits k into steps of 1/64 or 1/128, the bias is 127
+// (1023) whole units, an even number of steps, and the factor 2^k; where the path
+// steps by whole k the bias is 128 (1024; 127 would be odd), the factor 2^(k+1),
+// and every coefficient of the polynomial is halved, which gives its exact half
+// wherever its steps stay normal (above the tiny band's bound).
+// A product by a power of two is the integer add's value wherever that value is
+// a normal number.  With a table step the value before the factor lies within
+// 2^(+-1/64) of a step, and at the lowest k the main path reaches the reduced
+// argument is not negative (the range bound lies below that k's edge, -126 log(2)
+// for expf, -1022 log(2) for exp, in every rounding direction), so it is at least
+// 1 there.  Without one the shifter's rounding puts f anywhere in (-1, 1) under a
+// directed rounding, where the value may fall below 1/2; those hot paths test a
+// lower bound (hot_special), at which the lowest k comes with f >= 0 and the next
+// with f >= -1/2 in every direction, and send the lanes above it to the cold part,
+// whose main() gives them the integer add's bits.
 #pragma once
 #include "frame/band.h"
 #include "frame/frame.h"
