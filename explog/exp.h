@@ -49,9 +49,13 @@ template <class V> QARN_INLINE V add_exp23(V p, V S) { return iadd(p, ishl<23>(S
 // bits 52-63 after shifting left 52 - B and clearing the fraction bits.  Taken as
 // soon as S exists, so S need not stay live through the polynomial.
 template <int B, class V> QARN_INLINE V exp52(V S) { return ishl<52 - B>(S) & kc<V, 0xFFF0000000000000ull>(); }
-// The cubic of expf and exp10f _native/_half.
+// The cubic of expf and exp10f _native/_half, and its exact half (every
+// coefficient's exponent one lower) for the hot part's factor 2^(k+1).
 template <class V> QARN_INLINE V cubic2(V f) {
   return ((kc<V, 0x3D63582B>() * f + kc<V, 0x3E77D66A>()) * f + kc<V, 0x3F317422>()) * f + kc<V, 0x3F800000>();
+}
+template <class V> QARN_INLINE V cubic2_half(V f) {
+  return ((kc<V, 0x3CE3582B>() * f + kc<V, 0x3DF7D66A>()) * f + kc<V, 0x3EB17422>()) * f + kc<V, 0x3F000000>();
 }
 }  // namespace expk
 
@@ -60,7 +64,9 @@ template <class T, var Vr> struct exp_k;
 template <var Vr> struct exp_k<float, Vr> {
   using elem = float;
 
-  template <class V> static QARN_INLINE V main(V x) {
+  // main(): k added to the exponent field; form<true>: the hot part's factor, for
+  // _native and _half (the default variant and _rm multiply by theirs already).
+  template <bool Factor, class V> static QARN_INLINE V form(V x) {
     if constexpr (Vr == var::def || Vr == var::rm) {
       V k = vround<0>(x * kc<V, 0x40B8AA3B>());                       // x * 4/ln2
       V r = (x - k * kc<V, 0x3E317000>()) - k * kc<V, 0x3705FDF4>();  // ln2/4 in two pieces
@@ -70,15 +76,17 @@ template <var Vr> struct exp_k<float, Vr> {
       V t = permute4(tab::T4f, S);
       return (t + t * s) * (ishl<21>(S) & kc<V, 0x7F800000>());        // * 2^floor(k/4)
     } else {
+      constexpr uint32_t C = Factor ? 0x4B400080u : 0x4B400000u;  // 1.5*2^23 (+ 128)
       V t = x * kc<V, 0x3FB8AA3B>();
-      V S = t + kc<V, 0x4B400000>();
-      V f = t - (S - kc<V, 0x4B400000>());
-      return expk::add_exp23(expk::cubic2(f), S);
+      V S = t + kc<V, C>();
+      V f = t - (S - kc<V, C>());
+      if constexpr (Factor) return expk::cubic2_half(f) * ishl<23>(S);
+      else return expk::add_exp23(expk::cubic2(f), S);
     }
   }
-  // The hot part's factor (see the top of the file), for _native and _half (the
-  // default variant and _rm multiply by theirs already), which test |x| <= 86.5
-  // (|t| <= 124.8).
+  template <class V> static QARN_INLINE V main(V x) { return form<false>(x); }
+  // The hot part's factor (see the top of the file); _native and _half test
+  // |x| <= 86.5 (|t| <= 124.8).
   template <class V> static QARN_INLINE V hot_special(V x) {
     if constexpr (sizeof(V) == 32 && Vr != var::def && Vr != var::rm)
       return bands::below_or_above<V, 0x0D800000u, 0x42AD0000u, 0x72800000u, 0xB52D0000u>(x);
@@ -89,15 +97,8 @@ template <var Vr> struct exp_k<float, Vr> {
     else return special_band_pair(x0, x1);
   }
   template <class V> static QARN_INLINE V hot_main(V x) {
-    if constexpr (sizeof(V) != 32 || Vr == var::def || Vr == var::rm) {
-      return main(x);
-    } else {
-      V t = x * kc<V, 0x3FB8AA3B>();
-      V S = t + kc<V, 0x4B400080>();  // 1.5*2^23 + 128
-      V f = t - (S - kc<V, 0x4B400080>());
-      V p = ((kc<V, 0x3CE3582B>() * f + kc<V, 0x3DF7D66A>()) * f + kc<V, 0x3EB17422>()) * f + kc<V, 0x3F000000>();
-      return p * ishl<23>(S);
-    }
+    if constexpr (sizeof(V) != 32 || Vr == var::def || Vr == var::rm) return main(x);
+    else return form<true>(x);
   }
   template <class V> static QARN_INLINE V special(V x) { return cmp<_CMP_NLE_UQ>(vabs(x), kc<V, 0x42AEAC4F>()); }
   // The same on one lane's pattern: |x| above the bound, infinities and NaNs.
@@ -150,48 +151,38 @@ template <var Vr> struct exp_k<float, Vr> {
 template <var Vr> struct exp_k<double, Vr> {
   using elem = double;
 
-  template <class V, int Lanes = 0> static QARN_INLINE V main(V x) {
+  // main(): k added to the exponent field; form<true>: the hot part's factor (see
+  // the top of the file), the shifter moved by 1023 whole units.
+  template <bool Factor, class V, int Lanes> static QARN_INLINE V form(V x) {
     if constexpr (Vr == var::def) {
-      V S = x * kc<V, 0x40571547652B82FEull>() + kc<V, 0x4338000000000000ull>();  // x * 64/ln2, rounded
+      constexpr uint64_t C = Factor ? 0x433800000000FFC0ull : 0x4338000000000000ull;
+      V S = x * kc<V, 0x40571547652B82FEull>() + kc<V, C>();  // x * 64/ln2, rounded
       V m = expk::exp52<6>(S);
-      V k = S - kc<V, 0x4338000000000000ull>();
+      V k = S - kc<V, C>();
       V r = (x - k * kc<V, 0x3F862E42FEFA0000ull>()) - k * kc<V, 0x3D1CF79ABC9E3B3Aull>();
       V p = r + (r * r) * (kc<V, 0x3FDFFFFFFFFFDB3Bull>() +
                            r * (kc<V, 0x3FC555555555653Eull>() +
                                 r * (kc<V, 0x3FA555573F218B93ull>() + r * kc<V, 0x3F8111112D9F549Bull>())));
       auto e = lookup2<Lanes>(tab::E64d, low_idx<Lanes>(S, 63));
-      return iadd(e.hi + (e.hi * p + e.lo), m);
+      V v = e.hi + (e.hi * p + e.lo);
+      if constexpr (Factor) return v * m;
+      else return iadd(v, m);
     } else {
-      V S = x * kc<V, 0x40671547652B82FEull>() + kc<V, 0x4338000000000000ull>();  // x * 128/ln2, rounded
+      constexpr uint64_t C = Factor ? 0x433800000001FF80ull : 0x4338000000000000ull;
+      V S = x * kc<V, 0x40671547652B82FEull>() + kc<V, C>();  // x * 128/ln2, rounded
       V m = expk::exp52<7>(S);
-      V k = S - kc<V, 0x4338000000000000ull>();
+      V k = S - kc<V, C>();
       V r = x - k * kc<V, 0x3F762E42FEFA39EFull>();
       V p = (kc<V, 0x3FDFFFFC2808F7E8ull>() * r + kc<V, 0x3FF0000000000000ull>()) * r + kc<V, 0x3FF0000000000000ull>();
-      return iadd(p * lookup(tab::P128d, low32(S) & 127), m);
+      V v = p * lookup(tab::P128d, low32(S) & 127);
+      if constexpr (Factor) return v * m;
+      else return iadd(v, m);
     }
   }
-  // The hot part's factor (see the top of the file).
+  template <class V, int Lanes = 0> static QARN_INLINE V main(V x) { return form<false, V, Lanes>(x); }
   template <class V, int Lanes = 0> static QARN_INLINE V hot_main(V x) {
-    if constexpr (sizeof(V) != 32) {
-      return main<V, Lanes>(x);
-    } else if constexpr (Vr == var::def) {
-      V S = x * kc<V, 0x40571547652B82FEull>() + kc<V, 0x433800000000FFC0ull>();  // + 1023 steps of 64
-      V m = expk::exp52<6>(S);
-      V k = S - kc<V, 0x433800000000FFC0ull>();
-      V r = (x - k * kc<V, 0x3F862E42FEFA0000ull>()) - k * kc<V, 0x3D1CF79ABC9E3B3Aull>();
-      V p = r + (r * r) * (kc<V, 0x3FDFFFFFFFFFDB3Bull>() +
-                           r * (kc<V, 0x3FC555555555653Eull>() +
-                                r * (kc<V, 0x3FA555573F218B93ull>() + r * kc<V, 0x3F8111112D9F549Bull>())));
-      auto e = lookup2<0>(tab::E64d, low_idx<0>(S, 63));
-      return (e.hi + (e.hi * p + e.lo)) * m;
-    } else {
-      V S = x * kc<V, 0x40671547652B82FEull>() + kc<V, 0x433800000001FF80ull>();  // + 1023 steps of 128
-      V m = expk::exp52<7>(S);
-      V k = S - kc<V, 0x433800000001FF80ull>();
-      V r = x - k * kc<V, 0x3F762E42FEFA39EFull>();
-      V p = (kc<V, 0x3FDFFFFC2808F7E8ull>() * r + kc<V, 0x3FF0000000000000ull>()) * r + kc<V, 0x3FF0000000000000ull>();
-      return (p * lookup(tab::P128d, low32(S) & 127)) * m;
-    }
+    if constexpr (sizeof(V) != 32) return main<V, Lanes>(x);
+    else return form<true, V, 0>(x);
   }
   template <class V> static QARN_INLINE V special(V x) {
     return cmp<_CMP_NLT_UQ>(vabs(x), kc<V, 0x4086232B00000000ull>());  // high word > 0x4086232A
@@ -231,37 +222,35 @@ template <class T, var Vr> struct exp2_k;
 template <var Vr> struct exp2_k<float, Vr> {
   using elem = float;
 
-  template <class V, int Lanes = 0> static QARN_INLINE V main(V x) {
+  // main(): k added to the exponent field; form<true>: the hot part's factor (see
+  // the top of the file).
+  template <bool Factor, class V, int Lanes> static QARN_INLINE V form(V x) {
     if constexpr (Vr == var::def || Vr == var::rm) {
-      V S = x + kc<V, 0x48400000>();  // 1.5*2^17: x rounded to a multiple of 1/64
-      V f = x - (S - kc<V, 0x48400000>());
+      constexpr uint32_t C = Factor ? 0x48401FC0u : 0x48400000u;  // 1.5*2^17 (+ 127): x to a multiple of 1/64
+      V S = x + kc<V, C>();
+      V f = x - (S - kc<V, C>());
       V q = f * (kc<V, 0x3F317243>() + kc<V, 0x3E75FDFC>() * f);
       auto e = lookup2<Lanes>(tab::E64f, low_idx<Lanes>(S, 63));
-      return iadd(e.hi + (e.hi * q + e.lo), ishl<17>(S) & kc<V, 0xFF800000>());
+      if constexpr (Factor) return (e.hi + (e.hi * q + e.lo)) * (ishl<17>(S) & kc<V, 0xFF800000>());
+      else return iadd(e.hi + (e.hi * q + e.lo), ishl<17>(S) & kc<V, 0xFF800000>());
     } else {
-      V S = x + kc<V, 0x4B400000>();
-      V f = x - (S - kc<V, 0x4B400000>());
-      V p = ((kc<V, 0x3D61FBCC>() * f + kc<V, 0x3E786F13>()) * f + kc<V, 0x3F31798D>()) * f + kc<V, 0x3F7FFB49>();
-      return expk::add_exp23(p, S);
+      constexpr uint32_t C = Factor ? 0x4B400080u : 0x4B400000u;  // 1.5*2^23 (+ 128)
+      V S = x + kc<V, C>();
+      V f = x - (S - kc<V, C>());
+      if constexpr (Factor) {
+        V p = ((kc<V, 0x3CE1FBCC>() * f + kc<V, 0x3DF86F13>()) * f + kc<V, 0x3EB1798D>()) * f + kc<V, 0x3EFFFB49>();
+        return p * ishl<23>(S);
+      } else {
+        V p = ((kc<V, 0x3D61FBCC>() * f + kc<V, 0x3E786F13>()) * f + kc<V, 0x3F31798D>()) * f + kc<V, 0x3F7FFB49>();
+        return expk::add_exp23(p, S);
+      }
     }
   }
-  // The hot part's factor (see the top of the file); _native and _half test
-  // |x| <= 125.5.
+  template <class V, int Lanes = 0> static QARN_INLINE V main(V x) { return form<false, V, Lanes>(x); }
+  // The hot part's factor; _native and _half test |x| <= 125.5.
   template <class V, int Lanes = 0> static QARN_INLINE V hot_main(V x) {
-    if constexpr (sizeof(V) != 32) {
-      return main<V, Lanes>(x);
-    } else if constexpr (Vr == var::def || Vr == var::rm) {
-      V S = x + kc<V, 0x48401FC0>();  // 1.5*2^17 + 127
-      V f = x - (S - kc<V, 0x48401FC0>());
-      V q = f * (kc<V, 0x3F317243>() + kc<V, 0x3E75FDFC>() * f);
-      auto e = lookup2<0>(tab::E64f, low_idx<0>(S, 63));
-      return (e.hi + (e.hi * q + e.lo)) * (ishl<17>(S) & kc<V, 0xFF800000>());
-    } else {
-      V S = x + kc<V, 0x4B400080>();  // 1.5*2^23 + 128
-      V f = x - (S - kc<V, 0x4B400080>());
-      V p = ((kc<V, 0x3CE1FBCC>() * f + kc<V, 0x3DF86F13>()) * f + kc<V, 0x3EB1798D>()) * f + kc<V, 0x3EFFFB49>();
-      return p * ishl<23>(S);
-    }
+    if constexpr (sizeof(V) != 32) return main<V, Lanes>(x);
+    else return form<true, V, 0>(x);
   }
   // (Not the default variant and _rm at width 16: there the factor cost 2-6%
   // timed, the band being in its test already.)
@@ -299,32 +288,51 @@ template <var Vr> struct exp2_k<float, Vr> {
 template <var Vr> struct exp2_k<double, Vr> {
   using elem = double;
 
-  template <class V, int Lanes = 0> static QARN_INLINE V main(V x) {
+  // main(): k added to the exponent field; form<true>: the hot part's factor (see
+  // the top of the file).
+  template <bool Factor, class V, int Lanes> static QARN_INLINE V form(V x) {
     if constexpr (Vr == var::def) {
-      V S = x + kc<V, 0x42D8000000000000ull>();  // 1.5*2^46: x rounded to a multiple of 1/64
+      constexpr uint64_t C = Factor ? 0x42D800000000FFC0ull : 0x42D8000000000000ull;  // 1.5*2^46 (+ 1023)
+      V S = x + kc<V, C>();  // x rounded to a multiple of 1/64
       V m = expk::exp52<6>(S);
-      V f = x - (S - kc<V, 0x42D8000000000000ull>());
+      V f = x - (S - kc<V, C>());
       V q = f * (kc<V, 0x3FE62E42FEFA39EFull>() +
                  f * (kc<V, 0x3FCEBFBDFF82A23Aull>() +
                       f * (kc<V, 0x3FAC6B08D7076268ull>() +
                            f * (kc<V, 0x3F83B2AD33F8B48Bull>() + f * kc<V, 0x3F55D870C4D8440Aull>()))));
       auto e = lookup2<Lanes>(tab::E64d, low_idx<Lanes>(S, 63));
-      return iadd(e.hi + (e.hi * q + e.lo), m);
+      if constexpr (Factor) return (e.hi + (e.hi * q + e.lo)) * m;
+      else return iadd(e.hi + (e.hi * q + e.lo), m);
     } else {
-      V S = x + kc<V, 0x4338000000000000ull>();
-      V m = expk::exp52<0>(S);
-      V f = x - (S - kc<V, 0x4338000000000000ull>());
-      V p = kc<V, 0x3FF0000000261500ull>() +
-            f * (kc<V, 0x3FE62E430C7E923Cull>() +
-                 f * (kc<V, 0x3FCEBFBDADCB0BA8ull>() +
-                      f * (kc<V, 0x3FAC6AED4B950AE1ull>() +
-                           f * (kc<V, 0x3F83B2DBBC0FE08Eull>() +
-                                f * (kc<V, 0x3F55F456A8ADF058ull>() + f * kc<V, 0x3F241D3336B2AE61ull>())))));
-      return iadd(p, m);
+      constexpr uint64_t C = Factor ? 0x4338000000000400ull : 0x4338000000000000ull;  // 1.5*2^52 (+ 1024)
+      V S = x + kc<V, C>();
+      V m = Factor ? ishl<52>(S) : expk::exp52<0>(S);
+      V f = x - (S - kc<V, C>());
+      if constexpr (Factor) {
+        V p = kc<V, 0x3FE0000000261500ull>() +
+              f * (kc<V, 0x3FD62E430C7E923Cull>() +
+                   f * (kc<V, 0x3FBEBFBDADCB0BA8ull>() +
+                        f * (kc<V, 0x3F9C6AED4B950AE1ull>() +
+                             f * (kc<V, 0x3F73B2DBBC0FE08Eull>() +
+                                  f * (kc<V, 0x3F45F456A8ADF058ull>() + f * kc<V, 0x3F141D3336B2AE61ull>())))));
+        return p * m;
+      } else {
+        V p = kc<V, 0x3FF0000000261500ull>() +
+              f * (kc<V, 0x3FE62E430C7E923Cull>() +
+                   f * (kc<V, 0x3FCEBFBDADCB0BA8ull>() +
+                        f * (kc<V, 0x3FAC6AED4B950AE1ull>() +
+                             f * (kc<V, 0x3F83B2DBBC0FE08Eull>() +
+                                  f * (kc<V, 0x3F55F456A8ADF058ull>() + f * kc<V, 0x3F241D3336B2AE61ull>())))));
+        return iadd(p, m);
+      }
     }
   }
-  // The hot part's factor (see the top of the file); _native, _half and _rm test
-  // |x| <= 1021.5.
+  template <class V, int Lanes = 0> static QARN_INLINE V main(V x) { return form<false, V, Lanes>(x); }
+  template <class V, int Lanes = 0> static QARN_INLINE V hot_main(V x) {
+    if constexpr (sizeof(V) != 32) return main<V, Lanes>(x);
+    else return form<true, V, 0>(x);
+  }
+  // The hot part's factor; _native, _half and _rm test |x| <= 1021.5.
   template <class V> static QARN_INLINE V hot_special(V x) {
     if constexpr (sizeof(V) == 32 && Vr != var::def)
       return bands::below_or_above<V, 0x0170000000000000ull, 0x408FEC0000000000ull, 0x7E90000000000000ull, 0xBF1FEC0000000000ull>(x);
@@ -333,32 +341,6 @@ template <var Vr> struct exp2_k<double, Vr> {
   template <class V> static QARN_INLINE V hot_special_pair(V x0, V x1) {
     if constexpr (Vr != var::def) return bands::pair_below_or_above<V, 0x0170000000000000ull, 0x408FEC0000000000ull>(x0, x1);
     else return special_band_pair(x0, x1);
-  }
-  template <class V, int Lanes = 0> static QARN_INLINE V hot_main(V x) {
-    if constexpr (sizeof(V) != 32) {
-      return main<V, Lanes>(x);
-    } else if constexpr (Vr == var::def) {
-      V S = x + kc<V, 0x42D800000000FFC0ull>();  // 1.5*2^46 + 1023
-      V m = expk::exp52<6>(S);
-      V f = x - (S - kc<V, 0x42D800000000FFC0ull>());
-      V q = f * (kc<V, 0x3FE62E42FEFA39EFull>() +
-                 f * (kc<V, 0x3FCEBFBDFF82A23Aull>() +
-                      f * (kc<V, 0x3FAC6B08D7076268ull>() +
-                           f * (kc<V, 0x3F83B2AD33F8B48Bull>() + f * kc<V, 0x3F55D870C4D8440Aull>()))));
-      auto e = lookup2<0>(tab::E64d, low_idx<0>(S, 63));
-      return (e.hi + (e.hi * q + e.lo)) * m;
-    } else {
-      V S = x + kc<V, 0x4338000000000400ull>();  // 1.5*2^52 + 1024
-      V m = ishl<52>(S);
-      V f = x - (S - kc<V, 0x4338000000000400ull>());
-      V p = kc<V, 0x3FE0000000261500ull>() +
-            f * (kc<V, 0x3FD62E430C7E923Cull>() +
-                 f * (kc<V, 0x3FBEBFBDADCB0BA8ull>() +
-                      f * (kc<V, 0x3F9C6AED4B950AE1ull>() +
-                           f * (kc<V, 0x3F73B2DBBC0FE08Eull>() +
-                                f * (kc<V, 0x3F45F456A8ADF058ull>() + f * kc<V, 0x3F141D3336B2AE61ull>())))));
-      return p * m;
-    }
   }
   template <class V> static QARN_INLINE V special(V x) {
     return cmp<_CMP_NLT_UQ>(vabs(x), kc<V, 0x408FF00000000000ull>());  // high word > 0x408FEFFF
@@ -390,24 +372,34 @@ template <class T, var Vr> struct exp10_k;
 template <var Vr> struct exp10_k<float, Vr> {
   using elem = float;
 
-  template <class V, int Lanes = 0> static QARN_INLINE V main(V x) {
+  // main(): k added to the exponent field; form<true>: the hot part's factor (see
+  // the top of the file).
+  template <bool Factor, class V, int Lanes> static QARN_INLINE V form(V x) {
     if constexpr (Vr == var::def) {
-      V S = x * kc<V, 0x43D49A78>() + kc<V, 0x4B400000>();  // x * 128*log2(10), rounded
-      V k = S - kc<V, 0x4B400000>();
+      constexpr uint32_t C = Factor ? 0x4B403F80u : 0x4B400000u;  // 1.5*2^23 (+ 127 steps of 128)
+      V S = x * kc<V, 0x43D49A78>() + kc<V, C>();  // x * 128*log2(10), rounded
+      V k = S - kc<V, C>();
       V r = (x - k * kc<V, 0x3B1A4000>()) - k * kc<V, 0xB5FB2BD8>();
       V q = r * (kc<V, 0x40135D97>() + kc<V, 0x4029A929>() * r);
       auto e = lookup2<Lanes>(tab::E128f, low_idx<Lanes>(S, 127));
-      return iadd(e.hi + (e.hi * q + e.lo), ishl<16>(S) & kc<V, 0xFF800000>());
+      if constexpr (Factor) return (e.hi + (e.hi * q + e.lo)) * (ishl<16>(S) & kc<V, 0xFF800000>());
+      else return iadd(e.hi + (e.hi * q + e.lo), ishl<16>(S) & kc<V, 0xFF800000>());
     } else {
+      constexpr uint32_t C = Factor ? 0x4B400080u : 0x4B400000u;  // 1.5*2^23 (+ 128)
       V t = x * kc<V, 0x40549A78>();
-      V S = t + kc<V, 0x4B400000>();
-      V f = t - (S - kc<V, 0x4B400000>());
-      return expk::add_exp23(expk::cubic2(f), S);
+      V S = t + kc<V, C>();
+      V f = t - (S - kc<V, C>());
+      if constexpr (Factor) return expk::cubic2_half(f) * ishl<23>(S);
+      else return expk::add_exp23(expk::cubic2(f), S);
     }
   }
-  // The hot part's factor (see the top of the file); not the default variant at
-  // width 16, where it cost 2% timed, as exp2f's does.  The others test
-  // |x| <= 37.75 (|t| <= 125.4).
+  template <class V, int Lanes = 0> static QARN_INLINE V main(V x) { return form<false, V, Lanes>(x); }
+  template <class V, int Lanes = 0> static QARN_INLINE V hot_main(V x) {
+    if constexpr (sizeof(V) != 32) return main<V, Lanes>(x);
+    else return form<true, V, 0>(x);
+  }
+  // The hot part's factor; not the default variant at width 16, where it cost 2%
+  // timed, as exp2f's does.  The others test |x| <= 37.75 (|t| <= 125.4).
   template <int W> static constexpr bool hot_at = W != 16 || Vr != var::def;
   template <class V> static QARN_INLINE V hot_special(V x) {
     if constexpr (sizeof(V) == 32 && band)
@@ -417,24 +409,6 @@ template <var Vr> struct exp10_k<float, Vr> {
   }
   template <class V> static QARN_INLINE V hot_special_pair(V x0, V x1) {
     return bands::pair_below_or_above<V, 0x0D800000u, 0x42170000u>(x0, x1);
-  }
-  template <class V, int Lanes = 0> static QARN_INLINE V hot_main(V x) {
-    if constexpr (sizeof(V) != 32) {
-      return main<V, Lanes>(x);
-    } else if constexpr (Vr == var::def) {
-      V S = x * kc<V, 0x43D49A78>() + kc<V, 0x4B403F80>();  // + 127 steps of 128
-      V k = S - kc<V, 0x4B403F80>();
-      V r = (x - k * kc<V, 0x3B1A4000>()) - k * kc<V, 0xB5FB2BD8>();
-      V q = r * (kc<V, 0x40135D97>() + kc<V, 0x4029A929>() * r);
-      auto e = lookup2<0>(tab::E128f, low_idx<0>(S, 127));
-      return (e.hi + (e.hi * q + e.lo)) * (ishl<16>(S) & kc<V, 0xFF800000>());
-    } else {
-      V t = x * kc<V, 0x40549A78>();
-      V S = t + kc<V, 0x4B400080>();  // 1.5*2^23 + 128
-      V f = t - (S - kc<V, 0x4B400080>());
-      V p = ((kc<V, 0x3CE3582B>() * f + kc<V, 0x3DF7D66A>()) * f + kc<V, 0x3EB17422>()) * f + kc<V, 0x3F000000>();
-      return p * ishl<23>(S);
-    }
   }
   template <class V> static QARN_INLINE V special(V x) { return cmp<_CMP_NLE_UQ>(vabs(x), kc<V, 0x4217B818>()); }
   // Tiny x (zeros and subnormals too), every variant but the default: f = t =
@@ -458,34 +432,53 @@ template <var Vr> struct exp10_k<float, Vr> {
 template <var Vr> struct exp10_k<double, Vr> {
   using elem = double;
 
-  template <class V, int Lanes = 0> static QARN_INLINE V main(V x) {
+  // main(): k added to the exponent field; form<true>: the hot part's factor (see
+  // the top of the file).
+  template <bool Factor, class V, int Lanes> static QARN_INLINE V form(V x) {
     if constexpr (Vr == var::def) {
-      V S = x * kc<V, 0x407A934F0979A371ull>() + kc<V, 0x4338800000000000ull>();  // x * 128*log2(10), rounded
+      constexpr uint64_t C = Factor ? 0x433880000001FF80ull : 0x4338800000000000ull;  // (+ 1023 steps of 128)
+      V S = x * kc<V, 0x407A934F0979A371ull>() + kc<V, C>();  // x * 128*log2(10), rounded
       V m = expk::exp52<7>(S);
-      V k = S - kc<V, 0x4338800000000000ull>();
+      V k = S - kc<V, C>();
       V r = (x - k * kc<V, 0x3F63441350A00000ull>()) - k * kc<V, 0xBD10C0219DC1DA99ull>();
       V q = r * (kc<V, 0x40026BB1BBB55516ull>() +
                  r * (kc<V, 0x40053524C73CE8E3ull>() +
                       r * (kc<V, 0x4000470591CCEA8Bull>() +
                            r * (kc<V, 0x3FF2BD767584DB59ull>() + r * kc<V, 0x3FE144C03EFAFB54ull>()))));
       auto e = lookup2<Lanes>(tab::E128d, low_idx<Lanes>(S, 127));
-      return iadd(e.hi + (e.hi * q + e.lo), m);
+      if constexpr (Factor) return (e.hi + (e.hi * q + e.lo)) * m;
+      else return iadd(e.hi + (e.hi * q + e.lo), m);
     } else {
+      constexpr uint64_t C = Factor ? 0x4338800000000400ull : 0x4338800000000000ull;  // (+ 1024)
       V t = x * kc<V, 0x400A934F0979A371ull>();
-      V S = t + kc<V, 0x4338800000000000ull>();
-      V m = expk::exp52<0>(S);
-      V f = t - (S - kc<V, 0x4338800000000000ull>());
-      V p = kc<V, 0x3FF0000000000000ull>() +
-            f * (kc<V, 0x3FE62E4302EEB44Dull>() +
-                 f * (kc<V, 0x3FCEBFBDEC29C82Aull>() +
-                      f * (kc<V, 0x3FAC6AF6E92BE375ull>() +
-                           f * (kc<V, 0x3F83B2B9FBD8970Full>() +
-                                f * (kc<V, 0x3F55F07B4611E454ull>() + f * kc<V, 0x3F24308FABC18DECull>())))));
-      return iadd(p, m);
+      V S = t + kc<V, C>();
+      V m = Factor ? ishl<52>(S) : expk::exp52<0>(S);
+      V f = t - (S - kc<V, C>());
+      if constexpr (Factor) {
+        V p = kc<V, 0x3FE0000000000000ull>() +
+              f * (kc<V, 0x3FD62E4302EEB44Dull>() +
+                   f * (kc<V, 0x3FBEBFBDEC29C82Aull>() +
+                        f * (kc<V, 0x3F9C6AF6E92BE375ull>() +
+                             f * (kc<V, 0x3F73B2B9FBD8970Full>() +
+                                  f * (kc<V, 0x3F45F07B4611E454ull>() + f * kc<V, 0x3F14308FABC18DECull>())))));
+        return p * m;
+      } else {
+        V p = kc<V, 0x3FF0000000000000ull>() +
+              f * (kc<V, 0x3FE62E4302EEB44Dull>() +
+                   f * (kc<V, 0x3FCEBFBDEC29C82Aull>() +
+                        f * (kc<V, 0x3FAC6AF6E92BE375ull>() +
+                             f * (kc<V, 0x3F83B2B9FBD8970Full>() +
+                                  f * (kc<V, 0x3F55F07B4611E454ull>() + f * kc<V, 0x3F24308FABC18DECull>())))));
+        return iadd(p, m);
+      }
     }
   }
-  // The hot part's factor (see the top of the file); _native, _half and _rm test
-  // |x| <= 307.5 (|t| <= 1021.5).
+  template <class V, int Lanes = 0> static QARN_INLINE V main(V x) { return form<false, V, Lanes>(x); }
+  template <class V, int Lanes = 0> static QARN_INLINE V hot_main(V x) {
+    if constexpr (sizeof(V) != 32) return main<V, Lanes>(x);
+    else return form<true, V, 0>(x);
+  }
+  // The hot part's factor; _native, _half and _rm test |x| <= 307.5 (|t| <= 1021.5).
   template <class V> static QARN_INLINE V hot_special(V x) {
     if constexpr (sizeof(V) == 32 && band)
       return bands::below_or_above<V, 0x0170000000000000ull, 0x4073380000000000ull, 0x7E90000000000000ull, 0xBF03380000000000ull>(x);
@@ -494,34 +487,6 @@ template <var Vr> struct exp10_k<double, Vr> {
   }
   template <class V> static QARN_INLINE V hot_special_pair(V x0, V x1) {
     return bands::pair_below_or_above<V, 0x0170000000000000ull, 0x4073380000000000ull>(x0, x1);
-  }
-  template <class V, int Lanes = 0> static QARN_INLINE V hot_main(V x) {
-    if constexpr (sizeof(V) != 32) {
-      return main<V, Lanes>(x);
-    } else if constexpr (Vr == var::def) {
-      V S = x * kc<V, 0x407A934F0979A371ull>() + kc<V, 0x433880000001FF80ull>();  // + 1023 steps of 128
-      V m = expk::exp52<7>(S);
-      V k = S - kc<V, 0x433880000001FF80ull>();
-      V r = (x - k * kc<V, 0x3F63441350A00000ull>()) - k * kc<V, 0xBD10C0219DC1DA99ull>();
-      V q = r * (kc<V, 0x40026BB1BBB55516ull>() +
-                 r * (kc<V, 0x40053524C73CE8E3ull>() +
-                      r * (kc<V, 0x4000470591CCEA8Bull>() +
-                           r * (kc<V, 0x3FF2BD767584DB59ull>() + r * kc<V, 0x3FE144C03EFAFB54ull>()))));
-      auto e = lookup2<0>(tab::E128d, low_idx<0>(S, 127));
-      return (e.hi + (e.hi * q + e.lo)) * m;
-    } else {
-      V t = x * kc<V, 0x400A934F0979A371ull>();
-      V S = t + kc<V, 0x4338800000000400ull>();  // + 1024
-      V m = ishl<52>(S);
-      V f = t - (S - kc<V, 0x4338800000000400ull>());
-      V p = kc<V, 0x3FE0000000000000ull>() +
-            f * (kc<V, 0x3FD62E4302EEB44Dull>() +
-                 f * (kc<V, 0x3FBEBFBDEC29C82Aull>() +
-                      f * (kc<V, 0x3F9C6AF6E92BE375ull>() +
-                           f * (kc<V, 0x3F73B2B9FBD8970Full>() +
-                                f * (kc<V, 0x3F45F07B4611E454ull>() + f * kc<V, 0x3F14308FABC18DECull>())))));
-      return p * m;
-    }
   }
   template <class V> static QARN_INLINE V special(V x) {
     return cmp<_CMP_NLT_UQ>(vabs(x), kc<V, 0x40733A7100000000ull>());  // high word > 0x40733A70
