@@ -40,37 +40,35 @@ template <class I> QARN_INLINE I tanh_record(I d) {
   return {_mm_min_epi32(_mm_max_epi32(v, _mm_setzero_si128()), _mm_set1_epi32(59))};
 }
 
-// Records of 16 doubles, one per lane: get(q) gives doubles 4q..4q+3 of each lane's
-// record as four vectors (rows loaded whole and transposed), so that a polynomial
-// can consume them group by group.
+// Records of 16 doubles, one per lane: pair(f, a, b) gives doubles f and f + 1
+// (f even) of each lane's record as two vectors, so that a polynomial can consume
+// them a pair at a time.  The rows' 16-byte halves are joined (lanes 0 and 2, 1 and
+// 3) and unpacked: no shuffle crosses the register's halves.
 template <class V> struct rows;
 template <> struct rows<vd4> {
-  const double *p0, *p1, *p2, *p3;
-  QARN_INLINE rows(const double* t, idx4 i)
-      : p0(t + 16 * _mm_cvtsi128_si32(i.v)), p1(t + 16 * _mm_extract_epi32(i.v, 1)),
-        p2(t + 16 * _mm_extract_epi32(i.v, 2)), p3(t + 16 * _mm_extract_epi32(i.v, 3)) {}
-  QARN_INLINE void get(int q, vd4 (&c)[4]) const {
-    __m256d r0 = _mm256_load_pd(p0 + 4 * q), r1 = _mm256_load_pd(p1 + 4 * q);
-    __m256d r2 = _mm256_load_pd(p2 + 4 * q), r3 = _mm256_load_pd(p3 + 4 * q);
-    __m256d t0 = _mm256_unpacklo_pd(r0, r1), t1 = _mm256_unpackhi_pd(r0, r1);
-    __m256d t2 = _mm256_unpacklo_pd(r2, r3), t3 = _mm256_unpackhi_pd(r2, r3);
-    c[0] = {_mm256_permute2f128_pd(t0, t2, 0x20)};
-    c[1] = {_mm256_permute2f128_pd(t1, t3, 0x20)};
-    c[2] = {_mm256_permute2f128_pd(t0, t2, 0x31)};
-    c[3] = {_mm256_permute2f128_pd(t1, t3, 0x31)};
+  const double* t;
+  uint32_t o0, o1, o2, o3;  // offsets of the records, in doubles
+  QARN_INLINE rows(const double* tab, idx4 i) : t(tab) {
+    __m128i o = _mm_slli_epi32(i.v, 4);
+    o0 = uint32_t(_mm_cvtsi128_si32(o)), o1 = uint32_t(_mm_extract_epi32(o, 1));
+    o2 = uint32_t(_mm_extract_epi32(o, 2)), o3 = uint32_t(_mm_extract_epi32(o, 3));
+  }
+  QARN_INLINE void pair(int f, vd4& a, vd4& b) const {
+    __m256d u = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_load_pd(t + o0 + f)), _mm_load_pd(t + o2 + f), 1);
+    __m256d v = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_load_pd(t + o1 + f)), _mm_load_pd(t + o3 + f), 1);
+    a = {_mm256_unpacklo_pd(u, v)}, b = {_mm256_unpackhi_pd(u, v)};
   }
 };
 template <> struct rows<vd2> {
-  const double *p0, *p1;
-  QARN_INLINE rows(const double* t, idx2 i)
-      : p0(t + 16 * _mm_cvtsi128_si32(i.v)), p1(t + 16 * _mm_extract_epi32(i.v, 1)) {}
-  QARN_INLINE void get(int q, vd2 (&c)[4]) const {
-    __m128d a0 = _mm_load_pd(p0 + 4 * q), a1 = _mm_load_pd(p1 + 4 * q);
-    __m128d b0 = _mm_load_pd(p0 + 4 * q + 2), b1 = _mm_load_pd(p1 + 4 * q + 2);
-    c[0] = {_mm_unpacklo_pd(a0, a1)};
-    c[1] = {_mm_unpackhi_pd(a0, a1)};
-    c[2] = {_mm_unpacklo_pd(b0, b1)};
-    c[3] = {_mm_unpackhi_pd(b0, b1)};
+  const double* t;
+  uint32_t o0, o1;
+  QARN_INLINE rows(const double* tab, idx2 i) : t(tab) {
+    __m128i o = _mm_slli_epi32(i.v, 4);
+    o0 = uint32_t(_mm_cvtsi128_si32(o)), o1 = uint32_t(_mm_extract_epi32(o, 1));
+  }
+  QARN_INLINE void pair(int f, vd2& a, vd2& b) const {
+    __m128d u = _mm_load_pd(t + o0 + f), v = _mm_load_pd(t + o1 + f);
+    a = {_mm_unpacklo_pd(u, v)}, b = {_mm_unpackhi_pd(u, v)};
   }
 };
 
@@ -194,20 +192,30 @@ template <var Vr> struct tanh_k<double, Vr> {
   using elem = double;
 
   template <class V> static QARN_INLINE V main(V x) {
-    V tiny = cmp<_CMP_LT_OQ>(vabs(x), kc<V, 0x07B0000000000000ull>());  // 2^-900: the result is x
-    V a = andnot(vabs(x), tiny);
+    // Below 2^-900 the result is x: those lanes evaluate at 0 (no subnormal powers
+    // of t) and take x at the end, where the test is made again rather than kept
+    // in a register across the polynomial.
+    V a = andnot(vabs(x), tiny_lanes(x));
     auto h = high32(x) & 0x7FFE0000;  // exponent and top three fraction bits of |x|
     auto i = hyperk::tanh_record(h - 0x3FBE0000);
-    hyperk::rows<V> rec(tab::THd, i);  // -point, c10, ..., c0, four at a time
-    V c[4];
-    rec.get(0, c);
-    V t = a + c[0];
-    V p = (c[3] + t * (c[2] + t * c[1]));
-    rec.get(1, c);
-    p = c[3] + t * (c[2] + t * (c[1] + t * (c[0] + t * p)));
-    rec.get(2, c);
-    p = c[3] + t * (c[2] + t * (c[1] + t * (c[0] + t * p)));
-    return blend(tiny, p | hyperk::sign_of(x), x);
+    hyperk::rows<V> rec(tab::THd, i);  // -point, c10, ..., c0, read two at a time
+    V u, c;
+    rec.pair(0, u, c);  // -point, c10
+    V t = a + u, p = c;
+    #pragma GCC unroll 5
+    for (int f = 2; f < 12; f += 2) {  // c9 c8, ..., c1 c0
+      asm volatile("" : "+x"(p.v) : : "memory");  // each pair read where it is used: hoisted, they spill
+      rec.pair(f, u, c);
+      p = c + t * (u + t * p);
+    }
+    return blend(tiny_lanes(opaque_copy(x)), p | hyperk::sign_of(x), x);
+  }
+  template <class V> static QARN_INLINE V tiny_lanes(V x) {
+    return cmp<_CMP_LT_OQ>(vabs(x), kc<V, 0x07B0000000000000ull>());
+  }
+  template <class V> static QARN_INLINE V opaque_copy(V x) {
+    asm("" : "+x"(x.v));
+    return x;
   }
   // High word AND 0x7FFE0000 above 0x7FE00000: |x| >= 0x7FE2000000000000, inf, NaN.
   template <class V> static QARN_INLINE V special(V x) {
