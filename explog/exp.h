@@ -57,6 +57,12 @@ template <class V> QARN_INLINE V cubic2(V f) {
 template <class V> QARN_INLINE V cubic2_half(V f) {
   return ((kc<V, 0x3CE3582B>() * f + kc<V, 0x3DF7D66A>()) * f + kc<V, 0x3EB17422>()) * f + kc<V, 0x3F000000>();
 }
+// c0 + f*(c1 + f*(c2 + ...)), Horner's order, the coefficients as double patterns
+// (the short polynomials of exp2 and exp10, and their halves).
+template <uint64_t C0, uint64_t... Cs, class V> QARN_INLINE V horner(V f) {
+  if constexpr (sizeof...(Cs) == 0) return kc<V, C0>();
+  else return kc<V, C0>() + f * horner<Cs...>(f);
+}
 }  // namespace expk
 
 template <class T, var Vr> struct exp_k;
@@ -309,20 +315,12 @@ template <var Vr> struct exp2_k<double, Vr> {
       V m = Factor ? ishl<52>(S) : expk::exp52<0>(S);
       V f = x - (S - kc<V, C>());
       if constexpr (Factor) {
-        V p = kc<V, 0x3FE0000000261500ull>() +
-              f * (kc<V, 0x3FD62E430C7E923Cull>() +
-                   f * (kc<V, 0x3FBEBFBDADCB0BA8ull>() +
-                        f * (kc<V, 0x3F9C6AED4B950AE1ull>() +
-                             f * (kc<V, 0x3F73B2DBBC0FE08Eull>() +
-                                  f * (kc<V, 0x3F45F456A8ADF058ull>() + f * kc<V, 0x3F141D3336B2AE61ull>())))));
+        V p = expk::horner<0x3FE0000000261500ull, 0x3FD62E430C7E923Cull, 0x3FBEBFBDADCB0BA8ull, 0x3F9C6AED4B950AE1ull,
+                           0x3F73B2DBBC0FE08Eull, 0x3F45F456A8ADF058ull, 0x3F141D3336B2AE61ull>(f);
         return p * m;
       } else {
-        V p = kc<V, 0x3FF0000000261500ull>() +
-              f * (kc<V, 0x3FE62E430C7E923Cull>() +
-                   f * (kc<V, 0x3FCEBFBDADCB0BA8ull>() +
-                        f * (kc<V, 0x3FAC6AED4B950AE1ull>() +
-                             f * (kc<V, 0x3F83B2DBBC0FE08Eull>() +
-                                  f * (kc<V, 0x3F55F456A8ADF058ull>() + f * kc<V, 0x3F241D3336B2AE61ull>())))));
+        V p = expk::horner<0x3FF0000000261500ull, 0x3FE62E430C7E923Cull, 0x3FCEBFBDADCB0BA8ull, 0x3FAC6AED4B950AE1ull,
+                           0x3F83B2DBBC0FE08Eull, 0x3F55F456A8ADF058ull, 0x3F241D3336B2AE61ull>(f);
         return iadd(p, m);
       }
     }
@@ -455,20 +453,12 @@ template <var Vr> struct exp10_k<double, Vr> {
       V m = Factor ? ishl<52>(S) : expk::exp52<0>(S);
       V f = t - (S - kc<V, C>());
       if constexpr (Factor) {
-        V p = kc<V, 0x3FE0000000000000ull>() +
-              f * (kc<V, 0x3FD62E4302EEB44Dull>() +
-                   f * (kc<V, 0x3FBEBFBDEC29C82Aull>() +
-                        f * (kc<V, 0x3F9C6AF6E92BE375ull>() +
-                             f * (kc<V, 0x3F73B2B9FBD8970Full>() +
-                                  f * (kc<V, 0x3F45F07B4611E454ull>() + f * kc<V, 0x3F14308FABC18DECull>())))));
+        V p = expk::horner<0x3FE0000000000000ull, 0x3FD62E4302EEB44Dull, 0x3FBEBFBDEC29C82Aull, 0x3F9C6AF6E92BE375ull,
+                           0x3F73B2B9FBD8970Full, 0x3F45F07B4611E454ull, 0x3F14308FABC18DECull>(f);
         return p * m;
       } else {
-        V p = kc<V, 0x3FF0000000000000ull>() +
-              f * (kc<V, 0x3FE62E4302EEB44Dull>() +
-                   f * (kc<V, 0x3FCEBFBDEC29C82Aull>() +
-                        f * (kc<V, 0x3FAC6AF6E92BE375ull>() +
-                             f * (kc<V, 0x3F83B2B9FBD8970Full>() +
-                                  f * (kc<V, 0x3F55F07B4611E454ull>() + f * kc<V, 0x3F24308FABC18DECull>())))));
+        V p = expk::horner<0x3FF0000000000000ull, 0x3FE62E4302EEB44Dull, 0x3FCEBFBDEC29C82Aull, 0x3FAC6AF6E92BE375ull,
+                           0x3F83B2B9FBD8970Full, 0x3F55F07B4611E454ull, 0x3F24308FABC18DECull>(f);
         return iadd(p, m);
       }
     }
